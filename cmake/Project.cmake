@@ -1,0 +1,56 @@
+# Build-wide settings: warnings, static linking, test registration.
+
+# Warning flags live here only: strict for the system, the same for tests.
+add_library(vt_warnings INTERFACE)
+target_compile_options(vt_warnings INTERFACE -Wall -Wextra)
+
+# Common settings for every target of the system.
+add_library(vt_common INTERFACE)
+target_link_libraries(vt_common INTERFACE vt_warnings)
+target_include_directories(vt_common INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(vt_common INTERFACE
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00)
+
+# Every binary is fully static: after the search path is restricted to the
+# system folder, a binary needing the mingw runtime DLLs would not load.
+set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static -static-libgcc -static-libstdc++")
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+
+enable_testing()
+
+# vt_add_test(name SOURCES ... LIBS ...): one GoogleTest program, one ctest
+# entry. A test passes only when gtest printed its own success line, since a
+# crashed process under Wine may still exit 0.
+function(vt_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE vt_common ${T_LIBS} vt_gtest_main)
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
+        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "WINEDEBUG=-all")
+endfunction()
+
+# vt_add_benchmark(name SOURCES ... LIBS ...): a timing program, not a test.
+function(vt_add_benchmark name)
+    cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${B_SOURCES})
+    target_link_libraries(${name} PRIVATE vt_common ${B_LIBS})
+    set_property(GLOBAL APPEND PROPERTY VT_BENCHMARKS ${name})
+endfunction()
+
+# Adds every subdirectory listed that exists, so areas can grow one by one.
+macro(vt_add_subdirectories)
+    foreach(dir ${ARGN})
+        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+            add_subdirectory(${dir})
+        endif()
+    endforeach()
+endmacro()
