@@ -1,0 +1,380 @@
+#include "framework/json/JSONFormatter.h"
+
+#include <rapidjson/reader.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cmath>
+#include <cwchar>
+#include <limits>
+#include <stdexcept>
+#include <utility>
+
+namespace Tessil {
+namespace {
+
+using Encoding = JSONFormatter::Encoding;
+using Document = JSONFormatter::Document;
+using Value = JSONFormatter::Value;
+using rapidjson::SizeType;
+
+// Levels of objects and arrays in v (0 for a scalar), counted without
+// recursion; stops counting once limit is passed.
+std::size_t depthOf(const Value& v, std::size_t limit = JSONFormatter::kMaxDepth + 1) {
+    if (!v.IsObject() && !v.IsArray()) return 0;
+    struct Item {
+        const Value* value;
+        std::size_t depth;
+    };
+    std::vector<Item> todo{{&v, 1}};
+    std::size_t deepest = 0;
+    while (!todo.empty()) {
+        const Item item = todo.back();
+        todo.pop_back();
+        if (item.depth > deepest) deepest = item.depth;
+        if (deepest > limit) break;
+        auto visit = [&](const Value& child) {
+            if (child.IsObject() || child.IsArray()) todo.push_back({&child, item.depth + 1});
+        };
+        if (item.value->IsObject()) {
+            for (const auto& m : item.value->GetObject()) visit(m.value);
+        } else {
+            for (const auto& e : item.value->GetArray()) visit(e);
+        }
+    }
+    return deepest;
+}
+
+// Forwards parse events to the document, failing the parse once objects and
+// arrays nest deeper than kMaxDepth.
+class DepthLimitedHandler {
+public:
+    explicit DepthLimitedHandler(Document& doc) : doc_(doc) {}
+    bool Null() { return doc_.Null(); }
+    bool Bool(bool b) { return doc_.Bool(b); }
+    bool Int(int i) { return doc_.Int(i); }
+    bool Uint(unsigned i) { return doc_.Uint(i); }
+    bool Int64(std::int64_t i) { return doc_.Int64(i); }
+    bool Uint64(std::uint64_t i) { return doc_.Uint64(i); }
+    bool Double(double d) { return doc_.Double(d); }
+    bool RawNumber(const wchar_t* s, SizeType n, bool copy) { return doc_.RawNumber(s, n, copy); }
+    bool String(const wchar_t* s, SizeType n, bool copy) { return doc_.String(s, n, copy); }
+    bool Key(const wchar_t* s, SizeType n, bool copy) { return doc_.Key(s, n, copy); }
+    bool StartObject() { return enter() && doc_.StartObject(); }
+    bool EndObject(SizeType n) { --depth_; return doc_.EndObject(n); }
+    bool StartArray() { return enter() && doc_.StartArray(); }
+    bool EndArray(SizeType n) { --depth_; return doc_.EndArray(n); }
+
+private:
+    bool enter() { return ++depth_ <= JSONFormatter::kMaxDepth; }
+    Document& doc_;
+    std::size_t depth_ = 0;
+};
+
+// Runs RapidJSON's iterative (non-recursive) reader over the text as the
+// generator of Document::Populate.
+struct TextGenerator {
+    const wchar_t* text;
+    bool ok = false;
+    bool operator()(Document& doc) {
+        rapidjson::GenericStringStream<Encoding> stream(text);
+        rapidjson::GenericReader<Encoding, Encoding> reader;
+        DepthLimitedHandler handler(doc);
+        ok = !reader.Parse<rapidjson::kParseIterativeFlag>(stream, handler).IsError();
+        return ok;
+    }
+};
+
+using StringBuffer = rapidjson::GenericStringBuffer<Encoding>;
+using BaseWriter = rapidjson::Writer<StringBuffer, Encoding, Encoding>;
+
+// RapidJSON's writer, except that it writes a non-finite double as null
+// instead of stopping (which would leave truncated text).
+class Writer : public BaseWriter {
+public:
+    using BaseWriter::BaseWriter;
+    bool Double(double d) { return std::isfinite(d) ? BaseWriter::Double(d) : BaseWriter::Null(); }
+};
+
+// Index of the first member whose name has the same length and code units,
+// or the member count when there is none.
+SizeType indexOf(const Value& object, const wchar_t* name, SizeType length) {
+    SizeType i = 0;
+    for (const auto& m : object.GetObject()) {
+        if (m.name.GetStringLength() == length && std::wmemcmp(m.name.GetString(), name, length) == 0)
+            return i;
+        ++i;
+    }
+    return i;
+}
+
+bool fitsSizeType(const std::wstring& s) {
+    return s.size() <= std::numeric_limits<SizeType>::max();
+}
+
+}  // namespace
+
+JSONFormatter::JSONFormatter() { doc_.SetObject(); }
+
+JSONFormatter::JSONFormatter(const JSONFormatter& other) {
+    doc_.CopyFrom(other.doc_, doc_.GetAllocator());
+}
+
+JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other) {
+    if (this != &other) assignCopy(other.doc_);
+    return *this;
+}
+
+JSONFormatter::JSONFormatter(JSONFormatter&& other) : JSONFormatter() { doc_.Swap(other.doc_); }
+
+JSONFormatter& JSONFormatter::operator=(JSONFormatter&& other) {
+    if (this != &other) {
+        Document fresh;
+        fresh.SetObject();
+        doc_.Swap(other.doc_);
+        other.doc_.Swap(fresh);
+    }
+    return *this;
+}
+
+JSONFormatter::~JSONFormatter() = default;
+
+void JSONFormatter::assignCopy(const Value& value) {
+    // A fresh document: value may live in this formatter's own pool, and the
+    // old content's storage is released with the old document.
+    Document fresh;
+    fresh.CopyFrom(value, fresh.GetAllocator());
+    doc_.Swap(fresh);
+}
+
+bool JSONFormatter::parse(const std::wstring& text) {
+    Document fresh;  // null
+    TextGenerator generator{text.c_str()};
+    try {
+        fresh.Populate(generator);
+    } catch (const std::logic_error&) {
+        // A RapidJSON assertion (rapidjson_config.h makes them throw): the
+        // reader asserts on an escaped lone low surrogate such as \uDC00.
+        generator.ok = false;
+    }
+    if (!generator.ok) fresh.SetNull();
+    doc_.Swap(fresh);
+    return doc_.IsObject();
+}
+
+std::wstring JSONFormatter::toString() const {
+    StringBuffer buffer;  // 256 bytes to begin with
+    Writer writer(buffer);
+    doc_.Accept(writer);
+    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
+
+const Value* JSONFormatter::findMember(const std::wstring& key) const {
+    if (!doc_.IsObject()) return nullptr;
+    const SizeType length = static_cast<SizeType>(std::wcslen(key.c_str()));  // up to the first NUL
+    const SizeType i = indexOf(doc_, key.c_str(), length);
+    return i < doc_.MemberCount() ? &doc_.MemberBegin()[i].value : nullptr;
+}
+
+Value* JSONFormatter::findMember(const std::wstring& key) {
+    return const_cast<Value*>(std::as_const(*this).findMember(key));
+}
+
+bool JSONFormatter::getString(const std::wstring& key, std::wstring& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsString()) return false;
+    out.assign(v->GetString(), v->GetStringLength());
+    return true;
+}
+
+bool JSONFormatter::getBool(const std::wstring& key, bool& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsBool()) return false;
+    out = v->GetBool();
+    return true;
+}
+
+bool JSONFormatter::getInt(const std::wstring& key, int& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsInt()) return false;
+    out = v->GetInt();
+    return true;
+}
+
+bool JSONFormatter::getUInt(const std::wstring& key, unsigned int& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsUint()) return false;
+    out = v->GetUint();
+    return true;
+}
+
+bool JSONFormatter::getInt64(const std::wstring& key, std::int64_t& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsInt64()) return false;
+    out = v->GetInt64();
+    return true;
+}
+
+bool JSONFormatter::getUInt64(const std::wstring& key, std::uint64_t& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsUint64()) return false;
+    out = v->GetUint64();
+    return true;
+}
+
+bool JSONFormatter::getDouble(const std::wstring& key, double& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsDouble()) return false;
+    out = v->GetDouble();
+    return true;
+}
+
+bool JSONFormatter::getStringArray(const std::wstring& key, std::vector<std::wstring>& out) const {
+    const Value* v = findMember(key);
+    if (!v) return true;
+    if (!v->IsArray()) return false;
+    for (const auto& e : v->GetArray()) {
+        if (!e.IsString()) return false;
+        out.emplace_back(e.GetString(), e.GetStringLength());
+    }
+    return true;
+}
+
+bool JSONFormatter::getObject(const std::wstring& key, JSONFormatter& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsObject()) return false;
+    out.assignCopy(*v);
+    return true;
+}
+
+bool JSONFormatter::getObjectArray(const std::wstring& key, std::vector<JSONFormatter>& out) const {
+    const Value* v = findMember(key);
+    if (!v) return true;
+    if (!v->IsArray()) return false;
+    for (const auto& e : v->GetArray()) {
+        if (!e.IsObject()) return false;
+        out.emplace_back().assignCopy(e);
+    }
+    return true;
+}
+
+Value JSONFormatter::makeName(const std::wstring& key) {
+    return Value(key.c_str(), doc_.GetAllocator());  // up to the first NUL
+}
+
+Value JSONFormatter::makeString(const std::wstring& text) {
+    return Value(text.data(), static_cast<SizeType>(text.size()), doc_.GetAllocator());
+}
+
+void JSONFormatter::replaceMember(Value& name, Value& value) {
+    const SizeType i = indexOf(doc_, name.GetString(), name.GetStringLength());
+    // RemoveMember moves the last member into the gap (Part 2.105, step 2).
+    if (i < doc_.MemberCount()) doc_.RemoveMember(doc_.MemberBegin() + i);
+    doc_.AddMember(name, value, doc_.GetAllocator());
+}
+
+void JSONFormatter::setMember(Value& name, Value& value) {
+    if (!doc_.IsObject() || !name.IsString()) return;
+    if (1 + depthOf(value) > kMaxDepth) return;
+    replaceMember(name, value);
+}
+
+void JSONFormatter::setString(const std::wstring& key, const std::wstring& value) {
+    if (!doc_.IsObject() || !fitsSizeType(value)) return;
+    Value name = makeName(key);
+    Value v = makeString(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setBool(const std::wstring& key, bool value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setInt(const std::wstring& key, int value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setUInt(const std::wstring& key, unsigned int value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setInt64(const std::wstring& key, std::int64_t value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setUInt64(const std::wstring& key, std::uint64_t value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setDouble(const std::wstring& key, double value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    Value v(value);
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setStringArray(const std::wstring& key, const std::vector<std::wstring>& values) {
+    if (!doc_.IsObject()) return;
+    for (const auto& s : values)
+        if (!fitsSizeType(s)) return;
+    Value name = makeName(key);
+    Value array(rapidjson::kArrayType);
+    replaceMember(name, array);
+    Value& member = doc_.MemberEnd()[-1].value;  // the member just appended
+    member.Reserve(static_cast<SizeType>(values.size()), doc_.GetAllocator());
+    for (const auto& s : values) member.PushBack(makeString(s), doc_.GetAllocator());
+}
+
+Value* JSONFormatter::arrayMember(const std::wstring& key) {
+    if (!doc_.IsObject()) return nullptr;
+    if (Value* v = findMember(key)) return v->IsArray() ? v : nullptr;
+    doc_.AddMember(makeName(key), Value(rapidjson::kArrayType), doc_.GetAllocator());
+    return &doc_.MemberEnd()[-1].value;
+}
+
+void JSONFormatter::appendString(const std::wstring& key, const std::wstring& value) {
+    if (!fitsSizeType(value)) return;
+    if (Value* array = arrayMember(key)) array->PushBack(makeString(value), doc_.GetAllocator());
+}
+
+void JSONFormatter::setObject(const std::wstring& key, const JSONFormatter& value) {
+    if (!doc_.IsObject() || 1 + depthOf(value.doc_) > kMaxDepth) return;
+    Value name = makeName(key);
+    Value v(value.doc_, doc_.GetAllocator());  // deep copy into this pool
+    replaceMember(name, v);
+}
+
+void JSONFormatter::setObjectArray(const std::wstring& key, const std::vector<JSONFormatter>& values) {
+    if (!doc_.IsObject()) return;
+    for (const auto& f : values)
+        if (2 + depthOf(f.doc_) > kMaxDepth) return;
+    Value name = makeName(key);
+    Value array(rapidjson::kArrayType);
+    replaceMember(name, array);
+    Value& member = doc_.MemberEnd()[-1].value;
+    member.Reserve(static_cast<SizeType>(values.size()), doc_.GetAllocator());
+    for (const auto& f : values) member.PushBack(Value(f.doc_, doc_.GetAllocator()).Move(), doc_.GetAllocator());
+}
+
+void JSONFormatter::appendObject(const std::wstring& key, const JSONFormatter& value) {
+    if (!doc_.IsObject() || 2 + depthOf(value.doc_) > kMaxDepth) return;
+    Value copy(value.doc_, doc_.GetAllocator());  // before the array: value may be *this
+    if (Value* array = arrayMember(key)) array->PushBack(copy, doc_.GetAllocator());
+}
+
+}  // namespace Tessil
