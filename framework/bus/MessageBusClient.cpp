@@ -1,0 +1,453 @@
+#include "framework/bus/MessageBusClient.h"
+
+#include "framework/bus/MessageBusShimImpl.h"
+#include "framework/bus/RegexMatch.h"
+#include "framework/message/ModuleException.h"
+#include "framework/message/ModuleStatus.h"
+#include "framework/message/ReplyImpl.h"
+#include "platform/Logging/Logging.h"
+
+#include <future>
+#include <mutex>
+#include <regex>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+namespace Tessil {
+
+namespace {
+
+const wchar_t kSource[] = L"MessageBusClient";
+
+struct NameSubscription {
+    std::uint32_t id;
+    std::wstring name;
+    std::shared_ptr<HandlerCell> handler;
+};
+
+struct FilterSubscription {
+    std::uint32_t id;
+    std::wstring expressionText;
+    std::wregex expression;
+    std::shared_ptr<HandlerCell> handler;
+};
+
+struct AliasSubscriptions {
+    std::vector<NameSubscription> names;
+    std::vector<FilterSubscription> filters;
+};
+
+struct PendingRequest {
+    std::promise<std::shared_ptr<Message>> promise;
+    std::function<void()> completion;  // empty for the reply form
+};
+
+void logTooLong(const std::wstring& name) {
+    VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::deliverDirect",
+           L"Message name of %lu characters is too long for expression matching; not matched.",
+           static_cast<unsigned long>(name.size()));
+}
+
+}  // namespace
+
+class MessageBusClient::Impl {
+public:
+    std::shared_ptr<MessageBusShim> shim;
+    std::shared_ptr<ProcessAPI> process;
+
+    // Lock order: the two locks are never held together.
+    std::mutex subscriptionMutex;
+    std::unordered_map<std::wstring, AliasSubscriptions> subscriptions;  // guarded by subscriptionMutex
+
+    std::shared_ptr<ReplyFunctionCell> replyFunction;
+    std::mutex requestMutex;
+    std::uint64_t requestCounter = 0;                              // guarded by requestMutex
+    std::unordered_map<std::uint64_t, PendingRequest> pending;     // guarded by requestMutex
+
+    std::uint32_t sessionId = 0;
+
+    MessageHandler wrapSession(MessageHandler handler) const {
+        return [own = sessionId, inner = std::move(handler)](std::shared_ptr<Message> message)
+                   -> std::uint32_t {
+            if (message) {
+                const MessageHeaderExtension* ext = message->getHeader()->getExtension(2);
+                if (ext != nullptr && ext->senderSessionId != 0 && ext->senderSessionId != own) {
+                    return MODULE_STATUS_SUCCESS;
+                }
+            }
+            return inner(std::move(message));
+        };
+    }
+
+    std::uint32_t subscribeName(const std::wstring& name, const std::wstring& alias,
+                                MessageHandler handler) {
+        std::lock_guard<std::mutex> lock(subscriptionMutex);
+        AliasSubscriptions& record = subscriptions[alias];
+        record.names.push_back(
+            NameSubscription{0, name, std::make_shared<HandlerCell>(std::move(handler))});
+        const std::uint32_t id = shim->subscribe(name, record.names.back().handler.get());
+        if (id == 0) {
+            VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribe",
+                   L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(),
+                   name.c_str());
+            record.names.pop_back();
+            return MODULE_STATUS_UNSUCCESSFUL;
+        }
+        record.names.back().id = id;
+        return MODULE_STATUS_SUCCESS;
+    }
+
+    std::uint32_t subscribeExpression(const std::wstring& expression, const std::wstring& alias,
+                                      MessageHandler handler) {
+        std::wregex compiled;
+        try {
+            compiled.assign(expression, kBusRegexFlags);
+        } catch (const std::regex_error& e) {
+            VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribeFilter",
+                   L"subscribeFilter failed. Regex error with regex \"%ls\" [caught: %hs]",
+                   expression.c_str(), e.what());
+            return MODULE_STATUS_INVALID_PARAMETER;
+        }
+        std::lock_guard<std::mutex> lock(subscriptionMutex);
+        AliasSubscriptions& record = subscriptions[alias];
+        record.filters.push_back(FilterSubscription{
+            0, expression, std::move(compiled), std::make_shared<HandlerCell>(std::move(handler))});
+        const std::uint32_t id = shim->subscribeFilter(expression, record.filters.back().handler.get());
+        if (id == 0) {
+            VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribeFilter",
+                   L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias.c_str(),
+                   expression.c_str());
+            record.filters.pop_back();
+            return MODULE_STATUS_UNSUCCESSFUL;
+        }
+        record.filters.back().id = id;
+        return MODULE_STATUS_SUCCESS;
+    }
+
+    // Caller holds subscriptionMutex.
+    void unsubscribeRecord(const AliasSubscriptions& record) {
+        for (const NameSubscription& s : record.names) {
+            shim->unsubscribe(s.id);
+        }
+        for (const FilterSubscription& s : record.filters) {
+            shim->unsubscribe(s.id);
+        }
+    }
+
+    void unsubscribeAll() {
+        std::unordered_map<std::wstring, AliasSubscriptions> dropped;
+        {
+            std::lock_guard<std::mutex> lock(subscriptionMutex);
+            for (const auto& entry : subscriptions) {
+                unsubscribeRecord(entry.second);
+            }
+            dropped.swap(subscriptions);
+        }
+        // The handler cells go here, outside the lock; a running delivery keeps its own.
+    }
+
+    std::uint32_t replyCallback(std::uint64_t replyIndex, const std::shared_ptr<Message>& message,
+                                std::uint32_t status) {
+        PendingRequest entry;
+        {
+            std::lock_guard<std::mutex> lock(requestMutex);
+            auto it = pending.find(replyIndex);
+            if (it == pending.end()) {
+                VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::replyCallback",
+                       L"Reply index not found. Returning");
+                return MODULE_STATUS_NOT_FOUND;
+            }
+            entry = std::move(it->second);
+            pending.erase(it);
+        }
+        try {
+            if (status == MODULE_STATUS_TIMEOUT) {
+                entry.promise.set_exception(std::make_exception_ptr(
+                    std::system_error(std::make_error_code(std::errc::operation_canceled))));
+            } else if (status != MODULE_STATUS_SUCCESS) {
+                entry.promise.set_exception(std::make_exception_ptr(
+                    std::system_error(std::make_error_code(std::errc::no_message_available))));
+            } else {
+                entry.promise.set_value(message);
+            }
+        } catch (...) {
+        }
+        if (entry.completion) {
+            try {
+                entry.completion();
+            } catch (...) {
+            }
+        }
+        return MODULE_STATUS_SUCCESS;
+    }
+};
+
+MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim,
+                                   std::shared_ptr<ProcessAPI> process)
+    : impl_(std::make_shared<Impl>()) {
+    if (!shim) {
+        throw ModuleException("Invalid message bus shim");
+    }
+    impl_->shim = std::move(shim);
+    impl_->process = process ? std::move(process) : std::make_shared<ProcessAPI>();
+    std::weak_ptr<Impl> weak = impl_;
+    impl_->replyFunction = std::make_shared<ReplyFunctionCell>(
+        [weak](std::uint64_t index, const std::shared_ptr<Message>& message,
+               std::uint32_t status) -> std::uint32_t {
+            std::shared_ptr<Impl> keep = weak.lock();
+            if (!keep) {
+                return MODULE_STATUS_NOT_FOUND;
+            }
+            return keep->replyCallback(index, message, status);
+        });
+
+    const DWORD processId = impl_->process->getCurrentProcessId();
+    DWORD session = 0;
+    if (impl_->process->processIdToSessionId(processId, &session)) {
+        VT_LOG(ETWLogging::LevelNormal, kSource, L"Tessil::MessageBusClient::MessageBusClient",
+               L"Found session id %ld for process %ld", static_cast<long>(session),
+               static_cast<long>(processId));
+        impl_->sessionId = session;
+    } else {
+        VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::MessageBusClient",
+               L"Failed to get the session id for process %ld - defaulting to %ld",
+               static_cast<long>(processId), 0L);
+        impl_->sessionId = 0;
+    }
+}
+
+MessageBusClient::~MessageBusClient() {
+    try {
+        impl_->unsubscribeAll();
+        impl_->shim->unregisterReplyCallback();
+    } catch (...) {
+    }
+    // Abandon every unanswered request: a Reply held elsewhere ends with status 3.
+    std::unordered_map<std::uint64_t, PendingRequest> abandoned;
+    {
+        std::lock_guard<std::mutex> lock(impl_->requestMutex);
+        abandoned.swap(impl_->pending);
+    }
+    abandoned.clear();
+    // impl_ (and with it the shim) goes now, or when a running callback of
+    // this client returns.
+}
+
+std::uint32_t MessageBusClient::sessionId() const { return impl_->sessionId; }
+
+std::uint32_t MessageBusClient::publish(const std::shared_ptr<Message>& message) {
+    return internalPublish(message, false);
+}
+
+std::uint32_t MessageBusClient::publishEx(const std::shared_ptr<Message>& message) {
+    return internalPublish(message, true);
+}
+
+std::uint32_t MessageBusClient::internalPublish(const std::shared_ptr<Message>& message, bool ex) {
+    if (!message) {
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    MessageHeader* header = message->getHeader();
+    bool plainCopyDue = false;
+    if (header->testFlag(MESSAGE_FLAG_REPLY) && !header->testFlag(MESSAGE_FLAG_NO_PLAIN_COPY) &&
+        !header->testFlag(MESSAGE_FLAG_PLAIN_COPY_SENT)) {
+        header->setFlag(MESSAGE_FLAG_PLAIN_COPY_SENT);
+        plainCopyDue = true;
+    }
+    const std::uint32_t result = impl_->shim->publish(message, ex);
+    if (result != MODULE_STATUS_SUCCESS) {
+        VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::internalPublish",
+               L"Failed to publish message. Error code %lu.", static_cast<unsigned long>(result));
+        return result;
+    }
+    if (!plainCopyDue) {
+        return MODULE_STATUS_SUCCESS;
+    }
+    header->clearFlag(MESSAGE_FLAG_REPLY);
+    header->clearReplyTo();
+    const std::uint32_t copyResult = impl_->shim->publish(message, ex);
+    if (copyResult != MODULE_STATUS_SUCCESS) {
+        VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::internalPublish",
+               L"Failed to publish non-reply copy of the message. Error code %lu.",
+               static_cast<unsigned long>(copyResult));
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+std::uint32_t MessageBusClient::request(const std::shared_ptr<Message>& message,
+                                        ReplyHandler handler, const std::uint64_t& timeoutMs) {
+    return internalRequest(message, &handler, nullptr, timeoutMs, false);
+}
+
+std::uint32_t MessageBusClient::request(const std::shared_ptr<Message>& message,
+                                        std::shared_ptr<Reply>& reply,
+                                        const std::uint64_t& timeoutMs) {
+    return internalRequest(message, nullptr, &reply, timeoutMs, false);
+}
+
+std::uint32_t MessageBusClient::requestEx(const std::shared_ptr<Message>& message,
+                                          ReplyHandler handler, const std::uint64_t& timeoutMs) {
+    return internalRequest(message, &handler, nullptr, timeoutMs, true);
+}
+
+std::uint32_t MessageBusClient::requestEx(const std::shared_ptr<Message>& message,
+                                          std::shared_ptr<Reply>& reply,
+                                          const std::uint64_t& timeoutMs) {
+    return internalRequest(message, nullptr, &reply, timeoutMs, true);
+}
+
+std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& message,
+                                                ReplyHandler* handler,
+                                                std::shared_ptr<Reply>* reply,
+                                                std::uint64_t timeoutMs, bool ex) {
+    if (!message) {
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    std::uint64_t index = 0;
+    std::shared_future<std::shared_ptr<Message>> future;
+    {
+        std::lock_guard<std::mutex> lock(impl_->requestMutex);
+        index = impl_->requestCounter++;
+        if (impl_->pending.count(index) != 0) {
+            VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::internalRequest",
+                   L"Unable to create reply promise. Returning.");
+            return MODULE_STATUS_UNSUCCESSFUL;
+        }
+        PendingRequest entry;
+        future = entry.promise.get_future().share();
+        if (reply == nullptr) {
+            ReplyHandler callerHandler = handler != nullptr ? std::move(*handler) : ReplyHandler();
+            entry.completion = [future, callerHandler]() {
+                auto outcome = std::make_shared<ReplyImpl>(future, 0);
+                outcome->wait();
+                if (callerHandler) {
+                    callerHandler(outcome);
+                }
+            };
+        }
+        impl_->pending.emplace(index, std::move(entry));
+    }
+    const std::uint32_t result =
+        impl_->shim->request(message, index, impl_->replyFunction.get(), timeoutMs, ex);
+    if (result != MODULE_STATUS_SUCCESS) {
+        std::lock_guard<std::mutex> lock(impl_->requestMutex);
+        impl_->pending.erase(index);
+        VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::internalRequest",
+               L"Failed to make request. Error code %lu.", static_cast<unsigned long>(result));
+        return result;
+    }
+    if (reply != nullptr) {
+        *reply = std::make_shared<ReplyImpl>(future, timeoutMs);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+std::uint32_t MessageBusClient::replyCallback(std::uint64_t replyIndex,
+                                              const std::shared_ptr<Message>& message,
+                                              std::uint32_t status) {
+    return impl_->replyCallback(replyIndex, message, status);
+}
+
+std::uint32_t MessageBusClient::subscribe(const std::wstring& name, const std::wstring& alias,
+                                          MessageHandler handler) {
+    return impl_->subscribeName(name, alias, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::subscribe(const std::wstring& name, MessageHandler handler) {
+    return impl_->subscribeName(name, name, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::subscribeSession(const std::wstring& name,
+                                                 const std::wstring& alias,
+                                                 MessageHandler handler) {
+    if (impl_->sessionId == 0) {
+        return impl_->subscribeName(name, alias, std::move(handler));
+    }
+    return impl_->subscribeName(name, alias, impl_->wrapSession(std::move(handler)));
+}
+
+std::uint32_t MessageBusClient::subscribeSession(const std::wstring& name, MessageHandler handler) {
+    return subscribeSession(name, name, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::subscribeFilter(const std::wstring& expression,
+                                                const std::wstring& alias, MessageHandler handler) {
+    return impl_->subscribeExpression(expression, alias, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::subscribeFilter(const std::wstring& expression,
+                                                MessageHandler handler) {
+    return impl_->subscribeExpression(expression, expression, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::subscribeFilterSession(const std::wstring& expression,
+                                                       const std::wstring& alias,
+                                                       MessageHandler handler) {
+    if (impl_->sessionId == 0) {
+        return impl_->subscribeExpression(expression, alias, std::move(handler));
+    }
+    return impl_->subscribeExpression(expression, alias, impl_->wrapSession(std::move(handler)));
+}
+
+std::uint32_t MessageBusClient::subscribeFilterSession(const std::wstring& expression,
+                                                       MessageHandler handler) {
+    return subscribeFilterSession(expression, expression, std::move(handler));
+}
+
+std::uint32_t MessageBusClient::unsubscribe(const std::wstring& alias) {
+    AliasSubscriptions dropped;
+    {
+        std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
+        auto it = impl_->subscriptions.find(alias);
+        if (it == impl_->subscriptions.end()) {
+            VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::unsubscribe",
+                   L"Subscription not found. Alias: %ls.", alias.c_str());
+            return MODULE_STATUS_SUCCESS;
+        }
+        impl_->unsubscribeRecord(it->second);
+        dropped = std::move(it->second);
+        impl_->subscriptions.erase(it);
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+void MessageBusClient::unsubscribeAll() { impl_->unsubscribeAll(); }
+
+std::uint32_t MessageBusClient::deliverDirect(const std::shared_ptr<Message>& message) {
+    if (!message) {
+        return MODULE_STATUS_SUCCESS;
+    }
+    const std::wstring& name = message->getName();
+    std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
+    bool loggedTooLong = false;
+    for (const auto& entry : impl_->subscriptions) {
+        for (const NameSubscription& s : entry.second.names) {
+            if (s.name == name && s.handler && s.handler->handler) {
+                try {
+                    s.handler->handler(message);
+                } catch (...) {
+                }
+            }
+        }
+        for (const FilterSubscription& s : entry.second.filters) {
+            const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
+            if (match == RegexMatchResult::TooLong) {
+                if (!loggedTooLong) {
+                    logTooLong(name);
+                    loggedTooLong = true;
+                }
+                continue;
+            }
+            if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
+                try {
+                    s.handler->handler(message);
+                } catch (...) {
+                }
+            }
+        }
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+}  // namespace Tessil
