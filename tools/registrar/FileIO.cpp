@@ -1,0 +1,86 @@
+#include "tools/registrar/FileIO.h"
+
+#include <windows.h>
+
+#include <io.h>
+#include <share.h>
+#include <stdio.h>
+
+namespace Tessil {
+namespace {
+
+// Closes the handle unless close() already did.
+struct FileCloser {
+    bool closed = false;
+    void operator()(FILE* file) const {
+        if (file != nullptr && !closed) {
+            std::fclose(file);
+        }
+    }
+};
+
+std::shared_ptr<FILE> Own(FILE* file) {
+    if (file == nullptr) {
+        return nullptr;
+    }
+    return std::shared_ptr<FILE>(file, FileCloser{});
+}
+
+}  // namespace
+
+IFileIO::~IFileIO() = default;
+
+std::shared_ptr<FILE> FileIO::open(const char* path, const char* mode) {
+    if (path == nullptr || mode == nullptr) return nullptr;
+    FILE* file = nullptr;
+    if (fopen_s(&file, path, mode) != 0) return nullptr;
+    return Own(file);
+}
+
+std::shared_ptr<FILE> FileIO::open(const wchar_t* path, const wchar_t* mode) {
+    if (path == nullptr || mode == nullptr) return nullptr;
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, path, mode) != 0) return nullptr;
+    return Own(file);
+}
+
+bool FileIO::exists(const wchar_t* path) {
+    if (path == nullptr) return false;
+    // What an input file stream opened with share mode _SH_DENYNO tests.
+    FILE* file = _wfsopen(path, L"rb", _SH_DENYNO);
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
+bool FileIO::write(FILE* file, const void* data, std::size_t size) {
+    if (file == nullptr) return false;
+    return size == 0 || std::fwrite(data, 1, size, file) == size;
+}
+
+bool FileIO::close(std::shared_ptr<FILE>& file) {
+    std::shared_ptr<FILE> held = std::move(file);
+    file.reset();
+    FileCloser* closer = std::get_deleter<FileCloser>(held);
+    if (!held || closer == nullptr || closer->closed) {
+        return false;  // nothing to close, or not a handle of ours
+    }
+    FILE* raw = held.get();
+    bool ok = std::fflush(raw) == 0 && std::ferror(raw) == 0;
+    ok = _commit(_fileno(raw)) == 0 && ok;
+    closer->closed = true;
+    ok = std::fclose(raw) == 0 && ok;
+    return ok;
+}
+
+bool FileIO::replace(const wchar_t* from, const wchar_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool FileIO::remove(const wchar_t* path) {
+    if (path == nullptr) return false;
+    return _wremove(path) == 0;
+}
+
+}  // namespace Tessil

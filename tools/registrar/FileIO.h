@@ -1,0 +1,44 @@
+// Part 4.104: file access of the reference store, behind an interface so that
+// tests can make any step fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+namespace Tessil {
+
+class IFileIO {
+public:
+    virtual ~IFileIO();
+    // The handle is closed with fclose when its last holder lets it go; empty
+    // on failure.
+    virtual std::shared_ptr<FILE> open(const char* path, const char* mode) = 0;
+    virtual std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) = 0;
+    // True when the path names a file that can be opened for reading.
+    virtual bool exists(const wchar_t* path) = 0;
+
+    // Added for saving safely (the Part's save detects no write error).
+    // Writes all of data or answers false.
+    virtual bool write(FILE* file, const void* data, std::size_t size) = 0;
+    // Flushes the handle to the disk and closes it, for every holder; false
+    // when any of these fails. file is empty afterwards in every case.
+    virtual bool close(std::shared_ptr<FILE>& file) = 0;
+    // Puts the file from in the place of to in one step, replacing it.
+    virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
+    virtual bool remove(const wchar_t* path) = 0;
+};
+
+// The C runtime's files; replace is MoveFileExW, which the C runtime lacks.
+class FileIO : public IFileIO {
+public:
+    std::shared_ptr<FILE> open(const char* path, const char* mode) override;
+    std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) override;
+    bool exists(const wchar_t* path) override;
+    bool write(FILE* file, const void* data, std::size_t size) override;
+    bool close(std::shared_ptr<FILE>& file) override;
+    bool replace(const wchar_t* from, const wchar_t* to) override;
+    bool remove(const wchar_t* path) override;
+};
+
+}  // namespace Tessil

@@ -1,0 +1,112 @@
+#include "tools/registrar/FileIO.h"
+#include "tools/registrar/testing/FileTestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <share.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+using Tessil::FileIO;
+using Tessil::testing::FileExists;
+using Tessil::testing::ReadBytes;
+using Tessil::testing::ScopedTempFolder;
+using Tessil::testing::WriteBytes;
+
+namespace {
+
+std::string Narrow(const std::wstring& text) { return std::filesystem::path(text).string(); }
+
+TEST(FileIO, OpenWideAndNarrow) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring path = folder.file(L"a.dat");
+    EXPECT_EQ(io.open(path.c_str(), L"rb"), nullptr);
+    EXPECT_EQ(io.open(Narrow(path).c_str(), "rb"), nullptr);
+    EXPECT_EQ(io.open(folder.file(L"missing\\a.dat").c_str(), L"wb"), nullptr);
+    EXPECT_EQ(io.open(static_cast<const wchar_t*>(nullptr), L"rb"), nullptr);
+    {
+        std::shared_ptr<FILE> file = io.open(path.c_str(), L"wb");
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(io.write(file.get(), "abc", 3));
+    }  // closed by the last holder
+    EXPECT_EQ(ReadBytes(path), "abc");
+    std::shared_ptr<FILE> narrow = io.open(Narrow(path).c_str(), "rb");
+    ASSERT_NE(narrow, nullptr);
+    char buffer[4] = {};
+    EXPECT_EQ(std::fread(buffer, 1, 3, narrow.get()), 3u);
+    EXPECT_EQ(std::string(buffer), "abc");
+}
+
+TEST(FileIO, ExistsOnlyForReadableFiles) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring path = folder.file(L"a.dat");
+    EXPECT_FALSE(io.exists(path.c_str()));
+    WriteBytes(path, "");
+    EXPECT_TRUE(io.exists(path.c_str()));  // an empty file exists
+    EXPECT_FALSE(io.exists(folder.path().wstring().c_str()));
+    EXPECT_FALSE(io.exists(nullptr));
+    FILE* locked = _wfsopen(path.c_str(), L"rb", _SH_DENYRW);
+    ASSERT_NE(locked, nullptr);
+    EXPECT_FALSE(io.exists(path.c_str()));  // cannot be read: counts as missing
+    std::fclose(locked);
+    EXPECT_TRUE(io.exists(path.c_str()));
+}
+
+TEST(FileIO, CloseFlushesClosesForEveryHolderAndReportsOnce) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring path = folder.file(L"a.dat");
+    std::shared_ptr<FILE> file = io.open(path.c_str(), L"wb");
+    ASSERT_NE(file, nullptr);
+    std::shared_ptr<FILE> other = file;
+    ASSERT_TRUE(io.write(file.get(), "data", 4));
+    EXPECT_TRUE(io.close(file));
+    EXPECT_EQ(file, nullptr);
+    EXPECT_EQ(ReadBytes(path), "data");
+    EXPECT_TRUE(std::filesystem::remove(std::filesystem::path(path)));  // no handle left open
+    EXPECT_FALSE(io.close(other));  // already closed
+    std::shared_ptr<FILE> empty;
+    EXPECT_FALSE(io.close(empty));
+}
+
+TEST(FileIO, CloseOfAFileThatCannotBeWrittenFails) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring path = folder.file(L"a.dat");
+    WriteBytes(path, "old");
+    std::shared_ptr<FILE> file = io.open(path.c_str(), L"rb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_FALSE(io.write(file.get(), "new", 3));
+    EXPECT_FALSE(io.close(file));  // the error stays on the handle
+    EXPECT_EQ(ReadBytes(path), "old");
+}
+
+TEST(FileIO, ReplaceAndRemove) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring from = folder.file(L"new.dat");
+    const std::wstring to = folder.file(L"old.dat");
+    WriteBytes(from, "new");
+    WriteBytes(to, "old");
+    EXPECT_TRUE(io.replace(from.c_str(), to.c_str()));
+    EXPECT_EQ(ReadBytes(to), "new");
+    EXPECT_FALSE(FileExists(from));
+    EXPECT_FALSE(io.replace(from.c_str(), to.c_str()));  // nothing to move
+    EXPECT_EQ(ReadBytes(to), "new");
+
+    const std::wstring onto = folder.file(L"sub");
+    std::filesystem::create_directory(std::filesystem::path(onto));
+    WriteBytes(from, "x");
+    EXPECT_FALSE(io.replace(from.c_str(), onto.c_str()));  // a folder is not replaced
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(onto)));
+
+    EXPECT_TRUE(io.remove(from.c_str()));
+    EXPECT_FALSE(FileExists(from));
+    EXPECT_FALSE(io.remove(from.c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Part 4.104: how the reference manager loads and saves its app codes.
+#pragma once
+
+#include "tools/registrar/FileIO.h"
+#include "tools/registrar/JSONParser.h"
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace Tessil {
+
+// The Part gives this base no virtual destructor: own a provider through a
+// shared pointer made from its own type (std::make_shared<Derived>), which
+// destroys it as that type.
+class ReferenceProvider {
+public:
+    // Once: true when not yet set up and doSetup() agrees.
+    virtual bool setup();
+    // True when set up and doTeardown() agrees.
+    virtual bool teardown();
+    virtual bool isSetUp();
+    virtual bool loadReferences(std::set<std::wstring>& codes);
+    virtual bool saveReferences(const std::set<std::wstring>& codes);
+    virtual bool doSetup();
+    virtual bool doTeardown();
+
+protected:
+    ~ReferenceProvider() = default;
+
+private:
+    bool setUp_ = false;
+};
+
+// The reference file "appregistry.dat": UTF-16LE JSON with a byte-order mark,
+// {"registry":[{"appcode":"A"},...]} with the codes unique and sorted.
+class JSONReferenceProvider : public ReferenceProvider {
+public:
+    static constexpr const wchar_t* kDefaultPath = L"appregistry.json";
+    // Suffix of the new file written beside the reference file on a save.
+    static constexpr const wchar_t* kNewFileSuffix = L".tmp";
+
+    // An empty path means kDefaultPath in the current folder.
+    JSONReferenceProvider(std::shared_ptr<JSONParser> parser, std::shared_ptr<IFileIO> fileIO,
+                          std::wstring path);
+    virtual ~JSONReferenceProvider();  // runs teardown()
+
+    // Reads the file when it exists; a missing file is no failure.
+    bool doSetup() override;
+    bool doTeardown() override;
+    // Adds the codes of the document read by doSetup; false, adding nothing,
+    // for an object without a valid "registry" array.
+    bool loadReferences(std::set<std::wstring>& codes) override;
+    // Writes the codes to a new file beside the reference file, checking every
+    // write and the close, then puts it in the reference file's place. False
+    // when any step fails: the reference file is then as it was.
+    bool saveReferences(const std::set<std::wstring>& codes) override;
+
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::shared_ptr<JSONParser> parser_;
+    std::shared_ptr<IFileIO> fileIO_;
+    std::wstring path_;
+};
+
+}  // namespace Tessil
