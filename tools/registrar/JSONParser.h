@@ -88,8 +88,6 @@ public:
     // document cannot be written as valid UTF-16; false when sink refuses.
     virtual bool writeTo(const ByteSink& sink) const;
 
-    const Document& document() const { return document_; }
-
 private:
     bool parseUnits(const wchar_t* text);
     const Value* findMember(const std::wstring& key) const;
