@@ -121,7 +121,12 @@ JSONFormatter::JSONFormatter(const JSONFormatter& other) {
 }
 
 JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other) {
-    if (this != &other) assignCopy(other.doc_);
+    if (this != &other) {
+        // A new pool: the old content's storage goes with the old document.
+        Document fresh;
+        fresh.CopyFrom(other.doc_, fresh.GetAllocator());
+        doc_.Swap(fresh);
+    }
     return *this;
 }
 
@@ -140,11 +145,10 @@ JSONFormatter& JSONFormatter::operator=(JSONFormatter&& other) {
 JSONFormatter::~JSONFormatter() = default;
 
 void JSONFormatter::assignCopy(const Value& value) {
-    // A fresh document: value may live in this formatter's own pool, and the
-    // old content's storage is released with the old document.
-    Document fresh;
-    fresh.CopyFrom(value, fresh.GetAllocator());
-    doc_.Swap(fresh);
+    // Copied into the pool before the root is overwritten, since value may be
+    // part of this content; the old content's storage stays in the pool.
+    Value copy(value, doc_.GetAllocator());
+    static_cast<Value&>(doc_) = copy;  // moves
 }
 
 bool JSONFormatter::parse(const std::wstring& text) {

@@ -54,7 +54,7 @@ volatile std::size_t g_sink;  // keeps the measured work from being optimised aw
 
 template <typename F>
 void measure(const char* name, int iterations, std::size_t bytes, F&& work) {
-    work();  // warm-up
+    for (int i = 0; i < iterations / 10 + 1; ++i) work();  // warm-up: heap and caches
     const auto start = Clock::now();
     for (int i = 0; i < iterations; ++i) work();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
