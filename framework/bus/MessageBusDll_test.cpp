@@ -310,6 +310,27 @@ TEST_F(BusDll, UnsubscribeAndReleaseFromInsideTheOwnHandler) {
     EXPECT_EQ(seen.load(), 14);
 }
 
+TEST_F(BusDll, ClientReleasedInsideItsOwnReplyHandler) {
+    auto responder = client();
+    responder->subscribe(L"Svc.Get", [&](MessagePtr m) {
+        return responder->publish(m->createReply(L"Svc.Get.Response", L"", L""));
+    });
+    MessageBusHandle h = open();
+    auto requester = std::make_shared<MessageBusClient>(
+        std::make_shared<MessageBusShimImpl>(h, table), std::make_shared<testing::FakeProcessAPI>(0));
+    std::weak_ptr<MessageBusClient> weak = requester;
+    std::promise<ReplyStatus> done;
+    ASSERT_EQ(requester->request(msg(L"Svc.Get"), [&](std::shared_ptr<Reply> r) {
+        requester.reset();
+        done.set_value(r->getStatus());
+    }, 5000), 0u);
+    auto f = done.get_future();
+    ASSERT_EQ(f.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(f.get(), REPLY_STATUS_RECEIVED);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(BusDll, SessionFilterWithInjectedHeaders) {
     auto consumer = client(1);
     ASSERT_EQ(consumer->sessionId(), 1u);
