@@ -283,54 +283,27 @@ void JSONFormatter::setMember(Value& name, Value& value) {
     replaceMember(name, value);
 }
 
+void JSONFormatter::setValue(const std::wstring& key, Value& value) {
+    if (!doc_.IsObject()) return;
+    Value name = makeName(key);
+    replaceMember(name, value);
+}
+
 void JSONFormatter::setString(const std::wstring& key, const std::wstring& value) {
-    if (!doc_.IsObject() || !fitsSizeType(value)) return;
-    Value name = makeName(key);
-    Value v = makeString(value);
-    replaceMember(name, v);
+    if (doc_.IsObject() && fitsSizeType(value)) setValue(key, makeString(value).Move());
 }
 
-void JSONFormatter::setBool(const std::wstring& key, bool value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setBool(const std::wstring& key, bool value) { setValue(key, Value(value).Move()); }
 
-void JSONFormatter::setInt(const std::wstring& key, int value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setInt(const std::wstring& key, int value) { setValue(key, Value(value).Move()); }
 
-void JSONFormatter::setUInt(const std::wstring& key, unsigned int value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setUInt(const std::wstring& key, unsigned int value) { setValue(key, Value(value).Move()); }
 
-void JSONFormatter::setInt64(const std::wstring& key, std::int64_t value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setInt64(const std::wstring& key, std::int64_t value) { setValue(key, Value(value).Move()); }
 
-void JSONFormatter::setUInt64(const std::wstring& key, std::uint64_t value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setUInt64(const std::wstring& key, std::uint64_t value) { setValue(key, Value(value).Move()); }
 
-void JSONFormatter::setDouble(const std::wstring& key, double value) {
-    if (!doc_.IsObject()) return;
-    Value name = makeName(key);
-    Value v(value);
-    replaceMember(name, v);
-}
+void JSONFormatter::setDouble(const std::wstring& key, double value) { setValue(key, Value(value).Move()); }
 
 void JSONFormatter::setStringArray(const std::wstring& key, const std::vector<std::wstring>& values) {
     if (!doc_.IsObject()) return;

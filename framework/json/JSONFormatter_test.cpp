@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Tessil::JSONFormatter;
@@ -529,4 +530,28 @@ TEST(JSONFormatter, NestingSettersRefuseToGoDeeper) {
     EXPECT_EQ(depth, limit);
     JSONFormatter copy(chain);
     EXPECT_EQ(copy.toString(), chain.toString());
+}
+
+TEST(JSONFormatter, DeepestContentIsSafeOnAThread) {
+    // Copying and writing recurse once per level: at the limit they must fit
+    // a thread's default stack.
+    const std::wstring text = nestedObjects(JSONFormatter::kMaxDepth);
+    bool parsedOk = false;
+    std::wstring copied;
+    std::wstring nestedCopy;
+    std::thread worker([&] {
+        JSONFormatter f;
+        parsedOk = f.parse(text);
+        JSONFormatter copy(f);
+        copied = copy.toString();
+        JSONFormatter inner;
+        f.getObject(L"a", inner);
+        JSONFormatter outer;
+        outer.setObject(L"a", inner);
+        nestedCopy = outer.toString();
+    });
+    worker.join();
+    EXPECT_TRUE(parsedOk);
+    EXPECT_EQ(copied, text);
+    EXPECT_EQ(nestedCopy, text);
 }
