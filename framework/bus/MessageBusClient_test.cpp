@@ -425,6 +425,34 @@ TEST(ClientDefaults, RealProcessAccessGivesASession) {
     EXPECT_THROW(MessageBusClient(nullptr), ModuleException);
 }
 
+TEST(ProcessAPIReal, PassesToWindows) {
+    ProcessAPI api;
+    EXPECT_EQ(api.getCurrentProcessId(), GetCurrentProcessId());
+    EXPECT_EQ(api.getCurrentProcess(), GetCurrentProcess());
+    EXPECT_EQ(api.getProcessId(api.getCurrentProcess()), GetCurrentProcessId());
+    SetLastError(1234);
+    EXPECT_EQ(api.getLastError(), 1234u);
+    HANDLE snapshot = api.createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    ASSERT_NE(snapshot, INVALID_HANDLE_VALUE);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    bool foundSelf = false;
+    for (BOOL ok = api.process32First(snapshot, &entry); ok; ok = api.process32Next(snapshot, &entry)) {
+        foundSelf |= entry.th32ProcessID == GetCurrentProcessId();
+    }
+    EXPECT_TRUE(foundSelf);
+    EXPECT_TRUE(api.closeHandle(snapshot));
+    HANDLE self = api.openProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, GetCurrentProcessId());
+    ASSERT_NE(self, nullptr);
+    DWORD code = 0;
+    EXPECT_TRUE(api.getExitCodeProcess(self, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_EQ(api.waitForSingleObject(self, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    api.closeHandle(self);
+    LUID luid{};
+    EXPECT_TRUE(api.lookupPrivilegeValue(nullptr, L"SeShutdownPrivilege", &luid));
+}
+
 // ---- MessageBusShimImpl over a recording table ----
 
 struct TableRecord {

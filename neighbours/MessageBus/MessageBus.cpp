@@ -151,9 +151,11 @@ public:
     std::uint32_t processSession = 0;
     bool pinned = false;
 
+    // The journal keeps the first kJournalLimit lines; a long run stays bounded.
+    static constexpr std::size_t kJournalLimit = 100000;
     void log(const std::wstring& line) {
         std::lock_guard<std::mutex> lock(journalMutex);
-        journal.push_back(line);
+        if (journal.size() < kJournalLimit) journal.push_back(line);
     }
 
     void addOutstanding(std::uint64_t n) {

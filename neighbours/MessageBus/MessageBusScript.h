@@ -34,7 +34,13 @@ typedef std::uint32_t (*VtBusScript_InjectRawHeader_t)(const void* header, std::
                                                        const wchar_t* payload);
 // 1 when every queued delivery and reply has been run within timeoutMs, else 0.
 typedef int (*VtBusScript_WaitIdle_t)(std::uint32_t timeoutMs);
-// The ordered journal of calls: one line per call, e.g. "publish 1 Name".
+// The ordered journal of calls, one line per call (N = the handle's number,
+// see VtBusScript_HandleId): "CreateObject V", "open N", "close N",
+// "publish N Name" (" reply" appended for a reply), "publishEx N Name",
+// "request N Name index=I timeout=T", "requestEx ...", "subscribe N Name id=K"
+// (or " refused"), "subscribeFilter N Expr id=K", "unsubscribe N id=K",
+// "unregisterReplyCallback N", "inject Name"; unknown handles give "... unknown".
+// The first 100000 lines are kept.
 typedef std::uint32_t (*VtBusScript_JournalCount_t)();
 // Copies entry index into buffer (capacity characters); answers its length, 0 past the end.
 typedef std::uint32_t (*VtBusScript_JournalEntry_t)(std::uint32_t index, wchar_t* buffer,
