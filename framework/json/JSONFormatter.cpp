@@ -309,9 +309,7 @@ void JSONFormatter::setStringArray(const std::wstring& key, const std::vector<st
     if (!doc_.IsObject()) return;
     for (const auto& s : values)
         if (!fitsSizeType(s)) return;
-    Value name = makeName(key);
-    Value array(rapidjson::kArrayType);
-    replaceMember(name, array);
+    setValue(key, Value(rapidjson::kArrayType).Move());
     Value& member = doc_.MemberEnd()[-1].value;  // the member just appended
     member.Reserve(static_cast<SizeType>(values.size()), doc_.GetAllocator());
     for (const auto& s : values) member.PushBack(makeString(s), doc_.GetAllocator());
@@ -331,18 +329,14 @@ void JSONFormatter::appendString(const std::wstring& key, const std::wstring& va
 
 void JSONFormatter::setObject(const std::wstring& key, const JSONFormatter& value) {
     if (!doc_.IsObject() || 1 + depthOf(value.doc_) > kMaxDepth) return;
-    Value name = makeName(key);
-    Value v(value.doc_, doc_.GetAllocator());  // deep copy into this pool
-    replaceMember(name, v);
+    setValue(key, Value(value.doc_, doc_.GetAllocator()).Move());  // deep copy into this pool
 }
 
 void JSONFormatter::setObjectArray(const std::wstring& key, const std::vector<JSONFormatter>& values) {
     if (!doc_.IsObject()) return;
     for (const auto& f : values)
         if (2 + depthOf(f.doc_) > kMaxDepth) return;
-    Value name = makeName(key);
-    Value array(rapidjson::kArrayType);
-    replaceMember(name, array);
+    setValue(key, Value(rapidjson::kArrayType).Move());
     Value& member = doc_.MemberEnd()[-1].value;
     member.Reserve(static_cast<SizeType>(values.size()), doc_.GetAllocator());
     for (const auto& f : values) member.PushBack(Value(f.doc_, doc_.GetAllocator()).Move(), doc_.GetAllocator());

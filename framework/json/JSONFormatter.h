@@ -85,7 +85,7 @@ private:
     Value makeName(const std::wstring& key);
     Value makeString(const std::wstring& text);
     void replaceMember(Value& name, Value& value);
-    // The scalar setters' step: the key copied as the name, then replaceMember.
+    // Every setter's last step: the key copied as the name, then replaceMember.
     void setValue(const std::wstring& key, Value& value);
     // The array member under key, appended empty when missing; null when the
     // content is not an object or the member is not an array.
