@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
+#include <string>
 #include <thread>
 
 namespace Tessil {
@@ -329,6 +331,63 @@ TEST_F(BusDll, ClientReleasedInsideItsOwnReplyHandler) {
     EXPECT_EQ(f.get(), REPLY_STATUS_RECEIVED);
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(weak.expired());
+}
+
+TEST_F(BusDll, DeliveriesOfOneHandleArriveInOrder) {
+    auto producer = client();
+    auto consumer = client();
+    std::vector<int> order;
+    std::mutex m;
+    consumer->subscribeFilter(L"Order\\..*", [&](MessagePtr msg) {
+        std::lock_guard<std::mutex> lock(m);
+        order.push_back(std::stoi(msg->getPayload()));
+        return 0u;
+    });
+    for (int i = 0; i < 200; ++i) producer->publish(msg(L"Order.X", std::to_wstring(i)));
+    ASSERT_TRUE(waitIdle());
+    ASSERT_EQ(order.size(), 200u);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(order[i], i);
+}
+
+TEST_F(BusDll, ConcurrentRequestsPublishesAndSubscriptionChurn) {
+    auto requester = client();
+    auto responder = client();
+    auto churner = client();
+    std::atomic<int> stable{0};
+    responder->subscribe(L"Echo", [&](MessagePtr m) {
+        return responder->publish(m->createReply(L"Echo.Response", L"", m->getPayload()));
+    });
+    responder->subscribe(L"Count", [&](MessagePtr) { ++stable; return 0u; });
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop) {
+            churner->subscribe(L"Count", L"churn", [](MessagePtr) { return 0u; });
+            churner->unsubscribe(L"churn");
+        }
+    });
+    std::atomic<int> mismatches{0}, failures{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < 100; ++i) {
+                const std::wstring payload = std::to_wstring(t * 1000 + i);
+                std::shared_ptr<Reply> r;
+                if (requester->request(msg(L"Echo", payload), r, 10000) != 0 || r->wait() != 0) {
+                    ++failures;
+                    continue;
+                }
+                if (r->getMessage()->getPayload() != payload) ++mismatches;
+                requester->publish(msg(L"Count"));
+            }
+        });
+    }
+    for (auto& w : workers) w.join();
+    stop = true;
+    churn.join();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(stable.load(), 400);
 }
 
 TEST_F(BusDll, SessionFilterWithInjectedHeaders) {
