@@ -1,0 +1,582 @@
+#include "platform/Logging/FileLogger.h"
+
+#include "platform/Logging/FileLogLine.h"
+#include "platform/Logging/LoggerModule.h"
+#include "platform/Logging/WideFormat.h"
+#include "platform/Registry/IniReader.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <cwctype>
+
+namespace ETWLogging {
+namespace {
+
+constexpr wchar_t kSection[] = L"Config";
+constexpr wchar_t kIniName[] = L"log.ini";
+constexpr std::size_t kRootChars = 260;
+constexpr DWORD kErrorNotInitialised = 20002;
+constexpr DWORD kErrorAlreadyInitialised = 20001;
+constexpr DWORD kSilencedSeverity = 10000;
+
+// Owns one kernel handle.
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~UniqueHandle() { Close(); }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    HANDLE get() const { return handle_; }
+    HANDLE release() {
+        HANDLE handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    void Close() {
+        if (handle_ != nullptr) {
+            DWORD error = ::GetLastError();
+            ::CloseHandle(handle_);
+            ::SetLastError(error);
+            handle_ = nullptr;
+        }
+    }
+    HANDLE handle_ = nullptr;
+};
+
+// CoTaskMem-allocated path of a known folder.
+class KnownFolderPath {
+public:
+    ~KnownFolderPath() { ::CoTaskMemFree(path_); }
+    HRESULT Get(REFKNOWNFOLDERID id, DWORD flags) { return ::SHGetKnownFolderPath(id, flags, nullptr, &path_); }
+    const wchar_t* c_str() const { return path_; }
+
+private:
+    wchar_t* path_ = nullptr;
+};
+
+bool IsDirectory(const std::wstring& path) {
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Name of the lock shared by every process writing into one folder.
+std::wstring LockNameFor(const std::wstring& folder) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : folder) {
+        hash ^= static_cast<std::uint64_t>(std::towupper(c));
+        hash *= 1099511628211ull;
+    }
+    return Kelmora::Format(L"VantrelFileLog.%016I64X", hash);
+}
+
+struct Validity {
+    int low;
+    int high;
+    bool any;
+    bool Accepts(int value) const { return any || (value >= low && value <= high); }
+};
+
+// The folder value, else the global one, else the default; an invalid value
+// is replaced in its file by the default. Null when that replacement failed.
+std::optional<int> GetSetting(Kelmora::CObfuscatedIniReader& folder, Kelmora::CObfuscatedIniReader& global,
+                              const wchar_t* key, int defaultValue, Validity validity) {
+    for (Kelmora::CObfuscatedIniReader* reader : {&folder, &global}) {
+        int value = 0;
+        if (!reader->GetInt(kSection, key, value)) {
+            continue;
+        }
+        if (validity.Accepts(value)) {
+            return value;
+        }
+        if (!reader->SetInt(kSection, key, defaultValue)) {
+            return std::nullopt;
+        }
+    }
+    return defaultValue;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// System services
+
+HRESULT FileLoggerAPI::GetProgramDataFolder(std::wstring& path) {
+    KnownFolderPath folder;
+    HRESULT result = folder.Get(FOLDERID_ProgramData, KF_FLAG_CREATE);
+    if (SUCCEEDED(result)) {
+        if (folder.c_str() == nullptr) {
+            return E_FAIL;
+        }
+        path = folder.c_str();
+    }
+    return result;
+}
+
+bool FileLoggerAPI::CreateDirectoryTree(const std::wstring& path, DWORD* error) {
+    DWORD code = ERROR_SUCCESS;
+    if (path.empty()) {
+        code = ERROR_INVALID_PARAMETER;
+    } else if (IsDirectory(path)) {
+        code = ERROR_ALREADY_EXISTS;
+    } else {
+        // Create every missing folder from the top down.
+        for (std::size_t pos = path.find(L'\\', 3); ; pos = path.find(L'\\', pos + 1)) {
+            std::wstring part = path.substr(0, pos);
+            if (!part.empty() && !IsDirectory(part) && !::CreateDirectoryW(part.c_str(), nullptr) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                code = ::GetLastError();
+                break;
+            }
+            if (pos == std::wstring::npos) {
+                break;
+            }
+        }
+        if (code == ERROR_SUCCESS && !IsDirectory(path)) {
+            code = ERROR_PATH_NOT_FOUND;
+        }
+    }
+    if (error != nullptr) {
+        *error = code;
+    }
+    return code == ERROR_SUCCESS || code == ERROR_ALREADY_EXISTS;
+}
+
+void FileLoggerAPI::GetLocalTime(SYSTEMTIME& time) {
+    ::GetLocalTime(&time);
+}
+
+void FileLoggerAPI::DebugOutput(const wchar_t* text) {
+    ::OutputDebugStringW(text);
+}
+
+std::shared_ptr<FileLoggerAPI> DefaultFileLoggerAPI() {
+    static const std::shared_ptr<FileLoggerAPI> api = std::make_shared<FileLoggerAPI>();
+    return api;
+}
+
+// ---------------------------------------------------------------------------
+// Logger
+
+// A named mutex shared by all processes that write into one log folder, so
+// that rotation and appending never interleave.
+class CLogging::CrossProcessLock {
+public:
+    explicit CrossProcessLock(const std::wstring& folder) {
+        const std::wstring name = LockNameFor(folder);
+        mutex_ = UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str()));
+        if (!mutex_) {
+            mutex_ = UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str()));
+        }
+    }
+    // 0 when held (also after another holder died), else 1460.
+    DWORD Acquire(DWORD timeoutMs) {
+        if (!mutex_) {
+            return ERROR_SUCCESS;
+        }
+        DWORD wait = ::WaitForSingleObject(mutex_.get(), timeoutMs);
+        return (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ? ERROR_SUCCESS : ERROR_TIMEOUT;
+    }
+    void Release() {
+        if (mutex_) {
+            ::ReleaseMutex(mutex_.get());
+        }
+    }
+
+private:
+    UniqueHandle mutex_;
+};
+
+CLogging::CLogging(std::shared_ptr<FileLoggerAPI> api)
+    : api_(api ? std::move(api) : DefaultFileLoggerAPI()) {}
+
+CLogging::~CLogging() {
+    Reset();
+}
+
+void CLogging::Reset() {
+    logName_.reset();
+    moduleBaseName_.clear();
+    imageName_.reset();
+    suffix_.reset();
+    logFolder_.clear();
+    globalIniPath_.clear();
+    folderIniPath_.clear();
+    fileLock_.reset();
+    processId_ = 0;
+    maxSize_ = kDefaultMaxSize;
+    maxEntries_ = kDefaultMaxEntries;
+    severity_ = kDefaultSeverity;
+    options_ = kDefaultOptions;
+    enabled_ = true;
+    refCount_ = 0;
+    initialised_ = false;
+    folderState_ = 0;
+}
+
+DWORD CLogging::Init(const wchar_t* logName, HMODULE moduleHandle, const wchar_t* suffix,
+                     void* /*reserved*/) {
+    std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kLockTimeoutMs))) {
+        return ERROR_TIMEOUT;
+    }
+    if (initialised_) {
+        return kErrorAlreadyInitialised;
+    }
+    DWORD code = ERROR_SUCCESS;
+    if ((logName != nullptr && *logName == L'\0') || (suffix != nullptr && *suffix == L'\0')) {
+        code = ERROR_INVALID_PARAMETER;
+    } else {
+        if (logName != nullptr) {
+            logName_ = logName;
+        }
+        std::wstring name;
+        if (!internal::ModuleFileName(nullptr, name)) {
+            code = ERROR_OUTOFMEMORY;
+        } else {
+            imageName_ = name;
+            moduleBaseName_ = internal::StripExtension(name);
+            if (moduleHandle != nullptr && internal::ModuleFileName(moduleHandle, name)) {
+                imageName_.reset();
+                moduleBaseName_ = internal::StripExtension(name);
+            }
+            if (suffix != nullptr) {
+                suffix_ = suffix;
+            }
+            code = BuildPaths();
+        }
+    }
+    if (code != ERROR_SUCCESS) {
+        Reset();
+        return code;
+    }
+    LoadSettings();
+    processId_ = ::GetCurrentProcessId();
+    initialised_ = true;
+    return ERROR_SUCCESS;
+}
+
+DWORD CLogging::BuildPaths() {
+    if ((logName_ && logName_->empty()) || moduleBaseName_.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    wchar_t root[kRootChars + 1];
+    DWORD code = GetLogRoot(root, static_cast<DWORD>(kRootChars + 1));
+    if (code != ERROR_SUCCESS) {
+        return code;
+    }
+    std::wstring base = std::wstring(root) + L"\\Corvane\\" + L"CVLOGS" + L"\\";
+    if (base.size() > kRootChars) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    logFolder_ = logName_ ? base + *logName_ + L"\\" + moduleBaseName_ : base + moduleBaseName_;
+    folderIniPath_ = logFolder_ + L"\\" + kIniName;
+    globalIniPath_ = base + kIniName;
+    fileLock_ = std::make_unique<CrossProcessLock>(logFolder_);
+    return ERROR_SUCCESS;
+}
+
+DWORD CLogging::GetLogRoot(wchar_t* buffer, DWORD size) {
+    if (buffer == nullptr || size == 0) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::wstring path;
+    if (FAILED(api_->GetProgramDataFolder(path))) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const std::size_t copied = std::min<std::size_t>(path.size(), size - 1);
+    path.copy(buffer, copied);
+    buffer[copied] = L'\0';
+    return copied == path.size() ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER;
+}
+
+void CLogging::LoadSettings() {
+    if (!FileExists(folderIniPath_) && !FileExists(globalIniPath_)) {
+        return;
+    }
+    Kelmora::CObfuscatedIniReader folder, global;
+    folder.Load(folderIniPath_);
+    global.Load(globalIniPath_);
+    if (auto value = GetSetting(folder, global, L"Enable", 1, {0, 0, true})) {
+        enabled_ = *value != 0;
+    }
+    if (auto value = GetSetting(folder, global, L"MaxSize", static_cast<int>(kDefaultMaxSize),
+                                {static_cast<int>(kDefaultMaxSize), static_cast<int>(kMaxMaxSize), false})) {
+        SetMaxSize(static_cast<DWORD>(*value));
+    }
+    if (auto value = GetSetting(folder, global, L"MaxEntries", static_cast<int>(kDefaultMaxEntries), {2, 100, false})) {
+        SetMaxEntries(static_cast<DWORD>(*value));
+    }
+    if (auto value = GetSetting(folder, global, L"Severity", static_cast<int>(kDefaultSeverity), {0, 6, false})) {
+        severity_ = static_cast<DWORD>(*value);
+    }
+    if (auto value = GetSetting(folder, global, L"Options", static_cast<int>(kDefaultOptions), {0, 0, true})) {
+        options_ = static_cast<DWORD>(*value);
+    }
+}
+
+DWORD CLogging::Register() {
+    return ERROR_SUCCESS;
+}
+
+std::wstring& CLogging::GetFullLogName(std::wstring& out) {
+    return out;
+}
+
+std::wstring& CLogging::GetLogName(std::wstring& out) {
+    return out;
+}
+
+DWORD CLogging::Uninit() {
+    std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kLockTimeoutMs))) {
+        return ERROR_TIMEOUT;
+    }
+    if (!initialised_) {
+        return kErrorNotInitialised;
+    }
+    Reset();
+    return ERROR_SUCCESS;
+}
+
+void CLogging::SetEnabled(bool enabled) {
+    enabled_ = enabled;
+}
+
+bool CLogging::GetEnabled() {
+    return enabled_;
+}
+
+void CLogging::Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
+                   const wchar_t* format, ...) {
+    if (!enabled_ || !IsEnabled(level)) {
+        return;
+    }
+    wchar_t buffer[kLogTextBufferChars];
+    va_list args;
+    va_start(args, format);
+    Kelmora::FormatIntoV(buffer, kLogTextBufferChars, format, args);
+    va_end(args);
+    Write(file, function, line, level, buffer);
+}
+
+bool CLogging::CheckFolder() {
+    if (folderState_ == 0) {
+        if (!logFolder_.empty() && api_->CreateDirectoryTree(logFolder_, nullptr)) {
+            folderState_ = 1;
+        } else {
+            // Silent for the rest of the process: log sites skip every level.
+            enabled_ = false;
+            severity_ = kSilencedSeverity;
+            folderState_ = 2;
+        }
+    }
+    return folderState_ == 1;
+}
+
+DWORD CLogging::Write(const wchar_t* file, const wchar_t* function, int line, LogLevel level,
+                      const wchar_t* text) {
+    std::unique_lock<std::timed_mutex> lock(mutex_, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kLockTimeoutMs))) {
+        return ERROR_TIMEOUT;
+    }
+    if (!CheckFolder() || text == nullptr || *text == L'\0') {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // The line is complete before any file is opened or rotated.
+    SYSTEMTIME now{};
+    api_->GetLocalTime(now);
+    internal::LineParts parts;
+    parts.time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    parts.level = level;
+    parts.imageName = imageName_ ? imageName_->c_str() : nullptr;
+    parts.processId = processId_;
+    parts.threadId = ::GetCurrentThreadId();
+    parts.sourceFile = file;
+    parts.line = line;
+    parts.function = function;
+    parts.message = text;
+    std::optional<std::wstring> composed = internal::ComposeLine(parts, options_);
+    if (!composed) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return WriteLine(*composed);
+}
+
+DWORD CLogging::WriteLine(const std::wstring& line) {
+    if (!fileLock_) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    DWORD code = fileLock_->Acquire(kLockTimeoutMs);
+    if (code != ERROR_SUCCESS) {
+        return code;
+    }
+    HANDLE raw = nullptr;
+    code = OpenLogFile(raw);
+    UniqueHandle file(raw);
+    if (code == ERROR_SUCCESS) {
+        DWORD bytes = static_cast<DWORD>(line.size() * sizeof(wchar_t));
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), line.data(), bytes, &written, nullptr)) {
+            code = ::GetLastError();
+        } else if (written != bytes) {
+            code = ERROR_WRITE_FAULT;
+        }
+    }
+    file = UniqueHandle();
+    fileLock_->Release();
+    if (code == ERROR_SUCCESS && (options_ & internal::kOptionDebugOutput)) {
+        api_->DebugOutput(line.c_str());
+    }
+    return code;
+}
+
+std::wstring CLogging::LogFilePath(DWORD index) const {
+    return internal::LogFilePath(logFolder_, moduleBaseName_, suffix_ ? &*suffix_ : nullptr, index);
+}
+
+DWORD CLogging::OpenLogFile(HANDLE& file) {
+    file = nullptr;
+    if (logFolder_.empty() || moduleBaseName_.empty() || (suffix_ && suffix_->empty())) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    const DWORD maxEntries = maxEntries_;
+    DWORD index = ReadLastLogIdx();
+    bool truncate = false;
+    if (index >= maxEntries) {
+        index = 0;
+        truncate = true;
+        WriteLastLogIdx(0);
+    } else {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data)) {
+            const std::uint64_t size =
+                (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            if (size >= maxSize_) {
+                index = index + 1 < maxEntries ? index + 1 : 0;
+                truncate = true;
+                WriteLastLogIdx(index);
+            }
+        }
+    }
+    // Appending opens whatever is there; only a rotation empties a file.
+    HANDLE handle = ::CreateFileW(LogFilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return ::GetLastError();
+    }
+    UniqueHandle owner(handle);
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(handle, LARGE_INTEGER{}, &end, FILE_END)) {
+        return ::GetLastError();
+    }
+    if (end.QuadPart == 0) {
+        static const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
+        DWORD written = 0;
+        if (!::WriteFile(handle, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
+            return ::GetLastError();
+        }
+    }
+    file = owner.release();
+    return ERROR_SUCCESS;
+}
+
+DWORD CLogging::ReadLastLogIdx() {
+    if (!FileExists(folderIniPath_)) {
+        return 0;
+    }
+    Kelmora::CObfuscatedIniReader reader;
+    int value = 0;
+    if (!reader.Load(folderIniPath_) || !reader.GetInt(kSection, L"LastLogIdx", value)) {
+        return 0;
+    }
+    return static_cast<DWORD>(value);
+}
+
+DWORD CLogging::WriteLastLogIdx(DWORD value) {
+    if (folderIniPath_.empty()) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Kelmora::CObfuscatedIniReader reader;
+    reader.Load(folderIniPath_);
+    return reader.SetInt(kSection, L"LastLogIdx", static_cast<int>(value)) ? ERROR_SUCCESS
+                                                                           : ERROR_INVALID_PARAMETER;
+}
+
+bool CLogging::IsEnabled(LogLevel level) {
+    return level >= severity_;
+}
+
+void CLogging::SetMaxEntries(DWORD count) {
+    maxEntries_ = count < 2 ? 2 : (count > 100 ? 100 : count);
+}
+
+DWORD CLogging::GetMaxEntries() {
+    return maxEntries_;
+}
+
+void CLogging::SetMaxSize(DWORD bytes) {
+    maxSize_ = bytes < kDefaultMaxSize ? kDefaultMaxSize : (bytes > kMaxMaxSize ? kMaxMaxSize : bytes);
+}
+
+DWORD CLogging::GetMaxSize() {
+    return maxSize_;
+}
+
+void CLogging::SetSeverity(LogLevel level) {
+    severity_ = ClampSeverity(level);
+}
+
+LogLevel CLogging::GetSeverity() {
+    return severity_;
+}
+
+ULONG CLogging::AddRef() {
+    return ++refCount_;
+}
+
+ULONG CLogging::Release() {
+    ULONG count = --refCount_;
+    if (count == 0) {
+        delete this;
+    }
+    return count;
+}
+
+#define VT_FILE_LEVEL_NAMED(name, level)                                                    \
+    DWORD CLogging::name(const wchar_t* file, const wchar_t* function, int line,            \
+                         const wchar_t* format, ...) {                                      \
+        va_list args;                                                                       \
+        va_start(args, format);                                                             \
+        DWORD result = LogLevelNamed(*this, level, file, function, line, format, args);     \
+        va_end(args);                                                                       \
+        return result;                                                                      \
+    }
+VT_FILE_LEVEL_NAMED(LogNormal, LevelNormal)
+VT_FILE_LEVEL_NAMED(LogError, LevelError)
+VT_FILE_LEVEL_NAMED(LogWarning, LevelWarning)
+VT_FILE_LEVEL_NAMED(LogCritical, LevelCritical)
+VT_FILE_LEVEL_NAMED(LogInformation, LevelInformation)
+#undef VT_FILE_LEVEL_NAMED
+
+}  // namespace ETWLogging
