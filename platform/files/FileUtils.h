@@ -1,0 +1,37 @@
+// File and folder utilities of Part 1.106. A null or empty path makes every
+// test false. Paths are plain wide strings.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace Kelmora {
+
+bool FileExists(const wchar_t* path);
+bool DirectoryExists(const wchar_t* path);
+// _wstat succeeds and the mode has the regular-file bit.
+bool IsRegularFile(const wchar_t* path);
+
+// Deletes the files matching pattern (which must hold a backslash that is
+// not its last character), clearing their read-only attribute; recursive
+// also deletes matching folders with everything in them. A link or
+// junction is removed itself, never what it points to. Every entry is tried;
+// false when any failed or nothing matched.
+bool DeleteFiles(const wchar_t* pattern, bool recursive);
+// Deletes the folder and everything in it; false for ".", ".." and a path
+// that is no folder. A link or junction is removed, not followed.
+bool DeleteDirectoryTree(const wchar_t* path);
+// Creates the folder and its missing parents. An existing folder answers
+// 183 and true; a path that exists as a file (or has a file as a parent)
+// answers false. error may be null.
+bool CreateDirectoryTree(const wchar_t* path, DWORD* error);
+
+// GetCurrentDirectoryW; empty when it fails.
+std::wstring GetCurrentFolder();
+// The module's path split at its last backslash (null module: the program).
+bool SplitModulePath(HMODULE module, std::wstring& folder, std::wstring& fileName);
+bool GetModuleFolder(HMODULE module, std::wstring& folder);
+bool GetProcessFolder(std::wstring& folder);
+
+}  // namespace Kelmora

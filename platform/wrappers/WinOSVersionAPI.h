@@ -1,0 +1,16 @@
+// Kelmora::WinOSVersionAPI: VerifyVersionInfoW behind one virtual operation,
+// so that OS detection can be tested with a table of versions (Part 1.106).
+#pragma once
+
+#include <windows.h>
+
+namespace Kelmora {
+
+// Held by value inside OSInfoProxy; never deleted through a base pointer.
+class WinOSVersionAPI {
+public:
+    virtual BOOL VerifyVersionInfoW(OSVERSIONINFOEXW* info, DWORD typeMask,
+                                    DWORDLONG conditionMask);  // 0
+};
+
+}  // namespace Kelmora
