@@ -1,0 +1,67 @@
+#include "neighbours/SettingsManager/testing/InProcessBus.h"
+
+#include "framework/bus/MessageBusShimImpl.h"
+#include "neighbours/MessageBus/MessageBusScript.h"
+
+namespace BusTesting {
+
+namespace {
+
+std::wstring BesideProgram(const wchar_t* file) {
+    wchar_t buffer[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    std::wstring path(buffer, length);
+    path.resize(path.find_last_of(L'\\') + 1);
+    return path + file;
+}
+
+}  // namespace
+
+InProcessBus::InProcessBus() {
+    library_ = LoadLibraryW(BesideProgram(L"MessageBus.dll").c_str());
+    if (library_ == nullptr) {
+        return;
+    }
+    using CreateObjectFn = void* (*)(std::uint32_t);
+    auto create = reinterpret_cast<CreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(library_, "CreateObject")));
+    if (create != nullptr) {
+        functions_ = static_cast<const Tessil::MessageBusFunctions*>(
+            create(Tessil::MESSAGE_BUS_INTERFACE_VERSION));
+    }
+}
+
+InProcessBus::~InProcessBus() {
+    if (functions_ != nullptr) {
+        for (Tessil::MessageBusHandle handle : handles_) {
+            functions_->close(handle);
+        }
+    }
+    // The library pins itself once a handle was opened.
+    if (library_ != nullptr) {
+        FreeLibrary(library_);
+    }
+}
+
+std::shared_ptr<Tessil::MessageBusClient> InProcessBus::openClient() {
+    if (functions_ == nullptr) {
+        return nullptr;
+    }
+    Tessil::MessageBusHandle handle = nullptr;
+    if (functions_->open(&handle) != 0 || handle == nullptr) {
+        return nullptr;
+    }
+    handles_.push_back(handle);
+    return std::make_shared<Tessil::MessageBusClient>(
+        std::make_shared<Tessil::MessageBusShimImpl>(handle, functions_));
+}
+
+FARPROC InProcessBus::export_(const char* name) const {
+    return library_ != nullptr ? GetProcAddress(library_, name) : nullptr;
+}
+
+bool InProcessBus::waitIdle(std::uint32_t timeoutMs) const {
+    auto wait = script<VtBusScript_WaitIdle_t>("VtBusScript_WaitIdle");
+    return wait != nullptr && wait(timeoutMs) != 0;
+}
+
+}  // namespace BusTesting
