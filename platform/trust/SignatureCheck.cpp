@@ -1,0 +1,270 @@
+#include "platform/trust/SignatureCheck.h"
+
+#include <softpub.h>
+#include <wincrypt.h>
+#include <wintrust.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/trust/TrustHandles.h"
+
+namespace Tessil {
+namespace {
+
+using namespace trust_detail;
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+constexpr DWORD kCheckProviderFlags = 0x1214;  // cache-only URLs, hash only, no revocation, no policy usage
+constexpr DWORD kChainFlags = 0x84;            // lower-quality chains, cache-only URLs
+constexpr char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
+constexpr char kCounterSignatureOid[] = "1.2.840.113549.1.9.6";
+constexpr char kRfc3161TimeStampOid[] = "1.3.6.1.4.1.311.3.3.1";
+constexpr char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
+
+struct SignedFile {
+    CertStoreHandle store;
+    CryptMsgHandle message;
+};
+
+bool OpenSignedFile(const wchar_t* path, SignedFile& out) {
+    DWORD encoding = 0, contentType = 0, formatType = 0;
+    return CryptQueryObject(CERT_QUERY_OBJECT_FILE, path,
+                            CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
+                            CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType,
+                            &formatType, out.store.put(), out.message.put(), nullptr) != FALSE;
+}
+
+bool GetMessageParam(HCRYPTMSG message, DWORD param, DWORD index, std::vector<BYTE>& out) {
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, param, index, nullptr, &size)) return false;
+    out.assign(size, 0);
+    if (!CryptMsgGetParam(message, param, index, out.data(), &size)) return false;
+    out.resize(size);
+    return !out.empty();
+}
+
+bool SignerCount(HCRYPTMSG message, DWORD& count) {
+    DWORD size = sizeof(count);
+    return CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size) != FALSE;
+}
+
+CertHandle FindSignerCertificate(HCERTSTORE store, const CMSG_SIGNER_INFO& signer) {
+    CERT_INFO wanted{};
+    wanted.Issuer = signer.Issuer;
+    wanted.SerialNumber = signer.SerialNumber;
+    return CertHandle(CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_SUBJECT_CERT,
+                                                 &wanted, nullptr));
+}
+
+bool CertificateThumbprint(PCCERT_CONTEXT cert, Thumbprint& out) {
+    DWORD size = sizeof(out);
+    return CertGetCertificateContextProperty(cert, CERT_SHA1_HASH_PROP_ID, out.data(), &size) &&
+           size == out.size();
+}
+
+template <typename List>
+bool ListHas(const List& list, const std::wstring& value) {
+    for (const auto& entry : list)
+        if (EqualsIgnoringCase(entry, value)) return true;
+    return false;
+}
+
+bool NameAccepted(PCCERT_CONTEXT cert, const TrustedList& list) {
+    DWORD chars = CertGetNameStringW(cert, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+    if (chars <= 1) return false;
+    std::wstring name(chars, L'\0');
+    chars = CertGetNameStringW(cert, CERT_NAME_FRIENDLY_DISPLAY_TYPE, 0, nullptr, name.data(), chars);
+    if (chars <= 1) return false;
+    name.resize(chars - 1);
+    return list.names.empty() || ListHas(list.names, name);
+}
+
+bool SimpleChainRootListed(const CERT_SIMPLE_CHAIN* simple, const TrustedList& list) {
+    if (!simple || simple->cElement == 0) return false;
+    Thumbprint root{};
+    if (!CertificateThumbprint(simple->rgpElement[simple->cElement - 1]->pCertContext, root))
+        return false;
+    for (const auto& accepted : list.thumbprints)
+        if (accepted == root) return true;
+    return false;
+}
+
+bool ChainContextRootListed(PCCERT_CHAIN_CONTEXT chain, const TrustedList& list) {
+    for (DWORD i = 0; i < chain->cChain; ++i)
+        if (SimpleChainRootListed(chain->rgpChain[i], list)) return true;
+    return false;
+}
+
+bool RootAccepted(PCCERT_CHAIN_CONTEXT chain, const TrustedList& list) {
+    if (list.thumbprints.empty()) return true;
+    if (ChainContextRootListed(chain, list)) return true;
+    for (DWORD i = 0; i < chain->cLowerQualityChainContext; ++i)
+        if (ChainContextRootListed(chain->rgpLowerQualityChainContext[i], list)) return true;
+    return false;
+}
+
+bool SignerPasses(const wchar_t* path, const SignedFile& file, DWORD index,
+                  const TrustedList& list) {
+    std::vector<BYTE> buffer;
+    if (!GetMessageParam(file.message.get(), CMSG_SIGNER_INFO_PARAM, index, buffer)) return false;
+    const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
+
+    std::wstring serial = SerialNumberToHex(signer.SerialNumber.pbData, signer.SerialNumber.cbData);
+    if (ListHas(list.serials, serial)) return false;
+
+    CertHandle cert = FindSignerCertificate(file.store.get(), signer);
+    if (!cert || !NameAccepted(cert.get(), list)) return false;
+
+    FILETIME signingTime{};
+    SigningTimeResult timeResult = ReadSignerSigningTime(file.message.get(), index, signingTime);
+    if (timeResult == SigningTimeResult::Error) return false;
+
+    LPSTR usage[] = {const_cast<LPSTR>(kCodeSigningUsage)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
+    ChainHandle chain;
+    if (!CertGetCertificateChain(nullptr, cert.get(),
+                                 timeResult == SigningTimeResult::Found ? &signingTime : nullptr,
+                                 file.store.get(), &para, kChainFlags, nullptr, chain.put()))
+        return false;
+    if (chain.get()->TrustStatus.dwErrorStatus != 0) return false;
+    if (!RootAccepted(chain.get(), list)) return false;
+
+    CERT_CHAIN_POLICY_PARA policyPara{};
+    policyPara.cbSize = sizeof(policyPara);
+    CERT_CHAIN_POLICY_STATUS policyStatus{};
+    policyStatus.cbSize = sizeof(policyStatus);
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, chain.get(), &policyPara,
+                                          &policyStatus) ||
+        policyStatus.dwError != 0)
+        return false;
+
+    return VerifyTrustOfFile(path, kCheckProviderFlags, false) == 0;
+}
+
+// Signing time from the authenticated attributes of a time-stamp signer.
+SigningTimeResult SigningTimeOf(const CMSG_SIGNER_INFO& stamp, FILETIME& time) {
+    for (DWORD i = 0; i < stamp.AuthAttrs.cAttr; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = stamp.AuthAttrs.rgAttr[i];
+        if (!attribute.pszObjId || std::strcmp(attribute.pszObjId, kSigningTimeOid) != 0 ||
+            attribute.cValue == 0 || attribute.rgValue[0].cbData != 15)
+            continue;
+        auto utc = ParseEncodedUtcTime(attribute.rgValue[0].pbData, attribute.rgValue[0].cbData);
+        if (!utc) return SigningTimeResult::Error;
+        SYSTEMTIME st{};
+        st.wYear = static_cast<WORD>(utc->year);
+        st.wMonth = static_cast<WORD>(utc->month);
+        st.wDay = static_cast<WORD>(utc->day);
+        st.wHour = static_cast<WORD>(utc->hour);
+        st.wMinute = static_cast<WORD>(utc->minute);
+        st.wSecond = static_cast<WORD>(utc->second);
+        return SystemTimeToFileTime(&st, &time) ? SigningTimeResult::Found
+                                                : SigningTimeResult::Error;
+    }
+    return SigningTimeResult::None;
+}
+
+}  // namespace
+
+LONG VerifyTrustOfFile(const wchar_t* path, DWORD providerFlags, bool withStateClose) {
+    WINTRUST_FILE_INFO fileInfo{};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path;
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = withStateClose ? WTD_STATEACTION_VERIFY : WTD_STATEACTION_IGNORE;
+    data.dwProvFlags = providerFlags;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    if (withStateClose) {
+        data.dwStateAction = WTD_STATEACTION_CLOSE;
+        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    }
+    return result;
+}
+
+SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, DWORD signerIndex, FILETIME& time) {
+    DWORD size = 0;
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_UNAUTH_ATTR_PARAM, signerIndex, nullptr, &size)) {
+        return static_cast<HRESULT>(GetLastError()) == CRYPT_E_ATTRIBUTES_MISSING
+                   ? SigningTimeResult::None
+                   : SigningTimeResult::Error;
+    }
+    // No unauthenticated attributes at all: no time stamp.
+    if (size < sizeof(CRYPT_ATTRIBUTES)) return SigningTimeResult::None;
+    std::vector<BYTE> buffer(size);
+    if (!CryptMsgGetParam(message, CMSG_SIGNER_UNAUTH_ATTR_PARAM, signerIndex, buffer.data(), &size))
+        return SigningTimeResult::Error;
+    const auto& attributes = *reinterpret_cast<const CRYPT_ATTRIBUTES*>(buffer.data());
+    const CRYPT_ATTRIBUTE* stamp = nullptr;
+    for (DWORD i = 0; i < attributes.cAttr && !stamp; ++i) {
+        const char* oid = attributes.rgAttr[i].pszObjId;
+        if (oid && (std::strcmp(oid, kCounterSignatureOid) == 0 ||
+                    std::strcmp(oid, kRfc3161TimeStampOid) == 0))
+            stamp = &attributes.rgAttr[i];
+    }
+    if (!stamp) return SigningTimeResult::None;
+    if (stamp->cValue == 0) return SigningTimeResult::Error;
+    const CRYPT_ATTR_BLOB& value = stamp->rgValue[0];
+
+    if (std::strcmp(stamp->pszObjId, kCounterSignatureOid) == 0) {
+        DWORD size = 0;
+        if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0,
+                               nullptr, &size))
+            return SigningTimeResult::Error;
+        std::vector<BYTE> decoded(size);
+        if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0,
+                               decoded.data(), &size))
+            return SigningTimeResult::Error;
+        return SigningTimeOf(*reinterpret_cast<const CMSG_SIGNER_INFO*>(decoded.data()), time);
+    }
+
+    CryptMsgHandle stampMessage(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!stampMessage || !CryptMsgUpdate(stampMessage.get(), value.pbData, value.cbData, TRUE))
+        return SigningTimeResult::Error;
+    std::vector<BYTE> stampSigner;
+    if (!GetMessageParam(stampMessage.get(), CMSG_SIGNER_INFO_PARAM, 0, stampSigner))
+        return SigningTimeResult::Error;
+    return SigningTimeOf(*reinterpret_cast<const CMSG_SIGNER_INFO*>(stampSigner.data()), time);
+}
+
+bool CheckFileAgainstList(const wchar_t* path, const TrustedList& list) {
+    if (!path || !*path) return false;
+    SignedFile file;
+    if (!OpenSignedFile(path, file)) return false;
+    DWORD count = 0;
+    if (!SignerCount(file.message.get(), count)) return false;
+    for (DWORD i = 0; i < count; ++i) {
+        try {
+            if (SignerPasses(path, file, i, list)) return true;
+        } catch (const std::bad_alloc&) {
+            // This signer does not count.
+        }
+    }
+    return false;
+}
+
+bool CheckSingleSignerThumbprint(const wchar_t* path, const Thumbprint& thumbprint) {
+    if (!path || !*path) return false;
+    SignedFile file;
+    if (!OpenSignedFile(path, file)) return false;
+    DWORD count = 0;
+    if (!SignerCount(file.message.get(), count) || count != 1) return false;
+    std::vector<BYTE> buffer;
+    if (!GetMessageParam(file.message.get(), CMSG_SIGNER_INFO_PARAM, 0, buffer)) return false;
+    CertHandle cert =
+        FindSignerCertificate(file.store.get(), *reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data()));
+    Thumbprint actual{};
+    if (!cert || !CertificateThumbprint(cert.get(), actual) || actual != thumbprint) return false;
+    return VerifyTrustOfFile(path, kCheckProviderFlags, false) == 0;
+}
+
+}  // namespace Tessil

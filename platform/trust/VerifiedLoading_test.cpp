@@ -1,0 +1,147 @@
+// The process-wide entry points, with this process's verifier made to ask
+// the test validation library, which trusts only the files it is told to.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "platform/trust/TrustVerifier.h"
+#include "platform/trust/testing/TestTrust.h"
+
+namespace {
+
+using Tessil::testing::WindowsPathOf;
+
+std::wstring TestFile(const char* name) {
+    return WindowsPathOf(std::string(VT_TRUST_TESTDATA_DIR) + "/" + name);
+}
+
+// {FD542581-722E-45BE-BED4-62A1BE46AF03}
+constexpr GUID kFactoryInterface = {
+    0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
+
+// Registers a test server under a class identifier of this process's own.
+class ServerRegistration {
+public:
+    explicit ServerRegistration(const std::wstring& dll) {
+        CoCreateGuid(&classId_);
+        wchar_t text[64] = {};
+        StringFromGUID2(classId_, text, 64);
+        key_ = std::wstring(L"Software\\Classes\\CLSID\\") + text;
+        HKEY server = nullptr;
+        ok_ = RegCreateKeyExW(HKEY_LOCAL_MACHINE, (key_ + L"\\InprocServer32").c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &server, nullptr) == ERROR_SUCCESS;
+        if (!ok_) return;
+        const wchar_t model[] = L"Both";
+        ok_ = RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(dll.c_str()),
+                             static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
+              RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(model), sizeof(model)) == ERROR_SUCCESS;
+        RegCloseKey(server);
+    }
+    ~ServerRegistration() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, key_.c_str()); }
+    bool Ok() const { return ok_; }
+    const CLSID& ClassId() const { return classId_; }
+
+private:
+    CLSID classId_{};
+    std::wstring key_;
+    bool ok_ = false;
+};
+
+class VerifiedLoading : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        SetEnvironmentVariableW(L"VT_QAV_TRUST", L"unsigned.dll;comserver-a.dll");
+        made_ = Tessil::testing::MakeProcessVerifierWithValidationLibrary(
+            WindowsPathOf(VT_VALIDATION_DIR).c_str());
+    }
+    void SetUp() override {
+        ASSERT_TRUE(made_);
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    }
+    void TearDown() override { CoUninitialize(); }
+    static inline bool made_ = false;
+};
+
+// Runs first: a bad path is refused before the verifier exists.
+TEST(VerifyFileBeforeVerifier, NullOrEmptyPathAnswers87) {
+    EXPECT_EQ(VerifyFile(nullptr), 87u);
+    EXPECT_EQ(VerifyFile(L""), 87u);
+    SetLastError(0);
+    EXPECT_EQ(LoadVerifiedLibrary(nullptr, 0), nullptr);
+    EXPECT_EQ(GetLastError(), 87u);
+}
+
+TEST_F(VerifiedLoading, ValidationVerdictDecides) {
+    EXPECT_EQ(VerifyFile(TestFile("unsigned.dll").c_str()), 0u);
+    // Signed by the test signer, but neither the validation library nor the
+    // built-in list accepts it.
+    EXPECT_EQ(VerifyFile(TestFile("valid.dll").c_str()), 5u);
+}
+
+TEST_F(VerifiedLoading, LoadsOnlyTrustedLibraries) {
+    HMODULE trusted = LoadVerifiedLibrary(TestFile("unsigned.dll").c_str(), 0);
+    ASSERT_NE(trusted, nullptr);
+    using Answer = int (*)();
+    auto answer = reinterpret_cast<Answer>(
+        reinterpret_cast<void*>(GetProcAddress(trusted, "TrustPayloadAnswer")));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer(), 42);
+    FreeLibrary(trusted);
+
+    for (const char* file : {"tampered.dll", "valid.dll", "missing.dll"}) {
+        SetLastError(0);
+        EXPECT_EQ(LoadVerifiedLibrary(TestFile(file).c_str(), 0), nullptr) << file;
+        EXPECT_EQ(GetLastError(), 5u) << file;
+        EXPECT_EQ(GetModuleHandleW(TestFile(file).c_str()), nullptr) << file;
+    }
+}
+
+TEST_F(VerifiedLoading, CreateVerifiedInstanceAnswers) {
+    ServerRegistration trusted(TestFile("comserver-a.dll"));
+    ServerRegistration untrusted(TestFile("comserver-b.dll"));
+    ASSERT_TRUE(trusted.Ok());
+    ASSERT_TRUE(untrusted.Ok());
+
+    EXPECT_EQ(CreateVerifiedInstance(trusted.ClassId(), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     nullptr, true),
+              E_POINTER);
+
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CreateVerifiedInstance(untrusted.ClassId(), nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IUnknown, &object, true),
+              E_ACCESSDENIED);
+    EXPECT_EQ(object, nullptr);
+
+    ASSERT_EQ(CreateVerifiedInstance(trusted.ClassId(), nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     &object, true),
+              S_OK);
+    ASSERT_NE(object, nullptr);
+    static_cast<IUnknown*>(object)->Release();
+
+    // Unverified: created directly, and the outer object is passed on (the
+    // test server refuses aggregation).
+    IUnknown* outer = static_cast<IUnknown*>(nullptr);
+    ASSERT_EQ(CreateVerifiedInstance(untrusted.ClassId(), nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IUnknown, &object, false),
+              S_OK);
+    outer = static_cast<IUnknown*>(object);
+    object = nullptr;
+    EXPECT_EQ(CreateVerifiedInstance(untrusted.ClassId(), outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     &object, false),
+              CLASS_E_NOAGGREGATION);
+    outer->Release();
+
+    // A class that is not registered: the factory's own failure comes back.
+    CLSID unknown{};
+    CoCreateGuid(&unknown);
+    EXPECT_EQ(CreateVerifiedInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object,
+                                     true),
+              REGDB_E_CLASSNOTREG);
+    (void)kFactoryInterface;
+}
+
+}  // namespace

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Makes the signed test files of the trust tests into OUT from a built DLL,
+# with the PKI that make-certs.sh made in CERTS. No network: time stamps come
+# from osslsigncode's built-in time-stamp authority, at times set by faketime.
+set -euo pipefail
+out=${1:?output folder}
+certs=${2:?certificate folder}
+payload=${3:?DLL to sign}
+mkdir -p "$out"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+sign() { # signer in out [faketime-date [with-timestamp]]
+    local signer=$1 in=$2 dest=$3 when=${4:-} stamp=${5:-}
+    local args=(sign -certs "$certs/$signer.chain.pem" -key "$certs/$signer.key" -h sha256)
+    if [ -n "$stamp" ]; then
+        args+=(-TSA-certs "$certs/tsa.chain.pem" -TSA-key "$certs/tsa.key"
+               -TSA-time "$(date -u -d "$when" +%s)")
+    fi
+    rm -f "$dest"
+    if [ -n "$when" ]; then
+        faketime "$when" osslsigncode "${args[@]}" -in "$in" -out "$dest" >/dev/null
+    else
+        osslsigncode "${args[@]}" -in "$in" -out "$dest" >/dev/null
+    fi
+}
+
+cp "$payload" "$out/unsigned.dll"
+sign signer "$payload" "$out/valid.dll"
+sign signer "$payload" "$out/valid-ts.dll" "2020-03-01 12:00:00" stamp
+sign other-signer "$payload" "$out/other-signer.dll"
+sign rogue-signer "$payload" "$out/rogue-signer.dll"
+sign list-signer "$payload" "$out/list-signer.dll"
+# Signed while the certificate was valid; one copy carries a time stamp.
+sign expired-signer "$payload" "$out/expired.dll" "2016-06-01 12:00:00"
+sign expired-signer "$payload" "$out/expired-ts.dll" "2016-06-01 12:00:00" stamp
+# One byte of the DOS stub changed: still a loadable image, wrong digest.
+cp "$out/valid.dll" "$out/tampered.dll"
+printf 'X' | dd of="$out/tampered.dll" bs=1 seek=96 conv=notrunc status=none
+
+# Cabinets carrying a signer list. The list files are marked as signed for
+# the tests' stand-in of the list signature check.
+root=$(openssl x509 -in "$certs/test-root.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+list() { # version signer-name [marker]
+    printf '/* signer list */\r\n[VER]\r\n%s\r\n[ORG]\r\n%s\r\n[SHA]\r\n%s\r\n%s\r\n' \
+        "$1" "$2" "$root" "${3:-// SIG // vantrel-test-list}"
+}
+cab() { # name signer version list-name [marker]
+    local dir="$work/$1"
+    mkdir -p "$dir"
+    list "$3" "$4" "${5:-}" > "$dir/trusted.js"
+    printf 'not a list\r\n' > "$dir/readme.txt"
+    (cd "$dir" && gcab -c "$work/$1.cab" readme.txt trusted.js)
+    sign "$2" "$work/$1.cab" "$out/$1.cab"
+}
+cab list-v7 signer 7 "Vantrel Test Signer"
+cab list-v5 signer 5 "Vantrel Test Signer"
+cab other-v7 other-signer 7 "Vantrel Other Signer"
+cab other-v8 other-signer 8 "Vantrel Other Signer"
+cab unsigned-list-v9 signer 9 "Vantrel Test Signer" "// SIG // forged"
+mkdir -p "$work/nolist" && printf 'x\r\n' > "$work/nolist/readme.txt"
+(cd "$work/nolist" && gcab -c "$work/nolist.cab" readme.txt)
+sign signer "$work/nolist.cab" "$out/nolist.cab"
+touch "$out/stamp"
