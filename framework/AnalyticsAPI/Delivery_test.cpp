@@ -142,6 +142,19 @@ TEST_F(TelemetryDelivery, UnregisteredServerSelectsTheNullTransportSilently) {
     EXPECT_TRUE(journal().empty());
 }
 
+TEST_F(TelemetryDelivery, UntrustedServerIsNeverCreatedDirectly) {
+    // The double's factory now answers the verifier, which finds its
+    // unsigned module untrusted.
+    ScopedEnvironment verified(L"VT_TELEMETRY_VERIFIED_FACTORY", L"1");
+    Tessil::Analytics::testing::ScopedCandidateTransports scoped(candidates(registration_->clsid()));
+    CSDKConnector connector;
+    ASSERT_TRUE(connector.Connect());
+    EXPECT_EQ(connector.GetTransport()->GetName(), L"NULL-Pattern");
+    CLegacyTransport transport(registration_->clsid());
+    EXPECT_FALSE(transport.Send({{L"k", L"v"}}));
+    EXPECT_TRUE(journal().empty());
+}
+
 TEST_F(TelemetryDelivery, NegativeAnswerOfTheServerFailsTheSend) {
     CLegacyTransport transport(registration_->clsid());
     ASSERT_TRUE(transport.Connect());

@@ -1,5 +1,7 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
 
+#include "platform/trust/TrustVerifier.h"
+
 #include <objbase.h>
 
 #include <cstring>
@@ -10,13 +12,9 @@ HRESULT ComAPI::coInitializeEx(void* reserved, DWORD model) { return CoInitializ
 
 void ComAPI::coUninitialize() { CoUninitialize(); }
 
-HRESULT ComAPI::createVerifiedInstance(REFCLSID, IUnknown*, DWORD, REFIID, void** out, bool) {
-    // Verified creation is not available in this build: report it as not
-    // implemented, which lets the caller create the object directly.
-    if (out != nullptr) {
-        *out = nullptr;
-    }
-    return E_NOTIMPL;
+HRESULT ComAPI::createVerifiedInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
+                                       void** out, bool verify) {
+    return CreateVerifiedInstance(clsid, outer, context, iid, out, verify);
 }
 
 HRESULT ComAPI::coCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
