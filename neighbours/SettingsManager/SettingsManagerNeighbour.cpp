@@ -104,6 +104,12 @@ bool SettingsManagerNeighbour::waitForRequests(std::size_t count, DWORD timeoutM
                                     [&] { return requests_.size() >= count; });
 }
 
+void SettingsManagerNeighbour::setChangeObserver(
+    std::function<void(const std::map<std::wstring, std::wstring>&)> observer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
+}
+
 std::uint32_t SettingsManagerNeighbour::publish(const std::wstring& name, const std::wstring& payload) {
     std::shared_ptr<Tessil::Message> message = Tessil::Message::create(name, kSender, payload);
     return bus_->publish(message);
@@ -117,6 +123,8 @@ std::uint32_t SettingsManagerNeighbour::onRequest(const std::shared_ptr<Tessil::
     std::wstring payload;
     std::vector<Request> notifications;
     DWORD delay = 0;
+    std::function<void(const std::map<std::wstring, std::wstring>&)> observer;
+    std::map<std::wstring, std::wstring> snapshot;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back({message->getName(), message->getPayload()});
@@ -129,6 +137,13 @@ std::uint32_t SettingsManagerNeighbour::onRequest(const std::shared_ptr<Tessil::
         payload = raw != rawReplies_.end()
                       ? raw->second
                       : answer(message->getName(), message->getPayload(), notifications);
+        if (observer_ && !notifications.empty()) {
+            observer = observer_;
+            snapshot = properties_;
+        }
+    }
+    if (observer) {
+        observer(snapshot);
     }
     if (delay != 0) {
         Sleep(delay);

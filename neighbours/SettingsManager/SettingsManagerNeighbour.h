@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,9 @@ public:
     // Waits until at least count requests have come (false after timeoutMs).
     bool waitForRequests(std::size_t count, DWORD timeoutMs) const;
 
+    // Called (outside the lock) with every property after each change.
+    void setChangeObserver(std::function<void(const std::map<std::wstring, std::wstring>&)> observer);
+
     // Publishes a notification with a chosen name and payload.
     std::uint32_t publish(const std::wstring& name, const std::wstring& payload);
 
@@ -70,6 +74,7 @@ private:
     bool wrongReplyName_ = false;
     bool noAnswer_ = false;
     DWORD delayMs_ = 0;
+    std::function<void(const std::map<std::wstring, std::wstring>&)> observer_;
 };
 
 }  // namespace Neighbours
