@@ -3,6 +3,7 @@
 #include "platform/Logging/LoggerModule.h"
 #include "platform/Logging/WideFormat.h"
 #include "platform/Registry/ObfuscatedRegKey.h"
+#include "platform/files/FileUtils.h"
 #include "platform/Registry/RegKey.h"
 
 #include <objbase.h>
@@ -209,21 +210,11 @@ struct ModuleFacts {
 const ModuleFacts& LoggingModuleFacts() {
     static const ModuleFacts facts = [] {
         ModuleFacts result;
-        HMODULE module = internal::ModuleOfLoggingCode();
-        std::wstring path(255, L'\0');
-        for (;;) {
-            DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-            if (length == 0) {
-                return result;
-            }
-            if (length < path.size()) {
-                path.resize(length);
-                break;
-            }
-            path.resize(path.size() + 255);
+        std::wstring folder;
+        if (!Kelmora::SplitModulePath(internal::ModuleOfLoggingCode(), folder, result.fileName)) {
+            return result;
         }
-        std::size_t slash = path.rfind(L'\\');
-        result.fileName = slash == std::wstring::npos ? path : path.substr(slash + 1);
+        const std::wstring path = folder + L"\\" + result.fileName;
         result.version = internal::FileVersionOf(path);
         return result;
     }();

@@ -4,6 +4,7 @@
 #include "platform/Logging/LoggerModule.h"
 #include "platform/Logging/WideFormat.h"
 #include "platform/Registry/IniReader.h"
+#include "platform/files/FileUtils.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -69,12 +70,7 @@ private:
     wchar_t* path_ = nullptr;
 };
 
-bool IsDirectory(const std::wstring& path) {
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool FileExists(const std::wstring& path) {
+bool PathExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -132,32 +128,7 @@ HRESULT FileLoggerAPI::GetProgramDataFolder(std::wstring& path) {
 }
 
 bool FileLoggerAPI::CreateDirectoryTree(const std::wstring& path, DWORD* error) {
-    DWORD code = ERROR_SUCCESS;
-    if (path.empty()) {
-        code = ERROR_INVALID_PARAMETER;
-    } else if (IsDirectory(path)) {
-        code = ERROR_ALREADY_EXISTS;
-    } else {
-        // Create every missing folder from the top down.
-        for (std::size_t pos = path.find(L'\\', 3); ; pos = path.find(L'\\', pos + 1)) {
-            std::wstring part = path.substr(0, pos);
-            if (!part.empty() && !IsDirectory(part) && !::CreateDirectoryW(part.c_str(), nullptr) &&
-                ::GetLastError() != ERROR_ALREADY_EXISTS) {
-                code = ::GetLastError();
-                break;
-            }
-            if (pos == std::wstring::npos) {
-                break;
-            }
-        }
-        if (code == ERROR_SUCCESS && !IsDirectory(path)) {
-            code = ERROR_PATH_NOT_FOUND;
-        }
-    }
-    if (error != nullptr) {
-        *error = code;
-    }
-    return code == ERROR_SUCCESS || code == ERROR_ALREADY_EXISTS;
+    return Kelmora::CreateDirectoryTree(path.c_str(), error);
 }
 
 void FileLoggerAPI::GetLocalTime(SYSTEMTIME& time) {
@@ -309,7 +280,7 @@ DWORD CLogging::GetLogRoot(wchar_t* buffer, DWORD size) {
 }
 
 void CLogging::LoadSettings() {
-    if (!FileExists(folderIniPath_) && !FileExists(globalIniPath_)) {
+    if (!PathExists(folderIniPath_) && !PathExists(globalIniPath_)) {
         return;
     }
     Kelmora::CObfuscatedIniReader folder, global;
@@ -502,7 +473,7 @@ DWORD CLogging::OpenLogFile(HANDLE& file) {
 }
 
 DWORD CLogging::ReadLastLogIdx() {
-    if (!FileExists(folderIniPath_)) {
+    if (!PathExists(folderIniPath_)) {
         return 0;
     }
     Kelmora::CObfuscatedIniReader reader;

@@ -2,6 +2,7 @@
 
 #include "platform/Logging/ETWEventRecord.h"
 #include "platform/Logging/WideFormat.h"
+#include "platform/files/FileUtils.h"
 
 #include <cwchar>
 #include <vector>
@@ -9,24 +10,8 @@
 namespace ETWLogging::internal {
 
 bool ModuleFileName(HMODULE module, std::wstring& fileName) {
-    std::wstring path(255, L'\0');
-    for (;;) {
-        DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return false;
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() + 255);
-    }
-    std::size_t slash = path.rfind(L'\\');
-    if (slash == std::wstring::npos) {
-        return false;
-    }
-    fileName = path.substr(slash + 1);
-    return true;
+    std::wstring folder;
+    return Kelmora::SplitModulePath(module, folder, fileName);
 }
 
 std::wstring StripExtension(const std::wstring& fileName) {
