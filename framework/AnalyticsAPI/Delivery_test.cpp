@@ -9,7 +9,9 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <map>
+#include <thread>
 
 using Tessil::Analytics::CLegacyTransport;
 using Tessil::Analytics::CNullTransport;
@@ -177,4 +179,41 @@ TEST_F(TelemetryDelivery, DeliversInTheThreadsExistingApartment) {
     CoUninitialize();
     CoUninitialize();
     EXPECT_EQ(Kinds(journal()), L"CER");
+}
+
+TEST_F(TelemetryDelivery, ThreadsSendAtTheSameTimeWithoutLosingEvents) {
+    Tessil::Analytics::testing::ScopedCandidateTransports scoped(candidates(registration_->clsid()));
+    constexpr int kThreads = 4;
+    constexpr int kEvents = 5;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kEvents; ++i) {
+                CEvent(L"Concurrent").SetValue(static_cast<std::uint32_t>(t * 100 + i)).Send();
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::vector<std::wstring> values;
+    int created = 0, released = 0;
+    for (const JournalRecord& record : journal()) {
+        created += record.kind == L'C';
+        released += record.kind == L'R';
+        if (record.kind == L'E') {
+            values.push_back(Members(record.fields[1])[L"Event.Value"]);
+        }
+    }
+    std::sort(values.begin(), values.end());
+    std::vector<std::wstring> expected;
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kEvents; ++i) {
+            expected.push_back(std::to_wstring(t * 100 + i));
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(created, 2 * kThreads * kEvents);
+    EXPECT_EQ(released, created);
 }

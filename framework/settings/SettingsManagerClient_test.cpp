@@ -750,3 +750,28 @@ TEST(SettingsClientInstance, WithoutABusLibraryGetInstanceAnswersEmpty) {
     EXPECT_EQ(records[0].function, L"Tessil::SettingsManagerClient::getInstance");
     EXPECT_EQ(records[0].text.rfind(L"Failed to create settings manager client. Caught ModuleException - what: ", 0), 0u);
 }
+
+TEST_F(SettingsClient, ConcurrentCallersEachGetTheirOwnReply) {
+    neighbour_->setDelayMs(5);
+    constexpr int kThreads = 6;
+    constexpr int kRounds = 10;
+    std::vector<std::future<int>> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.push_back(std::async(std::launch::async, [this, t] {
+            int good = 0;
+            const std::wstring name = L"T" + std::to_wstring(t);
+            for (int round = 0; round < kRounds; ++round) {
+                int value = -1;
+                if (client_->setProperty(name, t * 100 + round, kTimeout) &&
+                    client_->getProperty(name, value, kTimeout) && value == t * 100 + round) {
+                    ++good;
+                }
+            }
+            return good;
+        }));
+    }
+    for (auto& worker : workers) {
+        ASSERT_EQ(worker.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        EXPECT_EQ(worker.get(), kRounds);
+    }
+}
