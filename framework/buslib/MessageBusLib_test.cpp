@@ -1,0 +1,242 @@
+#include "framework/buslib/MessageBusLib.h"
+
+#include "framework/bus/MessageBusClient.h"
+#include "framework/bus/MessageBusShimImpl.h"
+#include "framework/message/ModuleException.h"
+#include "framework/message/ModuleStatus.h"
+#include "neighbours/MessageBus/MessageBusScript.h"
+#include "platform/Logging/testing/CapturingLogger.h"
+#include "platform/Registry/RegKey.h"
+#include "platform/Registry/testing/TestRegistry.h"
+#include "platform/dll/SharedLibrary.h"
+#include "platform/dll/testing/FakeDllAPI.h"
+#include "platform/paths/PathHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using ETWLogging::testing::ScopedCapturingLogger;
+
+namespace {
+
+// Loads without the signature check; the checked road has tests of its own.
+class UncheckedDllAPI : public Tessil::DllAPI {
+public:
+    bool loadLibrary(const std::wstring& path, HMODULE* out) override {
+        *out = LoadLibraryW(path.c_str());
+        return *out != nullptr;
+    }
+};
+
+std::wstring neighbourFolder() {
+    std::wstring folder = VT_BUS_NEIGHBOUR_DIR;
+    for (auto& c : folder) {
+        if (c == L'/') c = L'\\';
+    }
+    return L"Z:" + folder;
+}
+
+std::shared_ptr<Tessil::SharedLibrary> busNeighbour() {
+    return std::make_shared<Tessil::SharedLibrary>(
+        Tessil::LibraryDescriptor{L"MessageBus.dll", {neighbourFolder()}},
+        std::make_shared<Tessil::DllLoader>(std::make_shared<UncheckedDllAPI>()));
+}
+
+template <typename T>
+T script(const char* name) {
+    HMODULE module = GetModuleHandleW(L"MessageBus.dll");
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::vector<std::wstring> journal() {
+    std::vector<std::wstring> lines;
+    const auto count = script<VtBusScript_JournalCount_t>("VtBusScript_JournalCount")();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        wchar_t buffer[512] = {};
+        script<VtBusScript_JournalEntry_t>("VtBusScript_JournalEntry")(i, buffer, 512);
+        lines.emplace_back(buffer);
+    }
+    return lines;
+}
+
+std::size_t timerLines(ETWLogging::testing::CapturingLogger& logger) {
+    return logger.Count(ETWLogging::LevelNormal, L"M12NPerfTimer|MessageBusLib::MessageBusLib|");
+}
+
+std::string constructionError(const std::function<void()>& construct) {
+    try {
+        construct();
+    } catch (const Tessil::ModuleException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+class MessageBusLibOnNeighbour : public ::testing::Test {
+protected:
+    void SetUp() override {
+        library = busNeighbour();
+        script<VtBusScript_Reset_t>("VtBusScript_Reset")();
+    }
+    void TearDown() override { script<VtBusScript_Reset_t>("VtBusScript_Reset")(); }
+    std::shared_ptr<Tessil::SharedLibrary> library;
+};
+
+}  // namespace
+
+TEST_F(MessageBusLibOnNeighbour, OpensOnConstructionAndClosesAfterUnregisteringOnDestruction) {
+    ScopedCapturingLogger logger;
+    auto busLib = std::make_shared<Tessil::MessageBusLib>(library);
+    EXPECT_EQ(timerLines(*logger), 1u);
+    {
+        Tessil::MessageBusClient client(busLib);
+        busLib.reset();
+        EXPECT_EQ(client.subscribe(L"Lib.Test", [](std::shared_ptr<Tessil::Message>) { return 0u; }),
+                  0u);
+    }
+    const auto lines = journal();
+    std::vector<std::wstring> kinds;
+    for (const auto& line : lines) {
+        kinds.push_back(line.substr(0, line.find(L' ')));
+    }
+    const std::vector<std::wstring> expected = {
+        L"CreateObject", L"open", L"subscribe", L"unsubscribe", L"unregisterReplyCallback",
+        L"unregisterReplyCallback", L"close"};
+    EXPECT_EQ(kinds, expected);
+    EXPECT_EQ(script<VtBusScript_OpenHandleCount_t>("VtBusScript_OpenHandleCount")(), 0u);
+}
+
+TEST_F(MessageBusLibOnNeighbour, FailuresThrowAfterTheirLogLineAndStillTime) {
+    struct Case {
+        const char* what;
+        bool createObjectNull;
+        std::uint32_t openFailure;
+        std::string error;
+        const wchar_t* log;
+    };
+    const Case cases[] = {
+        {"CreateObject answers null", true, 0, "Failed to get message bus functions object",
+         L"Failed to get message bus functions object. Throwing ModuleException."},
+        {"open fails", false, MODULE_STATUS_NOT_FOUND, "Failed to get message bus handle",
+         L"Failed to get message bus handle. Error code: MODULE_STATUS_NOT_FOUND(2147483658). "
+         L"Throwing ModuleException."},
+    };
+    for (const Case& c : cases) {
+        script<VtBusScript_Reset_t>("VtBusScript_Reset")();
+        script<VtBusScript_SetCreateObjectNull_t>("VtBusScript_SetCreateObjectNull")(
+            c.createObjectNull ? 1 : 0);
+        script<VtBusScript_SetOpenFailure_t>("VtBusScript_SetOpenFailure")(c.openFailure);
+        ScopedCapturingLogger logger;
+        EXPECT_EQ(constructionError([&] { Tessil::MessageBusLib busLib(library); }), c.error)
+            << c.what;
+        EXPECT_TRUE(logger->Contains(ETWLogging::LevelError, c.log)) << c.what;
+        EXPECT_EQ(timerLines(*logger), 1u) << c.what;
+        for (const auto& line : journal()) {
+            EXPECT_NE(line.rfind(L"close", 0), 0u) << c.what;
+        }
+    }
+}
+
+namespace {
+
+// A table whose open succeeds with a null handle and whose close can fail.
+struct FakeBus {
+    static inline std::vector<std::string> calls;
+    static inline std::uint32_t closeStatus = 0;
+    static std::uint32_t open(Tessil::MessageBusHandle* handle) {
+        calls.push_back("open");
+        *handle = nullptr;
+        return 0;
+    }
+    static std::uint32_t close(Tessil::MessageBusHandle) {
+        calls.push_back("close");
+        return closeStatus;
+    }
+    static std::uint32_t unregister(Tessil::MessageBusHandle, Tessil::ReplyCallbackFn) {
+        calls.push_back("unregisterReplyCallback");
+        return 0;
+    }
+    static const void* createObject(std::uint32_t version) {
+        static Tessil::MessageBusFunctions table = {};
+        table.open = &open;
+        table.close = &close;
+        table.unregisterReplyCallback = &unregister;
+        calls.push_back("CreateObject " + std::to_string(version));
+        return &table;
+    }
+    static void releaseObject(void*) {}
+    static const char* getVersionStr() { return "2.1.0"; }
+    static std::uint32_t getVersionNum() { return 2001000; }
+};
+
+std::shared_ptr<Tessil::SharedLibrary> fakeLibrary() {
+    auto dll = std::make_shared<Tessil::testing::FakeDllAPI>();
+    auto files = std::make_shared<Tessil::testing::FakePathAPI>();
+    const HMODULE module = reinterpret_cast<HMODULE>(0x30000);
+    dll->libraries[L"C:\\bus\\MessageBus.dll"] = {
+        module,
+        {{"CreateObject", Tessil::testing::AsProc(&FakeBus::createObject)},
+         {"ReleaseObject", Tessil::testing::AsProc(&FakeBus::releaseObject)},
+         {"GetVersionStr", Tessil::testing::AsProc(&FakeBus::getVersionStr)},
+         {"GetVersionNum", Tessil::testing::AsProc(&FakeBus::getVersionNum)}}};
+    files->files.insert(L"C:\\bus\\MessageBus.dll");
+    return std::make_shared<Tessil::SharedLibrary>(
+        Tessil::LibraryDescriptor{L"MessageBus.dll", {L"C:\\bus"}},
+        std::make_shared<Tessil::DllLoader>(dll), nullptr,
+        std::make_shared<Tessil::PathSearch>(files));
+}
+
+}  // namespace
+
+TEST(MessageBusLib, AShimThatCannotBeBuiltAfterOpenClosesTheHandle) {
+    FakeBus::calls.clear();
+    ScopedCapturingLogger logger;
+    EXPECT_EQ(constructionError([&] { Tessil::MessageBusLib busLib(fakeLibrary()); }),
+              "Invalid message bus handle");
+    const std::vector<std::string> expected = {"CreateObject 2001000", "open", "close"};
+    EXPECT_EQ(FakeBus::calls, expected);
+    EXPECT_EQ(timerLines(*logger), 1u);
+}
+
+TEST(MessageBusLib, AFailedCloseIsOnlyAWarning) {
+    FakeBus::calls.clear();
+    FakeBus::closeStatus = MODULE_STATUS_UNSUCCESSFUL;
+    ScopedCapturingLogger logger;
+    {
+        // An inner shim of the caller's: nothing is built over the null handle.
+        Tessil::MessageBusLib busLib(fakeLibrary(), std::make_shared<Tessil::MessageBusShimImpl>(
+                                                        reinterpret_cast<void*>(1),
+                                                        static_cast<const Tessil::MessageBusFunctions*>(
+                                                            FakeBus::createObject(0))));
+    }
+    FakeBus::closeStatus = 0;
+    EXPECT_TRUE(logger->Contains(
+        ETWLogging::LevelWarning,
+        L"Failed to release message bus. Error code MODULE_STATUS_UNSUCCESSFUL(2147483650)."));
+    ASSERT_FALSE(FakeBus::calls.empty());
+    EXPECT_EQ(FakeBus::calls.back(), "close");
+}
+
+TEST(MessageBusLib, SearchesTheProgramFolderThenTheHostsInstallFolder) {
+    Kelmora::testing::PrivateHklm hklm;
+    ASSERT_TRUE(hklm.ok());
+    Kelmora::CRegKey key;
+    ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\CORVANE\\HALVEX"), ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue(L"Install Dir", L"C:\\Halvex\\Install"), ERROR_SUCCESS);
+    key.Close();
+
+    const auto& descriptor = Tessil::messageBusLibraryDescriptor();
+    EXPECT_EQ(descriptor.fileName, L"MessageBus.dll");
+    auto search = std::make_shared<Tessil::PathSearch>(std::make_shared<Tessil::testing::FakePathAPI>());
+    EXPECT_THROW(Tessil::SharedLibrary(descriptor, nullptr, nullptr, search), Tessil::ModuleException);
+
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring programFolder = program;
+    programFolder.erase(programFolder.rfind(L'\\') + 1);
+    const std::vector<std::wstring> expected = {programFolder, L"C:\\Halvex\\Install"};
+    EXPECT_EQ(search->getSearchPaths(), expected);
+}
