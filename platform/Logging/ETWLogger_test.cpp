@@ -407,6 +407,31 @@ TEST_F(EtwLoggerTest, LevelNamedOperationsIgnoreTheFilter) {
     EXPECT_EQ(events[0].text, std::string(2079, 'n') + '\0');
 }
 
+TEST_F(EtwLoggerTest, HolderWritesThroughTheExtendedPath) {
+    auto logger = MakeLogger();
+    CETWLogging* raw = logger.get();
+    ETWLogging::testing::InstallLogger(logger.release());
+    VT_LOG(ETWLogging::LevelError, L"Logging\\Site", L"Tests::Site", L"value %d of %s", 5, L"six");
+    VT_LOG(ETWLogging::LevelNormal, L"Logging\\Site", L"Tests::Site", L"filtered");
+    ASSERT_EQ(api_->Registrations().size(), 1u);
+    EXPECT_EQ(api_->Registrations()[0].context, raw);
+    ETWLogging::CLoggerHolder* holder = ETWLogging::GetLoggerHolder();
+    ASSERT_NE(holder, nullptr);
+    // Finished texts are filtered by the event writer.
+    EXPECT_EQ(holder->LogText(L"f", L"g", 1, ETWLogging::LevelWarning, L"warning text"), 0u);
+    EXPECT_EQ(holder->LogText(L"f", L"g", 1, ETWLogging::LevelCritical, L"critical text"), 0u);
+    auto events = api_->Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, "value 5 of six");
+    EXPECT_EQ(events[0].header.Class.Level, 4);
+    auto context = DecodeContextRecord(events[0].context);
+    ASSERT_TRUE(context.has_value());
+    EXPECT_EQ(context->sourceFile, L"Logging\\Site");
+    EXPECT_EQ(context->function, L"Tests::Site");
+    EXPECT_EQ(events[1].text, "critical text");
+    ETWLogging::testing::InstallLogger(nullptr);
+}
+
 // --- records and helpers without a logger -------------------------------------
 
 TEST(EtwContextRecord, BufferMovesToTheHeapAndGrowsByHalf) {

@@ -156,13 +156,13 @@ CLogBuilderIf_ex* CreateDefaultLogBuilder();
 template <typename... Args>
 DWORD Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line,
           const wchar_t* format, const Args&... args) {
-    static_assert(((std::is_scalar_v<std::decay_t<Args>>) && ...),
+    static_assert(((std::is_scalar_v<std::decay_t<const Args&>>) && ...),
                   "log arguments must be numbers or pointers (pass .c_str())");
     CLoggerHolder* holder = GetLoggerHolder();
     if (holder == nullptr) {
         return 0;
     }
-    return holder->Log(level, file, function, line, format, static_cast<std::decay_t<Args>>(args)...);
+    return holder->Log(level, file, function, line, format, static_cast<std::decay_t<const Args&>>(args)...);
 }
 
 namespace testing {
