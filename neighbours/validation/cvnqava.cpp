@@ -5,7 +5,9 @@
 //   VT_QAV_INTERFACES  interface names handed out, separated by ';'
 //                      (default both "QavValidationControl2" and "QavValidationControl")
 //   VT_QAV_NO_PIN      "1": do not keep itself loaded
-//   VT_QAV_JOURNAL     file that gets one line "flags path" per call
+//   VT_QAV_JOURNAL     file that gets one line "flags state path" per call, state
+//                      "held" when the file could not be opened for writing
+//                      at that moment, else "open"
 #include <windows.h>
 
 #include <cstdio>
@@ -53,7 +55,14 @@ void Journal(const wchar_t* path, DWORD flags) {
     if (journal.empty()) return;
     FILE* f = _wfopen(journal.c_str(), L"ab");
     if (!f) return;
-    std::fprintf(f, "%lx %ls\n", static_cast<unsigned long>(flags), path ? path : L"");
+    HANDLE probe = path ? CreateFileW(path, GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr)
+                        : INVALID_HANDLE_VALUE;
+    const bool held = probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+    if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+    std::fprintf(f, "%lx %s %ls\n", static_cast<unsigned long>(flags), held ? "held" : "open",
+                 path ? path : L"");
     std::fclose(f);
 }
 

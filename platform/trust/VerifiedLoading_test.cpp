@@ -100,6 +100,42 @@ TEST_F(VerifiedLoading, LoadsOnlyTrustedLibraries) {
     }
 }
 
+std::string ReadJournal(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::string();
+    std::string text(65536, '\0');
+    DWORD read = 0;
+    ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+    CloseHandle(file);
+    text.resize(read);
+    return text;
+}
+
+TEST_F(VerifiedLoading, LibraryCannotBeChangedBetweenItsCheckAndItsLoad) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring journal =
+        std::wstring(temp) + L"vt-qav-journal-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    DeleteFileW(journal.c_str());
+    SetEnvironmentVariableW(L"VT_QAV_JOURNAL", journal.c_str());
+
+    // The validation library tries to open the file for writing while it
+    // checks it: refused during a verified load, allowed for a plain check.
+    HMODULE module = LoadVerifiedLibrary(TestFile("unsigned.dll").c_str(), 0);
+    ASSERT_NE(module, nullptr);
+    FreeLibrary(module);
+    std::string afterLoad = ReadJournal(journal);
+    EXPECT_NE(afterLoad.find(" held "), std::string::npos) << afterLoad;
+
+    EXPECT_EQ(VerifyFile(TestFile("unsigned.dll").c_str()), 0u);
+    std::string afterCheck = ReadJournal(journal).substr(afterLoad.size());
+    EXPECT_NE(afterCheck.find(" open "), std::string::npos) << afterCheck;
+
+    SetEnvironmentVariableW(L"VT_QAV_JOURNAL", nullptr);
+    DeleteFileW(journal.c_str());
+}
+
 TEST_F(VerifiedLoading, CreateVerifiedInstanceAnswers) {
     ServerRegistration trusted(TestFile("comserver-a.dll"));
     ServerRegistration untrusted(TestFile("comserver-b.dll"));
