@@ -1,0 +1,330 @@
+// Brisvel as a process under Wine, over the real HKLM values it reads. Each
+// test runs a copy of the program (Wine would carry out the deletions it
+// schedules at its next start) and restores the values and the scheduled
+// renames it found.
+#include "tools/common/testing/ProgramTestSupport.h"
+#include "tools/registrar/testing/FileTestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+using Tessil::testing::FileExists;
+using Tessil::testing::ReadBytes;
+using Tessil::testing::RunProgram;
+using Tessil::testing::ScopedTempFolder;
+using Tessil::testing::StartupImports;
+using Tessil::testing::Utf16Le;
+using Tessil::testing::WinePath;
+using Tessil::testing::WriteBytes;
+
+namespace {
+
+constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
+constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
+constexpr const wchar_t* kInstallDir = L"Install Dir";
+constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
+constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
+
+using Codes = std::set<std::wstring>;
+
+std::string ReferenceBytes(const Codes& codes) {
+    if (codes.empty()) return Utf16Le(L"{}");
+    std::wstring text = L"{\"registry\":[";
+    for (const std::wstring& code : codes) {
+        if (text.back() == L'}') text += L",";
+        text += L"{\"appcode\":\"" + code + L"\"}";
+    }
+    return Utf16Le(text + L"]}");
+}
+
+std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+// One HKLM value as it was before the test, put back afterwards; keys the
+// test had to create are removed again.
+class SavedMachineValue {
+public:
+    SavedMachineValue(const std::wstring& subKey, const std::wstring& name)
+        : subKey_(subKey), name_(name) {
+        for (std::size_t at = subKey.find(L'\\'); ; at = subKey.find(L'\\', at + 1)) {
+            const std::wstring part = subKey.substr(0, at);
+            HKEY key = nullptr;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+                RegCloseKey(key);
+            } else {
+                missingKeys_.push_back(part);
+            }
+            if (at == std::wstring::npos) break;
+        }
+        old_ = Read();
+    }
+    ~SavedMachineValue() {
+        if (old_) {
+            Write(old_->first, old_->second);
+        } else {
+            Remove();
+        }
+        for (auto it = missingKeys_.rbegin(); it != missingKeys_.rend(); ++it) {
+            RegDeleteKeyW(HKEY_LOCAL_MACHINE, it->c_str());  // only when empty
+        }
+    }
+    SavedMachineValue(const SavedMachineValue&) = delete;
+    SavedMachineValue& operator=(const SavedMachineValue&) = delete;
+
+    std::optional<std::pair<DWORD, std::vector<BYTE>>> Read() const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        DWORD type = 0;
+        DWORD size = 0;
+        std::optional<std::pair<DWORD, std::vector<BYTE>>> value;
+        if (RegQueryValueExW(key, name_.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+            std::vector<BYTE> data(size);
+            if (RegQueryValueExW(key, name_.c_str(), nullptr, &type, data.data(), &size) ==
+                ERROR_SUCCESS) {
+                data.resize(size);
+                value.emplace(type, std::move(data));
+            }
+        }
+        RegCloseKey(key);
+        return value;
+    }
+    void Write(DWORD type, const std::vector<BYTE>& data) const {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, name_.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+    }
+    void WriteString(const std::wstring& text) const {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+        Write(REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
+    }
+    void Remove() const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_SET_VALUE, &key) ==
+            ERROR_SUCCESS) {
+            RegDeleteValueW(key, name_.c_str());
+            RegCloseKey(key);
+        }
+    }
+    // The (source, target) pairs of a rename list.
+    std::vector<std::pair<std::wstring, std::wstring>> RenamePairs() const {
+        std::vector<std::pair<std::wstring, std::wstring>> pairs;
+        const auto value = Read();
+        if (!value) return pairs;
+        const auto& data = value->second;
+        std::vector<std::wstring> parts(1);
+        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+            const wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+            if (c == L'\0') {
+                parts.emplace_back();
+            } else {
+                parts.back().push_back(c);
+            }
+        }
+        for (std::size_t i = 0; i + 1 < parts.size() && !parts[i].empty(); i += 2) {
+            pairs.emplace_back(parts[i], parts[i + 1]);
+        }
+        return pairs;
+    }
+    std::size_t OldRenameCount() const { return oldRenames_; }
+    void RememberRenameCount() { oldRenames_ = RenamePairs().size(); }
+
+private:
+    std::wstring subKey_;
+    std::wstring name_;
+    std::vector<std::wstring> missingKeys_;  // outermost first
+    std::optional<std::pair<DWORD, std::vector<BYTE>>> old_;
+    std::size_t oldRenames_ = 0;
+};
+
+class BrisvelProcess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directories(product);
+        std::filesystem::create_directories(installer);
+        std::filesystem::create_directories(programFolder);
+        ASSERT_TRUE(CopyFileW(WinePath(VT_BRISVEL_EXE).c_str(), program.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(WinePath(VT_CVINST_EXE).c_str(),
+                              (installer + L"\\CvInst.exe").c_str(), FALSE));
+        productValue.WriteString(product);
+        installerValue.WriteString(installer);
+        renames.RememberRenameCount();
+        SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", journal.c_str());
+        SetEnvironmentVariableW(L"VT_CVINST_SLEEP_MS", L"200");
+        SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", nullptr);
+    }
+    void TearDown() override {
+        SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", nullptr);
+        SetEnvironmentVariableW(L"VT_CVINST_SLEEP_MS", nullptr);
+        SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", nullptr);
+    }
+
+    DWORD Run(const std::wstring& arguments, const std::wstring& programPath = L"") {
+        const auto result = RunProgram(programPath.empty() ? program : programPath, arguments);
+        EXPECT_TRUE(result.started);
+        EXPECT_TRUE(result.ended);
+        return result.exitCode;
+    }
+    // The journal the installer writes for one run with this command line.
+    std::string InstallerRun() const {
+        return "cmdline \"" + Narrow(installer) + "\\CvInst.exe\" /uninstall \"" + Narrow(product) +
+               "\\vantrel64.inf\"\ndone\n";
+    }
+    // The renames scheduled since SetUp, in order, each to no target.
+    std::vector<std::wstring> NewDeletions() const {
+        std::vector<std::wstring> sources;
+        const auto pairs = renames.RenamePairs();
+        for (std::size_t i = renames.OldRenameCount(); i < pairs.size(); ++i) {
+            EXPECT_EQ(pairs[i].second, L"") << Narrow(pairs[i].first);
+            sources.push_back(pairs[i].first);
+        }
+        return sources;
+    }
+    std::vector<std::wstring> UninstallDeletions(const std::wstring& programPath) const {
+        return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + product};
+    }
+
+    // Declared first: the values and renames are put back last.
+    SavedMachineValue renames{kSessionManager, kPendingRenames};
+    SavedMachineValue productValue{kProductKey, kInstallDir};
+    SavedMachineValue installerValue{kInstallerKey, kInstallDir};
+    ScopedTempFolder folder;
+    const std::wstring product = folder.file(L"Vantrel");
+    const std::wstring installer = folder.file(L"CvInst");
+    const std::wstring programFolder = folder.file(L"bin");
+    const std::wstring program = programFolder + L"\\Brisvel.exe";
+    const std::wstring registry = product + L"\\appregistry.dat";
+    const std::wstring journal = folder.file(L"installer.journal");
+};
+
+enum class Start { NoFile, Codes, NotJson };
+enum class End { Unchanged, Missing, Codes };
+
+struct Case {
+    const char* name;
+    Start start;
+    Codes startCodes;
+    std::wstring arguments;
+    const wchar_t* installerExitCode;  // null: 0
+    DWORD expectedExit;
+    End end;
+    Codes endCodes;
+    bool uninstalls;  // installer run and deletions scheduled
+};
+
+const Case kCases[] = {
+    {"RegisterCreatesTheFile", Start::NoFile, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
+     false},
+    {"RegisterSortsTheCodes", Start::Codes, {L"B"}, L"/register=A", nullptr, 0, End::Codes,
+     {L"A", L"B"}, false},
+    {"RegisterTwice", Start::Codes, {L"A"}, L"-register=A", nullptr, 1, End::Unchanged, {}, false},
+    {"RegisterOverInvalidFile", Start::NotJson, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
+     false},
+    {"UnregisterOneOfTwo", Start::Codes, {L"A", L"B"}, L"-unregister=A", nullptr, 0, End::Codes,
+     {L"B"}, false},
+    {"UnregisterTheLastCode", Start::Codes, {L"A"}, L"/unregister=A", nullptr, 0, End::Codes, {},
+     true},
+    {"InstallerExitsNonZero", Start::Codes, {L"A"}, L"-unregister=A", L"5", 0, End::Codes, {},
+     true},
+    {"UnregisterUnknownCode", Start::Codes, {L"A"}, L"-unregister=C", nullptr, 1, End::Unchanged,
+     {}, false},
+    {"UnregisterWithoutFile", Start::NoFile, {}, L"-unregister=A", nullptr, 0, End::Missing, {},
+     true},
+    {"UnregisterOverInvalidFile", Start::NotJson, {}, L"-unregister=A", nullptr, 0, End::Unchanged,
+     {}, true},
+    {"Help", Start::Codes, {L"A"}, L"-?", nullptr, 1, End::Unchanged, {}, false},
+    {"NoArgument", Start::Codes, {L"A"}, L"", nullptr, 1, End::Unchanged, {}, false},
+    {"TwoArguments", Start::Codes, {L"A"}, L"-unregister=A -unregister=A", nullptr, 1,
+     End::Unchanged, {}, false},
+    {"OtherLetterCase", Start::Codes, {L"A"}, L"-Unregister=A", nullptr, 1, End::Unchanged, {},
+     false},
+};
+
+class BrisvelCases : public BrisvelProcess, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(BrisvelCases, Run) {
+    const Case& c = GetParam();
+    std::string startBytes;
+    if (c.start == Start::Codes) startBytes = ReferenceBytes(c.startCodes);
+    if (c.start == Start::NotJson) startBytes = Utf16Le(L"{\"registry\":[{\"appcode\":");
+    if (c.start != Start::NoFile) WriteBytes(registry, startBytes);
+    if (c.installerExitCode) SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", c.installerExitCode);
+
+    EXPECT_EQ(Run(c.arguments), c.expectedExit);
+
+    switch (c.end) {
+        case End::Unchanged: EXPECT_EQ(ReadBytes(registry), startBytes); break;
+        case End::Missing: EXPECT_FALSE(FileExists(registry)); break;
+        case End::Codes: EXPECT_EQ(ReadBytes(registry), ReferenceBytes(c.endCodes)); break;
+    }
+    EXPECT_EQ(ReadBytes(journal), c.uninstalls ? InstallerRun() : "");
+    EXPECT_EQ(NewDeletions(),
+              c.uninstalls ? UninstallDeletions(program) : std::vector<std::wstring>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(All, BrisvelCases, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(BrisvelProcess, InstallerFolderMissingFailsBeforeAnythingRuns) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    installerValue.Remove();
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({}));  // saved before the uninstallation
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+TEST_F(BrisvelProcess, EmptyInstallerFolderCountsAsMissing) {
+    installerValue.WriteString(L"");
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+TEST_F(BrisvelProcess, ProductFolderMissingOrEmptyEndsTheRun) {
+    // An empty folder would put the reference file at the root of the drive.
+    const std::wstring rootFile = L"\\appregistry.dat";
+    const bool rootFileExisted = FileExists(rootFile);
+    productValue.Remove();
+    EXPECT_EQ(Run(L"-register=A"), 1u);
+    productValue.WriteString(L"");
+    EXPECT_EQ(Run(L"-register=A"), 1u);
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_EQ(FileExists(rootFile), rootFileExisted);
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+TEST_F(BrisvelProcess, UnreadableFileUninstallsOnUnregisterAndIsKeptOnRegister) {
+    const std::string bytes = ReferenceBytes({L"A", L"B"});
+    WriteBytes(registry, bytes);
+    HANDLE locked = CreateFileW(registry.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Run(L"-register=C"), 1u);
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    CloseHandle(locked);
+    EXPECT_EQ(ReadBytes(registry), bytes);
+    EXPECT_EQ(ReadBytes(journal), InstallerRun());
+    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+}
+
+TEST(BrisvelImage, BindsOnlyKernel32AndShell32AtStart) {
+    const auto imports = StartupImports(WinePath(VT_BRISVEL_EXE));
+    ASSERT_FALSE(imports.empty());
+    for (const std::string& name : imports) {
+        EXPECT_TRUE(name == "kernel32.dll" || name == "shell32.dll" || name == "msvcrt.dll")
+            << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include "tools/registrar/CollectiveRegistrar.h"
+
+#include "platform/Logging/Logging.h"
+#include "tools/common/CommandLineParser.h"
+
+#include <iterator>
+#include <utility>
+#include <vector>
+
+namespace Tessil {
+
+namespace {
+
+constexpr const wchar_t* kSource = L"CollectiveRegistrar";
+constexpr const wchar_t* kExecute = L"Tessil::CollectiveRegistrar::execute";
+
+const CommandLineParser::FlagDefinition kSwitches[] = {
+    {L"?", L"Displays help."},
+    {L"register", L"Registers the provided app code as a dependency on this collective component."},
+    {L"unregister", L"Unregisters provided app code as a dependency on this collective component."},
+};
+
+}  // namespace
+
+CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFilePath,
+                                         UninstallCallback uninstallCallback,
+                                         std::shared_ptr<IFileIO> fileIO,
+                                         std::shared_ptr<JSONParser> parser,
+                                         std::shared_ptr<ReferenceProvider> provider,
+                                         std::shared_ptr<ReferenceManager> manager)
+    : registryFilePath_(std::move(registryFilePath)),
+      uninstallCallback_(std::move(uninstallCallback)),
+      fileIO_(std::move(fileIO)),
+      parser_(std::move(parser)),
+      provider_(std::move(provider)),
+      manager_(std::move(manager)) {
+    if (!fileIO_) fileIO_ = std::make_shared<FileIO>();
+    if (!parser_) parser_ = std::make_shared<JSONParser>();
+    if (!provider_) {
+        provider_ = std::make_shared<JSONReferenceProvider>(parser_, fileIO_, registryFilePath_);
+    }
+    if (!manager_) manager_ = std::make_shared<ReferenceManager>(provider_);
+}
+
+CollectiveRegistrar::~CollectiveRegistrar() = default;
+
+bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
+    CommandLineParser parser(
+        std::vector<CommandLineParser::FlagDefinition>(std::begin(kSwitches), std::end(kSwitches)));
+    if (argc != 2) {
+        return false;
+    }
+    if (!parser.parse(argc, argv)) {
+        VT_LOG(ETWLogging::LevelNormal, kSource, kExecute,
+               L"Found an unrecognized command line switch - exiting.");
+        return false;
+    }
+    if (parser.hasFlag(L"?")) {
+        return false;
+    }
+
+    bool storeReadable = true;
+    if (!provider_->setup()) {
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not setup the referenceProvider.");
+        storeReadable = false;
+    }
+    if (!manager_->loadReferences()) {
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+               L"Could not loadReferences in the referenceManager.");
+        storeReadable = false;
+    }
+
+    if (parser.hasFlag(L"register")) {
+        // An unreadable store is rewritten with the codes held in memory.
+        const std::wstring code = parser.getFlagValue(L"register");
+        if (!code.empty() && manager_->addReference(code) && manager_->saveReferences()) {
+            VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
+                   code.c_str(), registryFilePath_.c_str());
+            return true;
+        }
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Registration of %ls failed (file: %ls)",
+               code.c_str(), registryFilePath_.c_str());
+        return false;
+    }
+    if (parser.hasFlag(L"unregister")) {
+        return unregister(parser.getFlagValue(L"unregister"), storeReadable);
+    }
+    return false;
+}
+
+bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeReadable) {
+    if (fileIO_->exists(registryFilePath_.c_str()) && storeReadable) {
+        if (code.empty() || !manager_->removeReference(code)) {
+            return false;
+        }
+        if (!manager_->saveReferences()) {
+            VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not save unregister of code %ls",
+                   code.c_str());
+            return false;
+        }
+        if (manager_->referenceCount() != 0) {
+            return true;
+        }
+        if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
+            return true;
+        }
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+               L"Uninstall of %ls failed after last reference removed", registryFilePath_.c_str());
+        return false;
+    }
+    VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+           L"Could not find %ls or could not initialize referenceManager - uninstalling",
+           registryFilePath_.c_str());
+    if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
+        return true;
+    }
+    VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Uninstall of %ls failed",
+           registryFilePath_.c_str());
+    return false;
+}
+
+}  // namespace Tessil

@@ -1,0 +1,218 @@
+#include "tools/registrar/RegistrarFunctions.h"
+
+#include "platform/Registry/testing/TestRegistry.h"
+#include "tools/common/testing/ProgramTestSupport.h"
+#include "tools/registrar/testing/FileTestHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+using Tessil::testing::ReadBytes;
+using Tessil::testing::ScopedTempFolder;
+using Tessil::testing::WinePath;
+
+namespace {
+
+constexpr const wchar_t* kKey = L"Software\\Corvane\\Vantrel";
+constexpr const wchar_t* kValue = L"Install Dir";
+
+// A value of the given type and raw content under the private HKLM.
+void SetRaw(DWORD type, const std::wstring& data, std::size_t extraBytes = sizeof(wchar_t)) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, kValue, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                             static_cast<DWORD>(data.size() * sizeof(wchar_t) + extraBytes)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+struct ReadCase {
+    const char* name;
+    std::optional<std::wstring> value;  // REG_SZ; none: the key is missing
+    bool expectedString;                 // readMachineRegistryString's answer
+    bool expectedFolder;                 // readMachineRegistryFolder's answer
+    std::wstring expectedText;           // when an answer is true
+};
+
+const ReadCase kReadCases[] = {
+    {"Folder", L"C:\\Program Files\\Vantrel", true, true, L"C:\\Program Files\\Vantrel"},
+    {"Longest", std::wstring(259, L'x'), true, true, std::wstring(259, L'x')},
+    {"TooLong", std::wstring(260, L'x'), false, false, L""},
+    {"Empty", L"", true, false, L""},
+    {"CutAtNul", std::wstring(L"C:\\a\0C:\\b", 9), true, true, L"C:\\a"},
+    {"KeyMissing", std::nullopt, false, false, L""},
+};
+
+class ReadMachineRegistry : public ::testing::TestWithParam<ReadCase> {
+protected:
+    Kelmora::testing::PrivateHklm hklm;
+};
+
+TEST_P(ReadMachineRegistry, ReadsUpTo259Characters) {
+    ASSERT_TRUE(hklm.ok());
+    const ReadCase& c = GetParam();
+    if (c.value) SetRaw(REG_SZ, *c.value);
+
+    std::wstring text = L"unchanged";
+    EXPECT_EQ(readMachineRegistryString(kKey, kValue, text), c.expectedString);
+    EXPECT_EQ(text, c.expectedString ? c.expectedText : L"unchanged");
+
+    std::wstring folder = L"unchanged";
+    EXPECT_EQ(readMachineRegistryFolder(kKey, kValue, folder), c.expectedFolder);
+    EXPECT_EQ(folder, c.expectedFolder ? c.expectedText : L"unchanged");
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ReadMachineRegistry, ::testing::ValuesIn(kReadCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadMachineRegistryTypes, RefusesOtherValueTypesAndMissingValues) {
+    Kelmora::testing::PrivateHklm hklm;
+    ASSERT_TRUE(hklm.ok());
+    std::wstring text = L"unchanged";
+    SetRaw(REG_SZ, L"C:\\x");
+    EXPECT_FALSE(readMachineRegistryString(kKey, L"Other Value", text));
+    SetRaw(REG_BINARY, L"C:\\x");
+    EXPECT_FALSE(readMachineRegistryString(kKey, kValue, text));
+    const DWORD number = 5;
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    RegSetValueExW(key, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    RegCloseKey(key);
+    EXPECT_FALSE(readMachineRegistryString(kKey, kValue, text));
+    EXPECT_EQ(text, L"unchanged");
+}
+
+// An OS information object answering as scripted.
+struct FakeOSInfo {
+    bool detected;
+    DWORD osNumber;
+    DWORD platform;
+    bool GetOSInfo(DWORD& number, DWORD& flag) {
+        number = 0;
+        flag = 2;
+        if (!detected) return false;
+        number = osNumber;
+        flag = platform;
+        return true;
+    }
+};
+
+struct OsCase {
+    const char* name;
+    FakeOSInfo info;
+    bool expectedAnswer;
+    int expectedNumber;  // -1: left as it was
+    int expectedPlatform;
+};
+
+const OsCase kOsCases[] = {
+    {"Windows10", {true, 11, 1}, true, 11, 1},
+    {"Windows2000", {true, 4, 0}, true, 4, 0},
+    {"UnknownWindows", {true, 12, 1}, false, 0, 1},
+    {"UnknownPlatformReadsAsWin32", {true, 11, 2}, true, 11, 0},
+    {"NotDetected", {false, 0, 0}, false, -1, -1},
+};
+
+class OsVersionInfo : public ::testing::TestWithParam<OsCase> {};
+
+TEST_P(OsVersionInfo, MapsTheDetection) {
+    OsCase c = GetParam();
+    int number = -1;
+    int platform = -1;
+    EXPECT_EQ(getOsVersionInfoFrom(c.info, number, platform), c.expectedAnswer);
+    EXPECT_EQ(number, c.expectedNumber);
+    EXPECT_EQ(platform, c.expectedPlatform);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, OsVersionInfo, ::testing::ValuesIn(kOsCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(IsWindowsXpOrLater, HoldsOnEverySystemThatRunsThisProgram) {
+    EXPECT_EQ(isWindowsXpOrLater(), 1);
+}
+
+TEST(UninstallCommandLine, QuotesBothPaths) {
+    EXPECT_EQ(uninstallCommandLine(L"C:\\Program Files\\CvInst", L"C:\\Program Files\\Vantrel",
+                                   L"vantrel64.inf"),
+              L"\"C:\\Program Files\\CvInst\\CvInst.exe\" /uninstall "
+              L"\"C:\\Program Files\\Vantrel\\vantrel64.inf\"");
+}
+
+TEST(RunProcessAndWait, AnswersTheExitCodeAfterTheProcessEnded) {
+    ScopedTempFolder folder;
+    const std::wstring journal = folder.file(L"journal.txt");
+    SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", journal.c_str());
+    SetEnvironmentVariableW(L"VT_CVINST_SLEEP_MS", L"200");
+    SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", L"7");
+    const std::wstring installer = WinePath(VT_CVINST_EXE);
+    DWORD exitCode = 0;
+    EXPECT_TRUE(runProcessAndWait(L"\"" + installer + L"\" /uninstall \"x y\"", exitCode));
+    EXPECT_EQ(exitCode, 7u);
+    // The "done" line is written after the sleep: the call waited for it.
+    const std::string narrowInstaller(installer.begin(), installer.end());  // ASCII
+    EXPECT_EQ(ReadBytes(journal), "cmdline \"" + narrowInstaller + "\" /uninstall \"x y\"\ndone\n");
+    SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", nullptr);
+    SetEnvironmentVariableW(L"VT_CVINST_SLEEP_MS", nullptr);
+    SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", nullptr);
+}
+
+TEST(RunProcessAndWait, FailsWhenTheProgramCannotStart) {
+    DWORD exitCode = 12345;
+    EXPECT_FALSE(runProcessAndWait(L"\"Z:\\nonexistent\\vt\\CvInst.exe\" /uninstall", exitCode));
+    EXPECT_EQ(exitCode, 12345u);
+}
+
+TEST(CurrentProgramPath, IsTheWholePathOfThisProgram) {
+    const std::wstring path = currentProgramPath();
+    ASSERT_GT(path.size(), 4u);
+    EXPECT_EQ(path.substr(path.size() - 4), L".exe");
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// GetModuleFileNameW as it answers for a path of this length: the text cut to
+// the buffer (without a terminator when it fills it), the copied length.
+std::size_t gPathLength = 0;
+int gCalls = 0;
+DWORD WINAPI FakeModuleFileName(HMODULE, LPWSTR buffer, DWORD size) {
+    ++gCalls;
+    if (gPathLength == 0) return 0;
+    const DWORD copied = static_cast<DWORD>(gPathLength < size ? gPathLength : size);
+    for (DWORD i = 0; i < copied; ++i) buffer[i] = i % 2 ? L'x' : L'\\';
+    if (copied < size) buffer[copied] = L'\0';
+    return copied;
+}
+
+struct PathCase {
+    const char* name;
+    std::size_t length;  // 0: the call fails
+    std::size_t expectedLength;
+};
+
+const PathCase kPathCases[] = {
+    {"Short", 40, 40},
+    {"JustBelowTheFirstBuffer", 259, 259},
+    {"FillsTheFirstBuffer", 260, 260},
+    {"LongerThanMaxPath", 1000, 1000},
+    {"LongestPath", 32767, 32767},
+    {"FillsTheLongestBuffer", 32768, 0},
+    {"CallFails", 0, 0},
+};
+
+class CurrentProgramPathCases : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(CurrentProgramPathCases, NeverAnswersACutPath) {
+    gPathLength = GetParam().length;
+    gCalls = 0;
+    const std::wstring path = currentProgramPath(FakeModuleFileName);
+    EXPECT_EQ(path.size(), GetParam().expectedLength);
+    EXPECT_LE(gCalls, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, CurrentProgramPathCases, ::testing::ValuesIn(kPathCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
