@@ -432,10 +432,11 @@ DWORD CLogging::OpenLogFile(HANDLE& file) {
     const DWORD maxEntries = maxEntries_;
     DWORD index = ReadLastLogIdx();
     bool truncate = false;
+    // A rotation empties its file only when the new index could be stored:
+    // otherwise every later line would rotate again and empty it once more.
     if (index >= maxEntries) {
         index = 0;
-        truncate = true;
-        WriteLastLogIdx(0);
+        truncate = WriteLastLogIdx(0) == ERROR_SUCCESS;
     } else {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data)) {
@@ -443,8 +444,7 @@ DWORD CLogging::OpenLogFile(HANDLE& file) {
                 (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
             if (size >= maxSize_) {
                 index = index + 1 < maxEntries ? index + 1 : 0;
-                truncate = true;
-                WriteLastLogIdx(index);
+                truncate = WriteLastLogIdx(index) == ERROR_SUCCESS;
             }
         }
     }

@@ -512,6 +512,22 @@ TEST_F(FileLoggerTest, FilesRotateInARingAndRotationTruncates) {
     }
 }
 
+TEST_F(FileLoggerTest, RotationWithoutAStorableIndexEmptiesNoFile) {
+    // A folder where the folder log.ini should be: the index cannot be stored.
+    ASSERT_TRUE(api_->CreateDirectoryTree(folder_ + L"\\log.ini", nullptr));
+    auto logger = MakeLogger();
+    ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"first"), 0u);
+    SetFileSize(LogFile(0), 0x40000);
+    SetFileSize(LogFile(1), 10);  // from an earlier ring
+    for (const wchar_t* text : {L"second", L"third", L"fourth"}) {
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, text), 0u);
+    }
+    const std::wstring text = ReadLog(LogFile(1)).text;
+    for (const wchar_t* line : {L" second\r\n", L" third\r\n", L" fourth\r\n"}) {
+        EXPECT_EQ(CountOf(text, line), 1u) << line;
+    }
+}
+
 TEST_F(FileLoggerTest, SizeTestUsesTheWholeSixtyFourBitSize) {
     auto logger = MakeLogger();
     ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"a"), 0u);
