@@ -2,7 +2,7 @@
 
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
 
-#include <windows.h>
+#include "platform/paths/CommonReplacements.h"
 
 #include <mutex>
 
@@ -27,25 +27,11 @@ Candidates& ProcessCandidates() {
 // Kept when this module is loaded, so the list exists before any send.
 [[maybe_unused]] Candidates& gCandidatesAtLoad = ProcessCandidates();
 
-std::wstring ImagePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return L"$(App.Path)";
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 }  // namespace
 
 std::wstring CallerNameDimension() {
-    std::wstring path = ImagePath();
+    std::wstring path = L"$(App.Path)";
+    Kelmora::CommonReplacements().Replace(path);
     std::wstring doubled;
     doubled.reserve(path.size() * 2);
     for (wchar_t unit : path) {

@@ -1,5 +1,7 @@
 #include "framework/settings/SettingsManagerClient.h"
 
+#include "framework/bus/MessageBusClient.h"
+#include "framework/buslib/MessageBusLib.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/ModuleException.h"
 #include "framework/message/ModuleStatus.h"
@@ -331,10 +333,9 @@ private:
 
 namespace {
 
+// A bus client with a connection of its own through the bus library.
 std::shared_ptr<MessageBus> DefaultBus() {
-    // The client's own connection through the bus library is made by the
-    // library binding, which this build does not have yet.
-    throw ModuleException("No default message bus available");
+    return std::make_shared<MessageBusClient>(std::make_shared<MessageBusLib>());
 }
 
 }  // namespace

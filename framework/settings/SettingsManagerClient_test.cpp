@@ -741,14 +741,33 @@ TEST(SettingsNotifyHandlers, AnswerDataErrorForBadPayloadsAndSkipEmptyCallbacks)
     EXPECT_EQ(calls, 0);
 }
 
-TEST(SettingsClientInstance, WithoutABusLibraryGetInstanceAnswersEmpty) {
+TEST_F(SettingsClient, GetInstanceConnectsThroughTheBusLibraryOrAnswersEmpty) {
+    neighbour_->store(L"A", L"1");
+    {
+        std::unique_ptr<Tessil::SettingsManager> own = SettingsManagerClient::getInstance();
+        ASSERT_NE(own, nullptr);
+        std::wstring value;
+        EXPECT_TRUE(own->getProperty(L"A", value, kTimeout));
+        EXPECT_EQ(value, L"1");
+    }
+    auto openFailure = bus_.script<VtBusScript_SetOpenFailure_t>("VtBusScript_SetOpenFailure");
+    ASSERT_NE(openFailure, nullptr);
+    openFailure(MODULE_STATUS_UNSUCCESSFUL);
     ScopedCapturingLogger logger;
     EXPECT_EQ(SettingsManagerClient::getInstance(), nullptr);
-    auto records = logger->Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].level, 4u);
-    EXPECT_EQ(records[0].function, L"Tessil::SettingsManagerClient::getInstance");
-    EXPECT_EQ(records[0].text.rfind(L"Failed to create settings manager client. Caught ModuleException - what: ", 0), 0u);
+    openFailure(0);
+    bool logged = false;
+    for (const LogRecord& r : logger->Records()) {
+        if (r.function == L"Tessil::SettingsManagerClient::getInstance") {
+            EXPECT_FALSE(logged);
+            logged = true;
+            EXPECT_EQ(r.level, 4u);
+            EXPECT_EQ(r.file, kSource);
+            EXPECT_EQ(r.text.rfind(L"Failed to create settings manager client. Caught ModuleException - what: ", 0), 0u)
+                << std::string(r.text.begin(), r.text.end());
+        }
+    }
+    EXPECT_TRUE(logged);
 }
 
 TEST_F(SettingsClient, ConcurrentCallersEachGetTheirOwnReply) {
