@@ -19,12 +19,12 @@ constexpr std::size_t kNameLimit = 260;
 constexpr std::size_t kPathBufferChars = 262;
 constexpr DWORD kVersionValueBytes = 128;
 
-// Reads a string value into a buffer of the given size; false when it does
-// not fit or is not a string.
+// Reads a string value into a buffer of the given size in characters; false
+// when it does not fit or is not a string.
 bool ReadStringValue(HKEY key, const wchar_t* name, std::size_t chars, std::wstring& out) {
-    std::wstring buffer(chars, L'\0');
+    std::wstring buffer(chars + 1, L'\0');  // room for a missing terminator
     DWORD type = 0;
-    DWORD bytes = static_cast<DWORD>((chars - 1) * sizeof(wchar_t));
+    DWORD bytes = static_cast<DWORD>(chars * sizeof(wchar_t));
     if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
                          &bytes) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))

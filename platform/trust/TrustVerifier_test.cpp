@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <atomic>
+#include <latch>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "certs.h"
 #include "platform/trust/SignatureCheck.h"
@@ -294,6 +297,34 @@ TEST(ListFile, IsReloadedAfterAFailedCheckOnlyWhenTheAtomExists) {
     GlobalDeleteAtom(atom);
 }
 
+TEST(ListFile, ConcurrentChecksLoadItOnceAndAgreeOnTheAnswers) {
+    TempFolder folder;
+    const std::wstring listPath = folder.File(L"trusted.js");
+    WriteText(listPath, ListAccepting(7, "Vantrel Test Signer"));
+    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    const std::wstring trusted = TestFile("valid.dll");
+    const std::wstring untrusted = TestFile("other-signer.dll");
+
+    constexpr int kThreads = 8;
+    std::latch start(kThreads);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            for (int i = 0; i < 4; ++i) {
+                if (verifier.Verify(trusted.c_str()) != 0) ++wrong;
+                if (verifier.Verify(untrusted.c_str()) != 5) ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    std::shared_lock lock(verifier.SignerList().Mutex());
+    EXPECT_TRUE(verifier.SignerList().IsLoaded());
+    EXPECT_EQ(verifier.SignerList().List().version, 7u);
+}
+
 TEST(ListFile, IsHeldAgainstChangesWhileOpenForItsCheck) {
     TempFolder folder;
     const std::wstring path = folder.File(L"trusted.js");
@@ -508,6 +539,27 @@ TEST(ValidationLibraryAnswer, LibraryThatDoesNotPinItselfStaysLoadedWhileUsed) {
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_NE(GetModuleHandleW(L"cvnqava.dll"), nullptr);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
+}
+
+TEST(ValidationLibraryAnswer, FoundByPathOrFolderAsTheNameSays) {
+    PlatformKey key;
+    ASSERT_TRUE(testing::WritePlatformKey(key.Root(), nullptr, L"15.4"));  // no folder value
+    ScopedEnv trust(L"VT_QAV_TRUST", L"*");
+    struct Case {
+        std::wstring library;
+        bool found;
+    } cases[] = {
+        {ValidationFolder() + L"\\cvnqava.dll", true},  // a path is used as given
+        {L"cvnqava.dll", false},  // current and program folders hold none
+        {std::wstring(260, L'x'), false},
+    };
+    for (const auto& c : cases) {
+        TrustVerifierOptions options = WithPlatform(key);
+        options.validationLibrary = c.library;
+        TrustVerifier verifier(std::move(options));
+        EXPECT_EQ(verifier.HasValidationControl(), c.found)
+            << std::string(c.library.begin(), c.library.end());
+    }
 }
 
 struct NoInterfaceCase {
