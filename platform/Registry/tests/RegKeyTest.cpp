@@ -421,6 +421,56 @@ TEST_F(RegKeyTest, GrantEveryoneFullAccessRecursesIntoOpenableChildren) {
     EXPECT_FALSE(EveryoneHasFullAccess(root_.Key(), L"single\\child"));
 }
 
+// Sets the key's DACL: null (no DACL: everyone may do anything) or empty
+// (nobody may open it).
+void SetDacl(HKEY key, bool empty) {
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ACL acl;
+    ASSERT_TRUE(InitializeAcl(&acl, sizeof(acl), ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, empty ? TRUE : FALSE,
+                                          empty ? &acl : nullptr, FALSE));
+    ASSERT_EQ(0, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor));
+}
+
+// A key without a DACL reports a descriptor smaller than the 40-byte header
+// the grant initialises into its read buffer; the buffer must still hold it.
+TEST_F(RegKeyTest, GrantOnAKeyWithoutDacl) {
+    CRegKey key;
+    ASSERT_EQ(0, key.Create(root_.Key(), L"nodacl", REG_NONE, 0, kAll));
+    SetDacl(key.Key(), false);
+    DWORD size = 0;
+    EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER,
+              key.GetKeySecurity(DACL_SECURITY_INFORMATION, nullptr, &size));
+    EXPECT_LT(size, sizeof(SECURITY_DESCRIPTOR));  // the case the buffer must be widened for
+    EXPECT_EQ(0, key.GrantEveryoneFullAccess(false));
+    EXPECT_TRUE(EveryoneHasFullAccess(root_.Key(), L"nodacl"));
+}
+
+TEST_F(RegKeyTest, GrantSkipsChildrenThatCannotBeOpened) {
+    CRegKey key;
+    ASSERT_EQ(0, key.Create(root_.Key(), L"mixed\\open", REG_NONE, 0, kAll));
+    CRegKey locked;
+    ASSERT_EQ(0, locked.Create(root_.Key(), L"mixed\\locked", REG_NONE, 0, kAll));
+    SetDacl(locked.Key(), true);
+    locked.Close();
+    CRegKey probe;
+    if (probe.Open(root_.Key(), L"mixed\\locked", KEY_ALL_ACCESS) == ERROR_SUCCESS) {
+        GTEST_SKIP() << "an empty DACL does not block opening here";
+    }
+    ASSERT_EQ(0, key.Open(root_.Key(), L"mixed", kAll));
+    EXPECT_EQ(0, key.GrantEveryoneFullAccess(true));
+    EXPECT_TRUE(EveryoneHasFullAccess(root_.Key(), L"mixed"));
+    EXPECT_TRUE(EveryoneHasFullAccess(root_.Key(), L"mixed\\open"));
+    EXPECT_FALSE(EveryoneHasFullAccess(root_.Key(), L"mixed\\locked"));
+    // Unlock it again (the owner may still change the DACL), so it can be removed.
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root_.Key(), L"mixed\\locked", 0, WRITE_DAC, &raw) == ERROR_SUCCESS) {
+        SetDacl(raw, false);
+        RegCloseKey(raw);
+    }
+}
+
 TEST(SecurityAPITest, BindsAllFunctionsFromSystemFolder) {
     Kelmora::SecurityAPI api;
     EXPECT_TRUE(api.IsNT());
