@@ -269,6 +269,16 @@ INSTANTIATE_TEST_SUITE_P(
                      5}),
     [](const ::testing::TestParamInfo<ListFileCase>& info) { return std::string(info.param.name); });
 
+TEST(ListFile, DefaultPathIsUnderTheWindowsDriveRoot) {
+    wchar_t windows[MAX_PATH + 1] = {};
+    ASSERT_NE(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring expected = std::wstring(windows, 3) +
+                                  L"Program Files\\Common Files\\Corvane\\Platform\\Core\\trusted.js";
+    EXPECT_EQ(DefaultSignerListPath(), expected);
+    TrustVerifier verifier{TrustVerifierOptions{}};
+    EXPECT_EQ(verifier.SignerList().Path(), expected);
+}
+
 TEST(ListFile, MissingFileLeavesBuiltInListInForce) {
     TempFolder folder;
     TrustVerifier verifier(
