@@ -3,9 +3,11 @@
 #include "framework/message/Message.h"
 #include "framework/message/ModuleStatus.h"
 #include "framework/module/ModuleFunctions.h"
+#include "platform/paths/PathHelpers.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <stdexcept>
 
@@ -161,6 +163,18 @@ std::uint32_t VtTestModule_JournalEntry(std::uint32_t index, wchar_t* buffer, st
     const std::wstring& line = lines[index];
     const std::size_t count = std::min<std::size_t>(line.size(), capacity - 1);
     std::wmemcpy(buffer, line.c_str(), count);
+    buffer[count] = L'\0';
+    return static_cast<std::uint32_t>(count);
+}
+
+std::uint32_t VtTestModule_Expand(const wchar_t* text, wchar_t* buffer, std::uint32_t capacity) {
+    std::wstring expanded = text != nullptr ? text : L"";
+    Tessil::PathHelpers().expand(expanded);
+    if (buffer == nullptr || capacity == 0) {
+        return 0;
+    }
+    const std::size_t count = std::min<std::size_t>(expanded.size(), capacity - 1);
+    std::wmemcpy(buffer, expanded.c_str(), count);
     buffer[count] = L'\0';
     return static_cast<std::uint32_t>(count);
 }

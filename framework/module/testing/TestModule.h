@@ -66,4 +66,6 @@ Tessil::testing::TestModuleScript* VtTestModule_Script();
 // Copies journal line index into buffer; answers its length, 0 past the end.
 std::uint32_t VtTestModule_JournalEntry(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity);
 void VtTestModule_Reset();
+// Expands placeholders with the library's own path helper.
+std::uint32_t VtTestModule_Expand(const wchar_t* text, wchar_t* buffer, std::uint32_t capacity);
 }
