@@ -157,6 +157,20 @@ TEST_F(TelemetryDelivery, UntrustedServerIsNeverCreatedDirectly) {
     EXPECT_TRUE(journal().empty());
 }
 
+TEST_F(TelemetryDelivery, DefaultCandidatesUseTheDefaultServerClass) {
+    ScopedServerRegistration defaultClass(TelemetryServerTesting::ServerPathBesideProgram(),
+                                          Tessil::Analytics::CLSID_TelemetryServer);
+    ASSERT_TRUE(defaultClass.ok());
+    CSDKConnector connector;
+    ASSERT_TRUE(connector.Connect());
+    EXPECT_EQ(connector.GetTransport()->GetName(), L"Legacy");
+    connector.Disconnect();
+    CEvent(L"Default").Send();
+    auto records = journal();
+    ASSERT_EQ(Kinds(records), L"CRCRCER");
+    EXPECT_EQ(Members(records[5].fields[1])[L"UniqueIdentifier"], L"Default");
+}
+
 TEST_F(TelemetryDelivery, NegativeAnswerOfTheServerFailsTheSend) {
     CLegacyTransport transport(registration_->clsid());
     ASSERT_TRUE(transport.Connect());

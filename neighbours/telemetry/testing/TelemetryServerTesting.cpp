@@ -14,9 +14,17 @@ std::wstring ServerPathBesideProgram() {
 }
 
 ScopedServerRegistration::ScopedServerRegistration(const std::wstring& dllPath) {
-    if (FAILED(CoCreateGuid(&clsid_))) {
-        return;
+    if (SUCCEEDED(CoCreateGuid(&clsid_))) {
+        registerAt(dllPath);
     }
+}
+
+ScopedServerRegistration::ScopedServerRegistration(const std::wstring& dllPath, const GUID& clsid)
+    : clsid_(clsid) {
+    registerAt(dllPath);
+}
+
+void ScopedServerRegistration::registerAt(const std::wstring& dllPath) {
     wchar_t text[64];
     StringFromGUID2(clsid_, text, 64);
     keyPath_ = std::wstring(L"Software\\Classes\\CLSID\\") + text;

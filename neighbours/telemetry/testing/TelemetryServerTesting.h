@@ -17,6 +17,9 @@ std::wstring ServerPathBesideProgram();
 class ScopedServerRegistration {
 public:
     explicit ScopedServerRegistration(const std::wstring& dllPath);
+    // Under a chosen class identifier, for example the default server's when
+    // a module of its own sends the events (one such test per prefix at a time).
+    ScopedServerRegistration(const std::wstring& dllPath, const GUID& clsid);
     ~ScopedServerRegistration();
     ScopedServerRegistration(const ScopedServerRegistration&) = delete;
     ScopedServerRegistration& operator=(const ScopedServerRegistration&) = delete;
@@ -25,6 +28,8 @@ public:
     bool ok() const { return ok_; }
 
 private:
+    void registerAt(const std::wstring& dllPath);
+
     GUID clsid_{};
     std::wstring keyPath_;
     bool ok_ = false;
