@@ -794,3 +794,33 @@ TEST_F(SettingsClient, ConcurrentCallersEachGetTheirOwnReply) {
         EXPECT_EQ(worker.get(), kRounds);
     }
 }
+
+TEST_F(SettingsClient, RefusedSubscriptionsAnswerFalse) {
+    auto refuse = bus_.script<VtBusScript_SetSubscribeRefuse_t>("VtBusScript_SetSubscribeRefuse");
+    ASSERT_NE(refuse, nullptr);
+    refuse(1);
+    EXPECT_FALSE(client_->subscribePropertySet([](const std::wstring&) {}, L"A"));
+    EXPECT_FALSE(client_->subscribePropertySet([](const std::wstring&) {}));
+    EXPECT_FALSE(client_->subscribePropertyRemoved([](const std::wstring&) {}, L"A"));
+    EXPECT_FALSE(client_->subscribePropertyRemoved([](const std::wstring&) {}));
+    EXPECT_FALSE(client_->subscribeSetByPrefix([](const std::wstring&, const std::wstring&) {}, L"P"));
+    EXPECT_FALSE(client_->subscribeDeleteByPrefix([](const std::wstring&) {}, L"P"));
+    refuse(0);
+    // Ending a subscription that was never made is not a failure of the bus.
+    EXPECT_TRUE(client_->unsubscribeSetByPrefix(L"P"));
+    EXPECT_TRUE(client_->unsubscribeDeleteByPrefix(L"P"));
+}
+
+TEST_F(SettingsClient, ReplyArrivingBeforeTheRequestReturnsIsRead) {
+    auto early = bus_.script<VtBusScript_SetReplyBeforeRequestReturns_t>("VtBusScript_SetReplyBeforeRequestReturns");
+    ASSERT_NE(early, nullptr);
+    neighbour_->store(L"A", L"1");
+    early(1);
+    std::wstring value;
+    EXPECT_TRUE(client_->getProperty(L"A", value, kTimeout));
+    PropertyValues values;
+    EXPECT_EQ(client_->getProperties({L"A"}, values, kTimeout), (PropertyResults{{L"A", true}}));
+    early(0);
+    EXPECT_EQ(value, L"1");
+    EXPECT_EQ(values, (PropertyValues{{L"A", L"1"}}));
+}
