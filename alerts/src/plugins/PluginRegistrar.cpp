@@ -1,0 +1,91 @@
+#include "alerts/src/plugins/PluginRegistrar.h"
+
+#include "alerts/src/common/AlertTelemetry.h"
+#include "framework/message/ModuleStatus.h"
+#include "framework/settings/SettingsManager.h"
+#include "framework/settings/SettingsManagerClient.h"
+
+namespace Drem {
+
+namespace {
+
+std::shared_ptr<AlertPluginLib> makeDefaultPlugin(const std::wstring& product) {
+    return std::make_shared<AlertPluginLib>(product, nullptr, nullptr);
+}
+
+}  // namespace
+
+PluginRegistrar::PluginRegistrar(std::shared_ptr<Tessil::SettingsManager> settings, PluginFactory makePlugin)
+    : settings_(settings ? std::move(settings) : std::make_shared<Tessil::SettingsManagerClient>(nullptr)),
+      makePlugin_(makePlugin ? std::move(makePlugin) : PluginFactory(makeDefaultPlugin)) {}
+
+PluginRegistrar::~PluginRegistrar() {
+    // A notice arriving after the cache is gone would find a dead registrar.
+    if (subscribed_) {
+        stop();
+    }
+}
+
+bool PluginRegistrar::start() {
+    subscribed_ = true;
+    return settings_->subscribeDeleteByPrefix([this](const std::wstring& name) { onProductDeleted(name); },
+                                              kProductKeyPrefix);
+}
+
+bool PluginRegistrar::stop() {
+    subscribed_ = false;
+    return settings_->unsubscribeDeleteByPrefix(kProductKeyPrefix);
+}
+
+std::uint32_t PluginRegistrar::processAlert(const std::wstring& product, const std::wstring& alert,
+                                            std::wstring& processed, std::int32_t* suppress, std::wstring& reason) {
+    std::lock_guard<std::mutex> guard(lock_);
+    AlertPluginLib* plugin = getPlugin(product);
+    if (plugin == nullptr) {
+        return MODULE_STATUS_BUFFER_TOO_SMALL;
+    }
+    return plugin->processAlert(alert, processed, suppress, reason);
+}
+
+std::uint32_t PluginRegistrar::getAlertContent(const std::wstring& product, const std::wstring& alert,
+                                               const std::wstring& viewerId, std::wstring& content) {
+    std::lock_guard<std::mutex> guard(lock_);
+    AlertPluginLib* plugin = getPlugin(product);
+    if (plugin == nullptr) {
+        return MODULE_STATUS_BUFFER_TOO_SMALL;
+    }
+    return plugin->getAlertContent(alert, viewerId, content);
+}
+
+AlertPluginLib* PluginRegistrar::getPlugin(const std::wstring& product) {
+    if (auto cached = plugins_.find(product); cached != plugins_.end()) {
+        return cached->second.get();
+    }
+    std::shared_ptr<AlertPluginLib> plugin = makePlugin_(product);
+    const std::uint32_t status = plugin->load();
+    if (status == 0) {
+        AlertPluginLib* loaded = plugin.get();
+        plugins_.emplace(product, std::move(plugin));
+        return loaded;
+    }
+    sendLoadFailed(product, status);
+    plugin.reset();
+    return product != kDefaultPluginProduct ? getPlugin(kDefaultPluginProduct) : nullptr;
+}
+
+void PluginRegistrar::onProductDeleted(const std::wstring& keyName) {
+    const std::size_t lastSlash = keyName.rfind(L'/');
+    const std::wstring product = lastSlash == std::wstring::npos ? keyName : keyName.substr(lastSlash + 1);
+    std::lock_guard<std::mutex> guard(lock_);
+    if (auto cached = plugins_.find(product); cached != plugins_.end()) {
+        cached->second->setState(AlertPluginLib::INVALIDATED);
+    }
+}
+
+void PluginRegistrar::sendLoadFailed(const std::wstring& product, std::uint32_t status) {
+    CEvent event(L"Vantrel.Plugin.Failed");
+    setAlertEventBasics(event, L"VT failed to load Plugin", false, false, L"Plugin").SetLabel(product);
+    addIntDimension(event, L"Hit.Result", status).Send();
+}
+
+}  // namespace Drem
