@@ -1,0 +1,47 @@
+// Test support: records every telemetry event sent while it lives, from any
+// thread, without the stamps.
+#pragma once
+
+#include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
+#include "framework/AnalyticsAPI/include/AnalyticsAPI/internal/Transport.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace Drem::testing {
+
+using Tessil::Analytics::Dimensions;
+
+class RecordingTransport : public Tessil::Analytics::internal::CBaseTransport {
+public:
+    RecordingTransport() : CBaseTransport(L"Recording", 1) {}
+    bool Connect() override { return true; }
+    bool Send(const Dimensions& dimensions) override;
+    void Disconnect() override {}
+
+    // The events sent so far, the private stamps ("__...") and "Tracker.Type" left out.
+    std::vector<Dimensions> events() const;
+    // The events named id ("UniqueIdentifier").
+    std::vector<Dimensions> named(const std::wstring& id) const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Dimensions> events_;  // guarded by mutex_
+};
+
+// Makes the recording transport the only candidate for its lifetime.
+class ScopedRecordingTelemetry {
+public:
+    ScopedRecordingTelemetry();
+    RecordingTransport* operator->() { return transport_.get(); }
+    RecordingTransport& operator*() { return *transport_; }
+
+private:
+    std::shared_ptr<RecordingTransport> transport_;
+    Tessil::Analytics::testing::ScopedCandidateTransports scope_;
+};
+
+}  // namespace Drem::testing
