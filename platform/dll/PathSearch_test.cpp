@@ -118,6 +118,17 @@ TEST(PathSearch, FindsTheFirstFolderHoldingTheFile) {
     }
 }
 
+TEST(PathSearch, VeryLongFoldersAreSearchedLikeAnyOther) {
+    auto api = std::make_shared<Tessil::testing::FakePathAPI>();
+    const std::wstring longFolder = L"C:\\" + std::wstring(200000, L'a') + L"\\";
+    api->files.insert(longFolder + L"lib.dll");
+    Tessil::PathSearch search(api);
+    search.addSearchPaths({L"C:\\" + std::wstring(300000, L'$'), longFolder});
+    std::wstring folder;
+    ASSERT_TRUE(search.findFilePath(L"lib.dll", folder));
+    EXPECT_EQ(folder.size(), longFolder.size() - 1);
+}
+
 TEST(PathSearch, FoldersAccumulateInOrderWithDuplicates) {
     Tessil::PathSearch search(std::make_shared<Tessil::testing::FakePathAPI>());
     search.addSearchPath(std::wstring(L"C:\\one"));

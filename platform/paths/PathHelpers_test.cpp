@@ -213,3 +213,14 @@ TEST(CommonReplacements, CallerTableFirstThenTheBuiltInOneWithCounts) {
         EXPECT_EQ(replacements.GetStats().replaced, c.replaced) << c.what;
     }
 }
+
+TEST(PathHelpers, LongFoldersExpandWithoutRecursion) {
+    Tessil::PathHelpers helpers(std::make_shared<FakeShell<Tessil::ShlObjAPI>>(),
+                                std::make_shared<FakeOSInfo>(), std::make_shared<FakeRegistry>());
+    std::wstring text;
+    for (int i = 0; i < 50000; ++i) text += L"$(OS.Platform)$(x";
+    EXPECT_TRUE(helpers.expand(text));
+    std::wstring expected;
+    for (int i = 0; i < 50000; ++i) expected += L"x64$(x";
+    EXPECT_EQ(text, expected);
+}
