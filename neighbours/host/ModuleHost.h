@@ -43,7 +43,7 @@ private:
     HMODULE module_ = nullptr;
 };
 
-struct DirectMessageSpec {
+struct HostDirectMessage {
     std::wstring name;
     std::wstring payload;
 };
@@ -53,7 +53,7 @@ struct LifeCycleOptions {
     std::wstring logName;
     std::wstring moduleName = L"Vantrel";
     std::vector<std::pair<std::wstring, std::wstring>> properties;
-    std::vector<DirectMessageSpec> directMessages;
+    std::vector<HostDirectMessage> directMessages;
     // Runs between StartModule and StopModule (after the direct messages).
     std::function<void()> whileStarted;
 };
