@@ -1,0 +1,89 @@
+// One alert on its way to the user: its data, the viewer asked to show it,
+// and whether a viewer has shown it and reported it closed.
+#pragma once
+
+#include "alerts/data/AlertContent.h"
+#include "alerts/data/AlertInfo.h"
+#include "alerts/src/viewers/AlertViewer.h"
+#include "framework/bus/MessageBus.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Drem {
+
+class Alert {
+public:
+    static constexpr std::int64_t kDefaultDismissWaitSeconds = 30;
+
+    // An empty bus becomes a new default connection for the closing reports.
+    // dismissWaitSeconds bounds the wait for the closing report after a
+    // confirmed dismissal.
+    Alert(AlertInfo&& info, std::shared_ptr<Tessil::MessageBus> bus,
+          std::int64_t dismissWaitSeconds = kDefaultDismissWaitSeconds);
+    virtual ~Alert();
+    Alert(const Alert&) = delete;
+    Alert& operator=(const Alert&) = delete;
+
+    // A smaller priority number is more urgent.
+    virtual bool isHigherPriority(const Alert& other) const;
+    // Same action texts (at most 4 actions), title, default and details content.
+    virtual bool isDuplicate(const Alert& other) const;
+    virtual void setAlertInfo(const AlertInfo& info);
+    virtual AlertInfo& getAlertInfo();
+    virtual void setContent(std::wstring&& content);
+    virtual const std::wstring& getContent() const;
+    virtual void setViewer(std::shared_ptr<AlertViewer> viewer);
+    virtual std::shared_ptr<AlertViewer>& getViewer();
+    virtual std::int64_t getQueuedTime() const;
+    // Subscribes to the closing reports, then asks the viewer; true at once
+    // when already shown.
+    virtual bool show();
+    // Waits up to seconds for a closing report; true when one came.
+    virtual bool wait(const std::int64_t& seconds);
+    // Has the viewer take the alert down and waits for the closing report.
+    virtual bool dismiss();
+    virtual bool isShown() const;
+    // The preferred viewer ids joined with ",".
+    virtual std::wstring preferredViewersText() const;
+    // Clears shown; answers its previous value.
+    virtual bool resetShown();
+
+    // The closing-report handler: any message counts; always 0.
+    std::uint32_t onResponse(const std::shared_ptr<Tessil::Message>& message);
+
+    const AlertContent& getAlertContent() const { return content_; }
+    const std::wstring& getResponsePattern() const { return responsePattern_; }
+
+    // The closing-report expression of an alert: braces of the id escaped.
+    static std::wstring makeResponsePattern(const std::wstring& alertId, const std::wstring& instanceId);
+
+private:
+    // Shared with the subscription's handler, so a report that is being
+    // delivered never reaches a destroyed alert.
+    struct Responses {
+        std::mutex mutex;
+        std::condition_variable responses;
+        std::atomic<bool> responded{false};  // written under mutex
+    };
+
+    static void markResponded(Responses& state);
+    void endSubscription();
+
+    AlertInfo info_;
+    std::shared_ptr<Tessil::MessageBus> bus_;
+    std::atomic<bool> shown_{false};
+    std::shared_ptr<Responses> state_;
+    std::shared_ptr<AlertViewer> viewer_;
+    std::wstring responsePattern_;
+    std::atomic<bool> subscribed_{false};  // a subscription under responsePattern_ may exist
+    AlertContent content_;
+    std::int64_t queuedTime_;
+    const std::int64_t dismissWaitSeconds_;
+};
+
+}  // namespace Drem
