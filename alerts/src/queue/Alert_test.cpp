@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <future>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,20 @@ TEST_F(AlertTest, OneLateReportWakesTheWaitAndTheDismissal) {
     ASSERT_EQ(dismissed.wait_for(std::chrono::milliseconds(kSignalTimeoutMs)), std::future_status::ready);
     EXPECT_TRUE(waited.get());
     EXPECT_TRUE(dismissed.get());
+}
+
+TEST_F(AlertTest, HugeWaitsStillWaitForTheReport) {
+    viewer_->setShowClosing(Closing::Late);
+    for (std::int64_t seconds : {std::int64_t{4294967295LL}, std::int64_t{4294967295LL} + 30,
+                                 std::numeric_limits<std::int64_t>::max()}) {
+        auto alert = shownAlert();
+        auto waited = std::async(std::launch::async, [alert, seconds] { return alert->wait(seconds); });
+        // A wait that gave up at once would answer false before the report.
+        EXPECT_EQ(waited.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout) << seconds;
+        EXPECT_EQ(viewer_->releaseLateReports(), 1u);
+        ASSERT_EQ(waited.wait_for(std::chrono::milliseconds(kSignalTimeoutMs)), std::future_status::ready);
+        EXPECT_TRUE(waited.get()) << seconds;
+    }
 }
 
 TEST_F(AlertTest, DismissAnswersFalseWhenTheViewerFailsOrNeverCloses) {

@@ -202,6 +202,21 @@ TEST_F(ViewerRegistrarTest, KeySetAndRemovedThroughTheSettingsManager) {
     EXPECT_TRUE(logger_->Contains(ETWLogging::LevelNormal, L"Viewer unregistered: v9"));
     EXPECT_EQ(registrar.getViewer(L"v9"), nullptr);
     EXPECT_EQ(first->getId(), L"v9") << "a caller's viewer outlives its removal";
+
+    for (const auto& record : logger_->Records()) {
+        if (record.text.rfind(L"Viewer registered: ", 0) == 0) {
+            EXPECT_EQ(record.function, L"Drem::ViewerRegistrar::addViewer");
+        } else if (record.text.rfind(L"Viewer unregistered: ", 0) == 0) {
+            EXPECT_EQ(record.function, L"Drem::ViewerRegistrar::removeViewer");
+        } else if (record.text.rfind(L"Retrieved viewers from SM", 0) == 0) {
+            EXPECT_EQ(record.function, L"Drem::ViewerRegistrar::loadViewers");
+        } else if (record.text.rfind(L"Reloading the viewers", 0) == 0) {
+            EXPECT_EQ(record.function, L"Drem::ViewerRegistrar::getViewer");
+        } else {
+            continue;
+        }
+        EXPECT_EQ(record.file, L"ViewerRegistrar");
+    }
 }
 
 TEST_F(ViewerRegistrarTest, NotificationEdgeCases) {
