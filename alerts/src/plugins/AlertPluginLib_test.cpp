@@ -349,6 +349,17 @@ TEST_F(PluginLib, FailedDestroyIsAWarningAndTheInstanceIsForgotten) {
     EXPECT_EQ(copy.journal().size(), calls);
 }
 
+TEST_F(PluginLib, LoadedStateWithoutAnInstanceReloadsInsteadOfCallingThroughNothing) {
+    auto plugin = make();
+    plugin->setState(AlertPluginLib::LOADED);
+    std::wstring processed;
+    std::wstring reason;
+    std::int32_t suppress = 0;
+    EXPECT_EQ(plugin->processAlert(kAlert, processed, &suppress, reason), 0u);
+    EXPECT_EQ(processed, kAlert);
+    EXPECT_EQ(copy.counter(kVtPluginCreate), 1u);
+}
+
 class DefaultPlugin : public PluginLib {
 protected:
     void SetUp() override {

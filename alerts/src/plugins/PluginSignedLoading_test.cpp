@@ -91,22 +91,25 @@ protected:
 
 TEST_F(SignedPlugin, RegisteredWithAPlaceholderFolderItPassesTheCheckAndServesAlerts) {
     settings->set(L"Vantrel/Product/Signed", registration(L"$(App.Folder)", L"TestPlugin.dll"));
-    PluginRegistrar registrar(settings, [this](const std::wstring& name) { return make(name); });
-    std::wstring processed;
-    std::wstring reason;
-    std::wstring content;
-    std::int32_t suppress = 0;
-    ASSERT_EQ(registrar.processAlert(L"Signed", kAlert, processed, &suppress, reason), 0u);
-    EXPECT_EQ(processed, kAlert);
-    ASSERT_EQ(registrar.getAlertContent(L"Signed", kAlert, L"Toast", content), 0u);
-    EXPECT_EQ(content, L"content for Toast");
-
     // Scripted through the service's own load; the copy is not held here.
     PluginCopy loaded{Drem::testing::programFolder(), L"TestPlugin.dll", false};
-    ASSERT_TRUE(loaded.loaded());
-    EXPECT_EQ(loaded.counter(kVtPluginCreate), 1u);
-    EXPECT_EQ(loaded.counter(kVtCountOutstandingStrings), 0u);
-    EXPECT_TRUE(telemetry->named(L"Vantrel.Plugin.Failed").empty());
+    {
+        PluginRegistrar registrar(settings, [this](const std::wstring& name) { return make(name); });
+        std::wstring processed;
+        std::wstring reason;
+        std::wstring content;
+        std::int32_t suppress = 0;
+        ASSERT_EQ(registrar.processAlert(L"Signed", kAlert, processed, &suppress, reason), 0u);
+        EXPECT_EQ(processed, kAlert);
+        ASSERT_EQ(registrar.getAlertContent(L"Signed", kAlert, L"Toast", content), 0u);
+        EXPECT_EQ(content, L"content for Toast");
+
+        ASSERT_TRUE(loaded.loaded());
+        EXPECT_EQ(loaded.counter(kVtPluginCreate), 1u);
+        EXPECT_EQ(loaded.counter(kVtCountOutstandingStrings), 0u);
+        EXPECT_TRUE(telemetry->named(L"Vantrel.Plugin.Failed").empty());
+    }
+    EXPECT_FALSE(loaded.loaded());  // the registrar's cache held the last reference
 }
 
 TEST_F(SignedPlugin, ChangedOrUnsignedCopiesAreRefusedBeforeLoading) {
