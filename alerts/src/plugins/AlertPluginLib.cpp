@@ -35,8 +35,8 @@ bool tableComplete(const AlertPluginFunctions* table) {
            table->freeContent != nullptr;
 }
 
-// Hands the plug-in's strings back through its free entry on every path,
-// copying them out first may throw.
+// Hands the plug-in's strings back through its free entry even when
+// copying them out throws.
 template <typename Free>
 class ReturnOnExit {
 public:

@@ -68,6 +68,7 @@ public:
     // Answers 0, or MODULE_STATUS_UNKNOWN_EXCEPTION when an exception escaped.
     std::uint32_t destroyInstance();
 
+    // Takes the plug-in's lock.
     std::int32_t state();
     const std::wstring& product() const { return product_; }
 
