@@ -1,4 +1,4 @@
-// Drem::AlertContent and its parts (Part 3.102): the record read from an
+// Drem::AlertContent and its parts: the record read from an
 // alert's context object.
 #pragma once
 

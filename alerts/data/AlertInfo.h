@@ -1,4 +1,4 @@
-// Drem::AlertInfo (Part 3.102): one alert as the alert JSON describes it.
+// Drem::AlertInfo: one alert as the alert JSON describes it.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,7 @@ namespace Drem {
 
 class AlertInfo {
 public:
-    // The defaults of Part 3.102; created = now.
+    // Defaults of a new alert; created = now.
     AlertInfo();
     AlertInfo(const AlertInfo&) = default;
     AlertInfo(AlertInfo&&) = default;
@@ -21,7 +21,7 @@ public:
     // required member was read; false at the first failure, with the members
     // read before it left in out. Never throws for any text.
     static bool fromJson(const std::wstring& text, AlertInfo& out);
-    // Compact alert JSON, members in the Part's writing order.
+    // Compact alert JSON, members in their fixed writing order.
     static std::wstring toJson(const AlertInfo& info);
 
     // Member-wise, created included.

@@ -13,7 +13,6 @@ namespace Tessil {
 class MessageBusClient : public MessageBus {
 public:
     // The shim must not be empty; an empty process access becomes a default one.
-    // (The default constructor over MessageBusLib comes with Part 2.107.)
     explicit MessageBusClient(std::shared_ptr<MessageBusShim> shim,
                               std::shared_ptr<ProcessAPI> process = nullptr);
     ~MessageBusClient() override;

@@ -1,4 +1,4 @@
-// The bus library's table of ten plain functions on a bus handle (Part 2.108)
+// The bus library's table of ten plain functions on a bus handle
 // and the two callback types it calls back. Free of Win32.
 #pragma once
 

@@ -272,7 +272,7 @@ Value JSONFormatter::makeString(const std::wstring& text) {
 
 void JSONFormatter::replaceMember(Value& name, Value& value) {
     const SizeType i = indexOf(doc_, name.GetString(), name.GetStringLength());
-    // RemoveMember moves the last member into the gap (Part 2.105, step 2).
+    // RemoveMember moves the last member into the gap.
     if (i < doc_.MemberCount()) doc_.RemoveMember(doc_.MemberBegin() + i);
     doc_.AddMember(name, value, doc_.GetAllocator());
 }

@@ -1,4 +1,4 @@
-// Tessil::JSONFormatter (Part 2.105): one JSON document over UTF-16 text with
+// Tessil::JSONFormatter: one JSON document over UTF-16 text with
 // typed access to the members of its root object.
 #pragma once
 
@@ -41,7 +41,7 @@ public:
     virtual std::wstring toString() const;
 
     // Scalar getters: false, out unchanged, when the member is missing or
-    // of another type (see Part 2.105 for the integer ranges).
+    // of another type.
     virtual bool getString(const std::wstring& key, std::wstring& out) const;
     virtual bool getBool(const std::wstring& key, bool& out) const;
     virtual bool getInt(const std::wstring& key, int& out) const;
@@ -57,7 +57,7 @@ public:
     // Appends one formatter per element, with getStringArray's answers.
     virtual bool getObjectArray(const std::wstring& key, std::vector<JSONFormatter>& out) const;
 
-    // Setters replace the member, which then ends up last (Part 2.105).
+    // Setters replace the member, which then ends up last.
     // They do nothing when the content is not an object.
     virtual void setString(const std::wstring& key, const std::wstring& value);
     virtual void setBool(const std::wstring& key, bool value);

@@ -15,7 +15,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// An alert JSON as producers send it: the members of Part 3.102 with a
+// An alert JSON as producers send it: the alert members with a
 // context of a few kilobytes (texts, actions, options).
 std::wstring alertPayload(int actions) {
     std::wstring context =

@@ -1,4 +1,4 @@
-// Ini readers (Part 1.105): Kelmora::CBaseIniReader parses a private-profile
+// Ini readers: Kelmora::CBaseIniReader parses a private-profile
 // file line by line; Kelmora::CObfuscatedIniReader keeps only values stored
 // scrambled as a "_key" header entry and a "key" data entry.
 #pragma once

@@ -1,4 +1,4 @@
-// RFC 1321 message digest (Part 1.105). Win32-free.
+// RFC 1321 message digest. Win32-free.
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,12 @@
 // Kelmora::CObfuscatedRegKey: a registry key whose every typed value is
-// stored scrambled as a "CVRG" REG_BINARY blob (Part 1.105).
+// stored scrambled as a "CVRG" REG_BINARY blob.
 #pragma once
 
 #include "platform/Registry/RegKey.h"
 
 namespace Kelmora {
 
-// Overrides the two raw value operations; all else is Part 1.104's.
+// Overrides the two raw value operations; all else is the plain key's.
 class CObfuscatedRegKeyImpl : public internal::CRegKeyImpl {
 public:
     // Reads and checks the blob (twice: a size pass and a data pass) and

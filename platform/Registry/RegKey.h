@@ -1,5 +1,5 @@
 // Kelmora::CRegKey: one open registry key with typed value access, over a
-// shared implementation object that a derived key type may replace (Part 1.104).
+// shared implementation object that a derived key type may replace.
 #pragma once
 
 #include <windows.h>

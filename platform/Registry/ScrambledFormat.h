@@ -1,4 +1,4 @@
-// The two stored forms of a scrambled value (Part 1.105), Win32-free:
+// The two stored forms of a scrambled value, Win32-free:
 // the registry blob "CVRG" + version + length + type + MD5 + payload, and
 // the ini pair of a 36-byte header and the scrambled data, both as the hex
 // text WritePrivateProfileStruct writes.

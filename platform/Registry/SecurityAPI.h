@@ -1,5 +1,5 @@
 // Kelmora::SecurityAPI: the security functions of the system's advapi32,
-// bound at run time from the System folder (Part 1.104).
+// bound at run time from the System folder.
 #pragma once
 
 #include <windows.h>

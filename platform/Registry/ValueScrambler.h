@@ -1,5 +1,5 @@
 // Kelmora::CValueScrambler: the RC4-keyed byte scrambler with feedback used
-// for scrambled registry and ini values (Part 1.105). Win32-free.
+// for scrambled registry and ini values. Win32-free.
 #pragma once
 
 #include <cstddef>

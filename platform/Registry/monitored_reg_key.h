@@ -1,5 +1,5 @@
 // Kelmora::monitored_reg_key: a registry key with a watcher thread that runs
-// a callback after every change, until stopped (Part 1.106).
+// a callback after every change, until stopped.
 #pragma once
 
 #include "platform/Registry/RegKey.h"
@@ -21,7 +21,7 @@ public:
     monitored_reg_key(const monitored_reg_key&) = delete;
     monitored_reg_key& operator=(const monitored_reg_key&) = delete;
 
-    // StopAndClose, then the key's Create or Open (Part 1.104).
+    // StopAndClose, then the key's Create or Open.
     virtual LONG Create(HKEY parent, const wchar_t* subKey, wchar_t* keyClass = REG_NONE,
                         DWORD options = REG_OPTION_NON_VOLATILE,
                         REGSAM access = KEY_READ | KEY_WRITE,

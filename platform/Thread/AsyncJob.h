@@ -1,5 +1,5 @@
 // Kelmora::AsyncJob: one function run on a thread of its own, started by the
-// constructor and joined by the destructor (Part 1.106).
+// constructor and joined by the destructor.
 #pragma once
 
 #include <functional>

@@ -32,7 +32,7 @@ bool HasLongPrefix(const std::wstring& path) {
 }
 
 // Creates every missing level of an absolute path, top down. The same walk
-// as the Part's recursion, as a loop, so a very deep path cannot exhaust the
+// as a recursion would, but as a loop, so a very deep path cannot exhaust the
 // stack. A Win32 code.
 DWORD CreateFolderPath(const std::wstring& path) {
     const bool prefixed = HasLongPrefix(path);

@@ -1,4 +1,4 @@
-// File and folder utilities of Part 1.106. A null or empty path makes every
+// File and folder utilities. A null or empty path makes every
 // test false. Paths are plain wide strings.
 #pragma once
 

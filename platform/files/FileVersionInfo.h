@@ -1,4 +1,4 @@
-// String values of a file's version resource (Part 1.106).
+// String values of a file's version resource.
 #pragma once
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 // Kelmora::internal::OSInfoProxy<Api>: the Windows version as a small
 // number, the platform flag, the service pack, the kernel library's version
-// and the WOW64 state, detected once per object (Part 1.106). Api is
+// and the WOW64 state, detected once per object. Api is
 // Kelmora::WinOSVersionAPI or a test's own class with the same operation.
 #pragma once
 

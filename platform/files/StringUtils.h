@@ -1,4 +1,4 @@
-// The string helpers of Part 1.106.
+// String helpers.
 #pragma once
 
 #include <string>

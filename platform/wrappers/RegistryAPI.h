@@ -1,5 +1,5 @@
 // Tessil::RegistryAPI: reads of HKEY_LOCAL_MACHINE values through a plain
-// Kelmora::CRegKey (the host's install folder, Part 1.107).
+// Kelmora::CRegKey (the host's install folder).
 #pragma once
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-// The shell wrappers of Part 1.106: each passes to SHGetKnownFolderPath, so a
+// The shell wrappers: each passes to SHGetKnownFolderPath, so a
 // test can put its own object in their place.
 #pragma once
 

@@ -1,5 +1,5 @@
 // Kelmora::WinOSVersionAPI: VerifyVersionInfoW behind one virtual operation,
-// so that OS detection can be tested with a table of versions (Part 1.106).
+// so that OS detection can be tested with a table of versions.
 #pragma once
 
 #include <windows.h>

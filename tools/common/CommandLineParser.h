@@ -1,4 +1,4 @@
-// Part 4.101: the command-line parser shared by Ossamit and Brisvel.
+// The command-line parser shared by Ossamit and Brisvel.
 #pragma once
 
 #include <initializer_list>

@@ -9,7 +9,7 @@
 
 namespace {
 
-// The flag table of Ossamit (Part 4.102), in its order.
+// The flag table of Ossamit, in its order.
 const CommandLineParser::FlagDefinition kOssamitFlags[] = {
     {L"?", L"Display helpful information about the command line flags."},
     {L"registerProduct",

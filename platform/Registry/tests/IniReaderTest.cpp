@@ -1,4 +1,4 @@
-// Part 1.105's ini readers on real files under Wine, with the fixed header
+// The ini readers on real files under Wine, with the fixed header
 // and data texts of tests/derive_vectors.py.
 #include "platform/Registry/IniReader.h"
 

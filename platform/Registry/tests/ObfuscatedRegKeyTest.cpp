@@ -1,4 +1,4 @@
-// Part 1.105's scrambled registry key against the real Wine registry and
+// The scrambled registry key against the real Wine registry and
 // the fixed blobs of ScrambledFormatTest (derived in tests/derive_vectors.py).
 #include "platform/Registry/ObfuscatedRegKey.h"
 

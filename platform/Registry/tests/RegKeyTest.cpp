@@ -1,4 +1,4 @@
-// Part 1.104 against the real Wine registry: a private HKLM per process, and
+// Registry keys against the real Wine registry: a private HKLM per process, and
 // real HKLM with per-process names for the 32-bit view.
 #include "platform/Registry/RegKey.h"
 

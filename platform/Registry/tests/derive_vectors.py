@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Derives the fixed byte vectors of the scrambled-format tests from the text
-of Part 1.105 alone (RC4 key schedule, the feedback scrambling, Python's own
+of the format description alone (RC4 key schedule, the feedback scrambling, Python's own
 MD5), independently of the C++ code. Run it to see where each vector in
 ScrambledFormatTest.cpp, ObfuscatedRegKeyTest.cpp and IniReaderTest.cpp
 comes from."""

@@ -1,4 +1,4 @@
-// Part 1.106's file and folder utilities on Wine's real file system.
+// The file and folder utilities on Wine's real file system.
 #include "platform/files/FileUtils.h"
 
 #include <gtest/gtest.h>
