@@ -16,6 +16,7 @@
 using Tessil::testing::FileExists;
 using Tessil::testing::ReadBytes;
 using Tessil::testing::RunProgram;
+using Tessil::testing::SavedMachineValue;
 using Tessil::testing::ScopedTempFolder;
 using Tessil::testing::StartupImports;
 using Tessil::testing::Utf16Le;
@@ -43,107 +44,6 @@ std::string ReferenceBytes(const Codes& codes) {
 }
 
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
-
-// One HKLM value as it was before the test, put back afterwards; keys the
-// test had to create are removed again.
-class SavedMachineValue {
-public:
-    SavedMachineValue(const std::wstring& subKey, const std::wstring& name)
-        : subKey_(subKey), name_(name) {
-        for (std::size_t at = subKey.find(L'\\'); ; at = subKey.find(L'\\', at + 1)) {
-            const std::wstring part = subKey.substr(0, at);
-            HKEY key = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, part.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-                RegCloseKey(key);
-            } else {
-                missingKeys_.push_back(part);
-            }
-            if (at == std::wstring::npos) break;
-        }
-        old_ = Read();
-    }
-    ~SavedMachineValue() {
-        if (old_) {
-            Write(old_->first, old_->second);
-        } else {
-            Remove();
-        }
-        for (auto it = missingKeys_.rbegin(); it != missingKeys_.rend(); ++it) {
-            RegDeleteKeyW(HKEY_LOCAL_MACHINE, it->c_str());  // only when empty
-        }
-    }
-    SavedMachineValue(const SavedMachineValue&) = delete;
-    SavedMachineValue& operator=(const SavedMachineValue&) = delete;
-
-    std::optional<std::pair<DWORD, std::vector<BYTE>>> Read() const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-            return std::nullopt;
-        }
-        DWORD type = 0;
-        DWORD size = 0;
-        std::optional<std::pair<DWORD, std::vector<BYTE>>> value;
-        if (RegQueryValueExW(key, name_.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-            std::vector<BYTE> data(size);
-            if (RegQueryValueExW(key, name_.c_str(), nullptr, &type, data.data(), &size) ==
-                ERROR_SUCCESS) {
-                data.resize(size);
-                value.emplace(type, std::move(data));
-            }
-        }
-        RegCloseKey(key);
-        return value;
-    }
-    void Write(DWORD type, const std::vector<BYTE>& data) const {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExW(key, name_.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
-        RegCloseKey(key);
-    }
-    void WriteString(const std::wstring& text) const {
-        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
-        Write(REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t)));
-    }
-    void Remove() const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey_.c_str(), 0, KEY_SET_VALUE, &key) ==
-            ERROR_SUCCESS) {
-            RegDeleteValueW(key, name_.c_str());
-            RegCloseKey(key);
-        }
-    }
-    // The (source, target) pairs of a rename list.
-    std::vector<std::pair<std::wstring, std::wstring>> RenamePairs() const {
-        std::vector<std::pair<std::wstring, std::wstring>> pairs;
-        const auto value = Read();
-        if (!value) return pairs;
-        const auto& data = value->second;
-        std::vector<std::wstring> parts(1);
-        for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-            const wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-            if (c == L'\0') {
-                parts.emplace_back();
-            } else {
-                parts.back().push_back(c);
-            }
-        }
-        for (std::size_t i = 0; i + 1 < parts.size() && !parts[i].empty(); i += 2) {
-            pairs.emplace_back(parts[i], parts[i + 1]);
-        }
-        return pairs;
-    }
-    std::size_t OldRenameCount() const { return oldRenames_; }
-    void RememberRenameCount() { oldRenames_ = RenamePairs().size(); }
-
-private:
-    std::wstring subKey_;
-    std::wstring name_;
-    std::vector<std::wstring> missingKeys_;  // outermost first
-    std::optional<std::pair<DWORD, std::vector<BYTE>>> old_;
-    std::size_t oldRenames_ = 0;
-};
 
 class BrisvelProcess : public ::testing::Test {
 protected:
