@@ -1,6 +1,9 @@
 #include "alerts/src/plugins/PluginRegistrar.h"
 
 #include "alerts/src/common/AlertTelemetry.h"
+#include "alerts/src/common/DefaultBus.h"
+#include "framework/bus/MessageBus.h"
+#include "framework/message/Message.h"
 #include "framework/message/ModuleStatus.h"
 #include "framework/settings/SettingsManager.h"
 #include "framework/settings/SettingsManagerClient.h"
@@ -15,8 +18,10 @@ std::shared_ptr<AlertPluginLib> makeDefaultPlugin(const std::wstring& product) {
 
 }  // namespace
 
-PluginRegistrar::PluginRegistrar(std::shared_ptr<Tessil::SettingsManager> settings, PluginFactory makePlugin)
-    : settings_(settings ? std::move(settings) : std::make_shared<Tessil::SettingsManagerClient>(nullptr)),
+PluginRegistrar::PluginRegistrar(std::shared_ptr<Tessil::SettingsManager> settings, PluginFactory makePlugin,
+                                 std::shared_ptr<Tessil::MessageBus> bus)
+    : bus_(settings ? std::move(bus) : orDefaultMessageBus(std::move(bus))),
+      settings_(settings ? std::move(settings) : std::make_shared<Tessil::SettingsManagerClient>(bus_)),
       makePlugin_(makePlugin ? std::move(makePlugin) : PluginFactory(makeDefaultPlugin)) {}
 
 PluginRegistrar::~PluginRegistrar() {
@@ -76,9 +81,18 @@ AlertPluginLib* PluginRegistrar::getPlugin(const std::wstring& product) {
 void PluginRegistrar::onProductDeleted(const std::wstring& keyName) {
     const std::size_t lastSlash = keyName.rfind(L'/');
     const std::wstring product = lastSlash == std::wstring::npos ? keyName : keyName.substr(lastSlash + 1);
-    std::lock_guard<std::mutex> guard(lock_);
-    if (auto cached = plugins_.find(product); cached != plugins_.end()) {
-        cached->second->setState(AlertPluginLib::INVALIDATED);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (auto cached = plugins_.find(product); cached != plugins_.end()) {
+            cached->second->setState(AlertPluginLib::INVALIDATED);
+        }
+    }
+    // The registration program waits for this after removing a product.
+    if (bus_) {
+        if (auto message = Tessil::Message::create(L"Vantrel.Product." + product + L".Unregistered", L"Vantrel",
+                                                   std::wstring())) {
+            bus_->publish(message);
+        }
     }
 }
 

@@ -13,8 +13,9 @@
 #include <unordered_map>
 
 namespace Tessil {
+class MessageBus;
 class SettingsManager;
-}
+}  // namespace Tessil
 
 namespace Drem {
 
@@ -23,11 +24,14 @@ public:
     // Makes the (unloaded) plug-in object of a product.
     using PluginFactory = std::function<std::shared_ptr<AlertPluginLib>(const std::wstring& product)>;
 
-    // Empty settings become a client on a bus connection of its own (throws
-    // what making it throws). An empty factory makes plug-ins that read their
-    // registration over connections of their own, so a reply they wait for
-    // never queues behind a removal notice waiting for the registrar's lock.
-    explicit PluginRegistrar(std::shared_ptr<Tessil::SettingsManager> settings, PluginFactory makePlugin = {});
+    // Empty settings become a client on the bus, or on a new default bus
+    // connection when that is empty too (throws what making them throws).
+    // Removals are announced on the bus; without a bus only when the
+    // settings client was made here. An empty factory makes plug-ins that
+    // read their registration over connections of their own, so a reply they
+    // wait for never queues behind a removal notice waiting for this lock.
+    explicit PluginRegistrar(std::shared_ptr<Tessil::SettingsManager> settings, PluginFactory makePlugin = {},
+                             std::shared_ptr<Tessil::MessageBus> bus = {});
     // Stops following removals when stop was not called.
     virtual ~PluginRegistrar();
     PluginRegistrar(const PluginRegistrar&) = delete;
@@ -48,12 +52,14 @@ public:
     // one; null when none loads. Caller holds the registrar lock; the object
     // lives as long as the registrar.
     AlertPluginLib* getPlugin(const std::wstring& product);
-    // Invalidates the cached plug-in of the product named after the key's last "/".
+    // Invalidates the cached plug-in of the product named after the key's
+    // last "/", then announces "Vantrel.Product.<product>.Unregistered".
     void onProductDeleted(const std::wstring& keyName);
 
 private:
     void sendLoadFailed(const std::wstring& product, std::uint32_t status);
 
+    std::shared_ptr<Tessil::MessageBus> bus_;  // may be empty: nothing announced
     std::shared_ptr<Tessil::SettingsManager> settings_;
     // Held across every plug-in call: one plug-in entry runs at a time.
     // Order: a dispatcher's lock, then this lock, then a plug-in's own lock.

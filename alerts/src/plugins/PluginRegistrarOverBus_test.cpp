@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,13 +42,17 @@ protected:
         neighbour = std::make_unique<Neighbours::SettingsManagerNeighbour>(bus.openClient());
         ASSERT_TRUE(neighbour->start());
         writer = std::make_unique<Tessil::SettingsManagerClient>(bus.openClient());
+        listener = bus.openClient();
         // Each plug-in reads its registration over a connection of its own.
+        auto registrarBus = bus.openClient();
         registrar = std::make_unique<PluginRegistrar>(
-            std::make_shared<Tessil::SettingsManagerClient>(bus.openClient()), [this](const std::wstring& name) {
+            std::make_shared<Tessil::SettingsManagerClient>(registrarBus),
+            [this](const std::wstring& name) {
                 return std::make_shared<AlertPluginLib>(
                     name, nullptr, std::make_shared<Tessil::SettingsManagerClient>(bus.openClient()),
                     Drem::testing::makeUncheckedLibrary);
-            });
+            },
+            registrarBus);
         ASSERT_TRUE(registrar->start());
     }
     void TearDown() override {
@@ -55,6 +61,7 @@ protected:
             registrar->stop();
         }
         registrar.reset();
+        listener.reset();
         writer.reset();
         neighbour.reset();
     }
@@ -74,17 +81,28 @@ protected:
     BusTesting::InProcessBus bus;
     std::unique_ptr<Neighbours::SettingsManagerNeighbour> neighbour;
     std::unique_ptr<Tessil::SettingsManagerClient> writer;
+    std::shared_ptr<Tessil::MessageBusClient> listener;
     std::unique_ptr<PluginRegistrar> registrar;
 };
 
 }  // namespace
 
 TEST_F(RegistrarOverBus, RegistrationRemovalAndNewRegistrationAreFollowed) {
+    std::promise<std::wstring> announced;
+    ASSERT_EQ(listener->subscribe(L"Vantrel.Product.ProductA.Unregistered",
+                                  [&](std::shared_ptr<Tessil::Message> message) {
+                                      announced.set_value(message->getSource() + L"|" + message->getPayload());
+                                      return 0u;
+                                  }),
+              0u);
     ASSERT_TRUE(writer->setProperty(kKey, registration(folder.path(), L"ProductA.dll"), kTimeout));
     ASSERT_EQ(process(), 0u);
     EXPECT_EQ(productA.counter(kVtPluginProcessAlert), 1u);
 
     ASSERT_TRUE(writer->removeProperty(kKey, kTimeout));
+    auto announcement = announced.get_future();
+    ASSERT_EQ(announcement.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(announcement.get(), L"Vantrel|");
     ASSERT_TRUE(bus.waitIdle());
     EXPECT_TRUE(logger->Contains(LevelNormal, L"Changing state of plugin for ProductA to INVALIDATED."));
     EXPECT_EQ(process(), MODULE_STATUS_BUFFER_TOO_SMALL);
