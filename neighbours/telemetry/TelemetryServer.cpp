@@ -38,15 +38,26 @@ void AppendJournal(const std::wstring& record) {
     if (path.empty()) {
         return;
     }
+    // Appends from several threads race under Wine (append is seek-then-write),
+    // so records are written one at a time. A named mutex also survives the
+    // DLL being unloaded and loaded again between COM sessions.
+    std::wstring lockName = L"Local\\VtTelemetryJournal." + std::to_wstring(GetCurrentProcessId());
+    HANDLE lock = CreateMutexW(nullptr, FALSE, lockName.c_str());
+    if (lock != nullptr) {
+        WaitForSingleObject(lock, INFINITE);
+    }
     HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)),
+                  &written, nullptr);
+        CloseHandle(file);
     }
-    DWORD written = 0;
-    WriteFile(file, record.data(), static_cast<DWORD>(record.size() * sizeof(wchar_t)), &written,
-              nullptr);
-    CloseHandle(file);
+    if (lock != nullptr) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
 }
 
 std::wstring Field(BSTR text) {
