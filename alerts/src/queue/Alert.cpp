@@ -97,6 +97,11 @@ bool Alert::show() {
         return true;
     }
     responsePattern_ = makeResponsePattern(info_.id, info_.instanceId);
+    subscribeResponses();
+    return viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId);
+}
+
+void Alert::subscribeResponses() {
     std::weak_ptr<Responses> weak = state_;
     subscribed_ = true;
     bus_->subscribeFilter(responsePattern_, responsePattern_,
@@ -106,7 +111,6 @@ bool Alert::show() {
                               }
                               return 0;
                           });
-    return viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId);
 }
 
 void Alert::markResponded(Responses& state) {
@@ -154,7 +158,15 @@ bool Alert::dismiss() {
         return true;
     }
     std::shared_ptr<AlertViewer> viewer = viewer_;
-    if (!viewer || !viewer->dismiss(info_.id, info_.instanceId)) {
+    if (!viewer) {
+        return false;
+    }
+    // A wait that ran out has ended the subscription: without a new one the
+    // viewer's report for this dismissal could never be seen.
+    if (!subscribed_) {
+        subscribeResponses();
+    }
+    if (!viewer->dismiss(info_.id, info_.instanceId)) {
         return false;
     }
     return wait(dismissWaitSeconds_);

@@ -45,7 +45,8 @@ public:
     virtual bool show();
     // Waits up to seconds for a closing report; true when one came.
     virtual bool wait(const std::int64_t& seconds);
-    // Has the viewer take the alert down and waits for the closing report.
+    // Has the viewer take the alert down and waits for the closing report,
+    // subscribing again when an earlier wait has ended the subscription.
     virtual bool dismiss();
     virtual bool isShown() const;
     // The preferred viewer ids joined with ",".
@@ -72,6 +73,8 @@ private:
     };
 
     static void markResponded(Responses& state);
+    // Subscribes to the closing reports under responsePattern_.
+    void subscribeResponses();
     void endSubscription();
 
     AlertInfo info_;

@@ -306,6 +306,18 @@ TEST_F(AlertTest, DismissAnswersFalseWhenTheViewerFailsOrNeverCloses) {
     }
 }
 
+TEST_F(AlertTest, DismissAfterAWaitThatRanOutSeesTheViewersReport) {
+    viewer_->setShowClosing(Closing::Never);
+    viewer_->setDeleteClosing(Closing::Late);
+    auto alert = shownAlert();
+    EXPECT_FALSE(alert->wait(0));
+    auto dismissed = std::async(std::launch::async, [alert] { return alert->dismiss(); });
+    ASSERT_TRUE(viewer_->waitForRequests(2, kSignalTimeoutMs));
+    EXPECT_EQ(viewer_->releaseLateReports(), 1u);
+    ASSERT_EQ(dismissed.wait_for(std::chrono::milliseconds(kSignalTimeoutMs)), std::future_status::ready);
+    EXPECT_TRUE(dismissed.get());
+}
+
 TEST_F(AlertTest, ADestroyedAlertLeavesNoSubscriptionOnASharedBus) {
     viewer_->setShowClosing(Closing::Never);
     const std::size_t before = journalCount(L"unsubscribe ");
