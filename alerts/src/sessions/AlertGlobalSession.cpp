@@ -1,0 +1,107 @@
+#include "alerts/src/sessions/AlertGlobalSession.h"
+
+#include "alerts/src/common/AlertTelemetry.h"
+#include "alerts/src/sessions/SessionTelemetry.h"
+#include "platform/Logging/Logging.h"
+
+namespace Drem {
+
+namespace {
+
+const wchar_t kSource[] = L"AlertGlobalSession";
+const wchar_t kQueueAlert[] = L"Drem::AlertGlobalSession::queueAlert";
+const wchar_t kDeleteAlert[] = L"Drem::AlertGlobalSession::deleteAlert";
+
+}  // namespace
+
+AlertGlobalSession::AlertGlobalSession(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
+                                       std::shared_ptr<PluginRegistrar> pluginRegistrar,
+                                       std::shared_ptr<AlertDispatcher> dispatcher)
+    : viewerRegistrar_(std::move(viewerRegistrar)),
+      pluginRegistrar_(std::move(pluginRegistrar)),
+      dispatcher_(dispatcher ? std::move(dispatcher)
+                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_)) {}
+
+AlertGlobalSession::~AlertGlobalSession() = default;
+
+void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) {
+    bool ignored = false;
+    bool& result = suppressed != nullptr ? *suppressed : ignored;
+    if (!alert) {
+        result = true;
+        return;
+    }
+    const AlertInfo& info = alert->getAlertInfo();
+    const std::wstring id = info.id;
+    const std::wstring instanceId = info.instanceId;
+    const std::wstring product = info.product;
+
+    if (!dispatcher_->process(*alert)) {
+        VT_LOG(ETWLogging::LevelInformation, kSource, kQueueAlert,
+               L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", id.c_str(),
+               instanceId.c_str());
+        result = true;
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.push(alert)) {
+        result = false;
+        for (const auto& entry : wakeCallbacks_) {
+            entry.second();
+        }
+        return;
+    }
+    VT_LOG(ETWLogging::LevelError, kSource, kQueueAlert,
+           L"Vantrel Alert Status SuppressedDuplicate. Alert id: %ls, Instance id: %ls.", id.c_str(),
+           instanceId.c_str());
+    sendSuppressedDuplicate(id, product);
+    result = true;
+}
+
+bool AlertGlobalSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!queue_.remove(instanceId)) {
+        return false;
+    }
+    VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
+           L"Vantrel Alert Status Delete. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
+           instanceId.c_str());
+    sendDeleted(alertId);
+    return true;
+}
+
+bool AlertGlobalSession::globalGoesFirst(const Alert& sessionHead) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::shared_ptr<Alert> head = queue_.front();
+    if (!head) {
+        return false;
+    }
+    const std::int32_t globalPriority = head->getAlertInfo().priority;
+    const std::int32_t sessionPriority = const_cast<Alert&>(sessionHead).getAlertInfo().priority;
+    if (globalPriority != sessionPriority) {
+        return globalPriority > sessionPriority;
+    }
+    return head->getQueuedTime() < sessionHead.getQueuedTime();
+}
+
+std::shared_ptr<Alert> AlertGlobalSession::popFront() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.pop();
+}
+
+bool AlertGlobalSession::isEmpty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.count() == 0;
+}
+
+void AlertGlobalSession::registerSession(std::uint32_t sessionId, std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakeCallbacks_.emplace(sessionId, std::move(wake));
+}
+
+void AlertGlobalSession::unregisterSession(std::uint32_t sessionId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakeCallbacks_.erase(sessionId);
+}
+
+}  // namespace Drem

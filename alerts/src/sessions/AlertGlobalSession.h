@@ -1,0 +1,51 @@
+// The alerts meant for no particular session: a queue without a thread of
+// its own, drained by the user sessions' dispatch threads, which it wakes
+// when an alert arrives.
+#pragma once
+
+#include "alerts/src/dispatcher/AlertDispatcher.h"
+#include "alerts/src/queue/AlertQueue.h"
+#include "alerts/src/sessions/AlertSession.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace Drem {
+
+class AlertGlobalSession : public AlertSession {
+public:
+    // An empty dispatcher becomes one built from the two registrars (with a
+    // default bus connection of its own); it is used for its plug-in step only.
+    AlertGlobalSession(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
+                       std::shared_ptr<PluginRegistrar> pluginRegistrar,
+                       std::shared_ptr<AlertDispatcher> dispatcher = nullptr);
+    ~AlertGlobalSession() override;
+
+    void queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) override;
+    bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) override;
+
+    // Whether the global head goes before the session's own head: the greater
+    // priority number wins, among equal numbers the alert queued earlier.
+    virtual bool globalGoesFirst(const Alert& sessionHead);
+    virtual std::shared_ptr<Alert> popFront();
+    virtual bool isEmpty();
+    // One wake callback per session id; an id already registered keeps its first.
+    // The callback runs under this session's mutex and must take no lock that
+    // is held while this session is asked.
+    virtual void registerSession(std::uint32_t sessionId, std::function<void()> wake);
+    virtual void unregisterSession(std::uint32_t sessionId);
+
+private:
+    std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
+    std::shared_ptr<PluginRegistrar> pluginRegistrar_;
+    std::shared_ptr<AlertDispatcher> dispatcher_;
+    // Order: a user session's mutex, then this one, then the queue's lock.
+    std::mutex mutex_;
+    AlertQueue queue_;                                                         // used under mutex_
+    std::unordered_map<std::uint32_t, std::function<void()>> wakeCallbacks_;  // guarded by mutex_
+};
+
+}  // namespace Drem

@@ -1,0 +1,21 @@
+// What the alert module asks of a session: queue an alert, delete one.
+#pragma once
+
+#include "alerts/src/queue/Alert.h"
+
+#include <memory>
+#include <string>
+
+namespace Drem {
+
+class AlertSession {
+public:
+    virtual ~AlertSession() = default;
+    // Runs the plug-in step and queues the alert; *suppressed is true when
+    // the alert was not queued (suppressed, unusable plug-in output, duplicate).
+    virtual void queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) = 0;
+    // Removes the alert with that instance id; true when found.
+    virtual bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) = 0;
+};
+
+}  // namespace Drem

@@ -1,0 +1,284 @@
+#include "alerts/src/sessions/AlertUserSession.h"
+
+#include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/sessions/SessionTelemetry.h"
+#include "platform/Logging/Logging.h"
+
+namespace Drem {
+
+namespace {
+
+const wchar_t kSource[] = L"AlertUserSession";
+const wchar_t kQueueAlert[] = L"Drem::AlertUserSession::queueAlert";
+const wchar_t kDeleteAlert[] = L"Drem::AlertUserSession::deleteAlert";
+const wchar_t kDispatchThread[] = L"Drem::AlertUserSession::dispatchThread";
+const wchar_t kIsActiveSession[] = L"Drem::AlertUserSession::isActiveSession";
+
+const wchar_t* const kSessionMessages[] = {
+    L"SystemMonitor.UserSession.Console.Connect",
+    L"SystemMonitor.UserSession.Remote.Connect",
+    L"SystemMonitor.UserSession.Logon",
+};
+
+static_assert(sizeof(WTSINFOW) == 216, "the session information checked by size");
+
+}  // namespace
+
+class AlertUserSession::WaitLock {
+public:
+    WaitLock(std::unique_lock<std::mutex>& session, std::unique_lock<std::mutex>& wake)
+        : session_(session), wake_(wake) {}
+    void lock() {
+        session_.lock();
+        wake_.lock();
+    }
+    void unlock() {
+        wake_.unlock();
+        session_.unlock();
+    }
+
+private:
+    std::unique_lock<std::mutex>& session_;
+    std::unique_lock<std::mutex>& wake_;
+};
+
+AlertUserSession::AlertUserSession(std::uint32_t sessionId, std::shared_ptr<ViewerRegistrar> viewerRegistrar,
+                                   std::shared_ptr<PluginRegistrar> pluginRegistrar,
+                                   std::shared_ptr<AlertGlobalSession> globalSession,
+                                   std::shared_ptr<AlertDispatcher> dispatcher,
+                                   std::shared_ptr<Tessil::MessageBus> bus,
+                                   std::shared_ptr<TerminalServicesAPI> terminalServices,
+                                   UserSessionTimings timings)
+    : sessionId_(sessionId),
+      viewerRegistrar_(std::move(viewerRegistrar)),
+      pluginRegistrar_(std::move(pluginRegistrar)),
+      globalSession_(std::move(globalSession)),
+      dispatcher_(dispatcher ? std::move(dispatcher)
+                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_)),
+      bus_(orDefaultMessageBus(std::move(bus))),
+      terminalServices_(orDefaultTerminalServices(std::move(terminalServices))),
+      timings_(timings) {
+    for (const wchar_t* name : kSessionMessages) {
+        bus_->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
+            return onSessionEvent(message);
+        });
+    }
+    if (globalSession_) {
+        globalSession_->registerSession(sessionId_, [this] { wake(); });
+    }
+    try {
+        thread_ = std::thread(&AlertUserSession::dispatchThread, this);
+    } catch (...) {
+        if (globalSession_) {
+            globalSession_->unregisterSession(sessionId_);
+        }
+        for (const wchar_t* name : kSessionMessages) {
+            bus_->unsubscribe(name);
+        }
+        throw;
+    }
+}
+
+AlertUserSession::~AlertUserSession() {
+    for (const wchar_t* name : kSessionMessages) {
+        bus_->unsubscribe(name);
+    }
+    if (globalSession_) {
+        globalSession_->unregisterSession(sessionId_);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        std::lock_guard<std::mutex> start(startMutex_);
+        startCondition_.notify_one();
+    }
+    wake();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+std::uint32_t AlertUserSession::onSessionEvent(const std::shared_ptr<Tessil::Message>&) {
+    wake();
+    return 0;
+}
+
+void AlertUserSession::wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        ++wakeups_;
+    }
+    work_.notify_all();
+}
+
+void AlertUserSession::waitForWake(std::unique_lock<std::mutex>& lock, std::uint64_t seen) {
+    std::unique_lock<std::mutex> wakeLock(wakeMutex_);
+    WaitLock both(lock, wakeLock);
+    work_.wait(both, [&] { return wakeups_ != seen || stop_; });
+}
+
+std::uint32_t AlertUserSession::startDelaySeconds() {
+    const std::uint32_t full = timings_.logonSettleSeconds;
+    LPWSTR buffer = nullptr;
+    DWORD bytes = 0;
+    if (!terminalServices_->QuerySessionInformation(sessionId_, WTSSessionInfo, &buffer, &bytes)) {
+        VT_LOG(ETWLogging::LevelWarning, kSource, kDispatchThread,
+               L"Failed to get session info (%lu), using default delay",
+               static_cast<unsigned long>(GetLastError()));
+        return full;
+    }
+    TerminalServicesMemory owner(*terminalServices_, buffer);
+    if (buffer == nullptr || bytes != sizeof(WTSINFOW)) {
+        VT_LOG(ETWLogging::LevelWarning, kSource, kDispatchThread,
+               L"Unexpected session info size, using default delay");
+        return full;
+    }
+    const auto* info = reinterpret_cast<const WTSINFOW*>(buffer);
+    const std::uint64_t elapsed =
+        (static_cast<std::uint64_t>(info->CurrentTime.QuadPart) -
+         static_cast<std::uint64_t>(info->LogonTime.QuadPart)) / 10000000ull;
+    if (elapsed == 0) {
+        return full;
+    }
+    return elapsed >= full ? 0 : full - static_cast<std::uint32_t>(elapsed);
+}
+
+bool AlertUserSession::isActiveSession() {
+    DWORD activeId = 0;
+    DWORD error = 0;
+    if (!findActiveSession(*terminalServices_, activeId, error)) {
+        VT_LOG(ETWLogging::LevelError, kSource, kIsActiveSession, L"Failed to EnumerateSessions. Error: %lu.",
+               static_cast<unsigned long>(error));
+        sendSessionFailed(sessionId_, error);
+        return false;
+    }
+    if (activeId == 0) {
+        VT_LOG(ETWLogging::LevelWarning, kSource, kIsActiveSession, L"No active session was found.");
+        return false;
+    }
+    return activeId == sessionId_;
+}
+
+void AlertUserSession::dispatchThread() {
+    const std::uint32_t delay = startDelaySeconds();
+    VT_LOG(ETWLogging::LevelNormal, kSource, kDispatchThread,
+           L"Starting user session alert thread for session %u with %lld delay", sessionId_,
+           static_cast<long long>(delay));
+    {
+        std::unique_lock<std::mutex> start(startMutex_);
+        startCondition_.wait_for(start, timings_.second * delay, [this] { return stop_.load(); });
+    }
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stop_) {
+        dispatching_ = false;
+        for (;;) {
+            std::uint64_t seen = 0;
+            {
+                std::lock_guard<std::mutex> wakeLock(wakeMutex_);
+                seen = wakeups_;
+            }
+            const bool work = queue_.count() != 0 || (globalSession_ && !globalSession_->isEmpty());
+            const bool active = isActiveSession();
+            if (work && active) {
+                break;
+            }
+            if (stop_) {
+                return;
+            }
+            waitForWake(lock, seen);
+        }
+        if (stop_) {
+            return;
+        }
+        dispatching_ = true;
+
+        std::shared_ptr<Alert> alert;
+        {
+            std::shared_ptr<Alert> head = queue_.front();
+            if (!head || (globalSession_ && globalSession_->globalGoesFirst(*head))) {
+                alert = globalSession_ ? globalSession_->popFront() : nullptr;
+            } else {
+                alert = queue_.pop();
+            }
+        }
+        if (!dispatcher_->show(alert)) {
+            VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to show alert.");
+            alert.reset();
+            continue;
+        }
+        lock.unlock();
+        if (!dispatcher_->wait()) {
+            VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to wait for alert.");
+            dispatcher_->dismissCurrent();
+        }
+        alert.reset();
+        lock.lock();
+    }
+}
+
+void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) {
+    bool ignored = false;
+    bool& result = suppressed != nullptr ? *suppressed : ignored;
+    if (!alert) {
+        result = true;
+        return;
+    }
+    const AlertInfo& info = alert->getAlertInfo();
+    const std::wstring id = info.id;
+    const std::wstring instanceId = info.instanceId;
+    const std::wstring product = info.product;
+
+    if (!dispatcher_->process(*alert)) {
+        VT_LOG(ETWLogging::LevelInformation, kSource, kQueueAlert,
+               L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", id.c_str(),
+               instanceId.c_str());
+        result = true;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!queue_.push(alert)) {
+            VT_LOG(ETWLogging::LevelError, kSource, kQueueAlert,
+                   L"Vantrel Alert Status SuppressedDuplicate. Alert id: %ls, Instance id: %ls.", id.c_str(),
+                   instanceId.c_str());
+            sendSuppressedDuplicate(id, product);
+            result = true;
+            return;
+        }
+    }
+    result = false;
+    wake();
+}
+
+bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) {
+    bool removed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        removed = queue_.remove(instanceId);
+    }
+    if (removed) {
+        VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
+               L"Vantrel Alert Status Delete. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
+               instanceId.c_str());
+        sendDeleted(alertId);
+        return true;
+    }
+    if (!dispatcher_->dismissIfShowing(instanceId)) {
+        return false;
+    }
+    VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
+           L"Vantrel Alert Status Dismissed. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
+           instanceId.c_str());
+    sendDeleted(alertId);
+    return true;
+}
+
+bool AlertUserSession::isEmpty() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.count() == 0;
+}
+
+bool AlertUserSession::isDispatching() { return dispatching_; }
+
+}  // namespace Drem
