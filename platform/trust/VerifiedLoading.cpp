@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,11 @@ std::wstring ModuleFileHolding(const void* address) {
 
 DWORD VerifyFile(const wchar_t* path) {
     if (!path || !*path) return ERROR_INVALID_PARAMETER;
-    return Tessil::TrustVerifier::GetInstance().Verify(path);
+    try {
+        return Tessil::TrustVerifier::GetInstance().Verify(path);
+    } catch (const std::exception&) {
+        return ERROR_ACCESS_DENIED;  // the verifier could not be made: nothing is trusted
+    }
 }
 
 HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags) {
