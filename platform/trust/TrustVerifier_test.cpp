@@ -100,6 +100,17 @@ TrustVerifierOptions OptionsWith(TrustedList builtIn, std::wstring listPath = L"
     return options;
 }
 
+class ScopedEnv {
+public:
+    ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedEnv() { SetEnvironmentVariableW(name_, nullptr); }
+
+private:
+    const wchar_t* name_;
+};
+
 // --- Signature checks against one list ----------------------------------------
 
 struct FileCase {
@@ -442,17 +453,6 @@ TEST(Cabinet, ExtractedTemporaryFilesAreRemoved) {
 }
 
 // --- The validation library ------------------------------------------------------
-
-class ScopedEnv {
-public:
-    ScopedEnv(const wchar_t* name, const wchar_t* value) : name_(name) {
-        SetEnvironmentVariableW(name, value);
-    }
-    ~ScopedEnv() { SetEnvironmentVariableW(name_, nullptr); }
-
-private:
-    const wchar_t* name_;
-};
 
 // A private key of this process that holds the platform component's key.
 class PlatformKey {
