@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 pkgs=(g++-mingw-w64-x86-64 wine wine64 rapidjson-dev googletest osslsigncode gcab
-      faketime openssl cmake ninja-build python3)
+      faketime openssl cmake ninja-build python3 clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
