@@ -1,0 +1,108 @@
+// The alert module: the alert service's face on the bus. It hands out
+// instance numbers, answers queue-status requests, runs show and delete
+// requests one at a time on its executor thread, drops a user session at
+// its log-off, and asks for logs when risk alerts arrive soon after the
+// machine's out-of-box setup.
+#pragma once
+
+#include "alerts/src/module/AlertSessionFactory.h"
+#include "alerts/src/module/TaskQueue.h"
+#include "alerts/src/sessions/TerminalServicesAPI.h"
+#include "framework/module/BaseModule.h"
+#include "platform/Registry/monitored_reg_key.h"
+#include "platform/Thread/AsyncJob.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace Drem {
+
+struct VantrelOptions {
+    // Used to find the active session; empty: the real calls.
+    std::shared_ptr<TerminalServicesAPI> terminalServices;
+    // Makes the alert of an accepted show request; empty: an alert with a
+    // bus connection of its own.
+    std::function<std::shared_ptr<Alert>(AlertInfo&&)> makeAlert;
+    // Now in 100-ns units since 1970-01-01 UTC; empty: the system clock.
+    std::function<std::int64_t()> now;
+};
+
+class VantrelImpl : public Tessil::BaseModule {
+public:
+    // Empty collaborators are made with their defaults; throws when one
+    // cannot be built, after the executor has ended.
+    VantrelImpl(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
+                std::shared_ptr<PluginRegistrar> pluginRegistrar,
+                std::shared_ptr<AlertSessionFactory> sessionFactory, VantrelOptions options = {});
+    ~VantrelImpl() override;
+
+    std::uint32_t initialize() override;
+    std::uint32_t start() override;
+    std::uint32_t stop() override;
+    std::uint32_t uninitialize() override;
+
+    // The five bus handlers.
+    std::uint32_t queueShowTask(std::shared_ptr<Tessil::Message> message);
+    std::uint32_t queueDeleteTask(std::shared_ptr<Tessil::Message> message);
+    std::uint32_t getIdHandler(std::shared_ptr<Tessil::Message> message);
+    std::uint32_t queueStatusHandler(std::shared_ptr<Tessil::Message> message);
+    std::uint32_t handleSessionLogoff(std::shared_ptr<Tessil::Message> message);
+
+    // The executor tasks.
+    DWORD showAlertHandler(const std::shared_ptr<Tessil::Message>& message);
+    DWORD deleteAlertHandler(const std::shared_ptr<Tessil::Message>& message);
+
+    // The text after the name's last "." when it reads as a number handed
+    // out already or the next one.
+    bool parseInstanceId(const std::wstring& name, std::wstring& instance) const;
+    bool deleteAlert(const std::wstring& instance, const std::wstring& alertId);
+    bool isIdle();
+    // Runs on the watcher thread after every change of the out-of-box key.
+    void onOobeValueChanged();
+    static bool isRiskAlertId(const std::wstring& alertId, const std::wstring& riskId);
+
+    bool outOfBoxMode() const { return outOfBoxMode_; }
+
+private:
+    void setupHandlers();
+    void cleanupHandlers();
+    void executeCallback();
+    // Called with the sessions lock held.
+    void startActiveSession();
+    void detectFactoryMode();
+    void CollectLogsForRiskAlert(const std::wstring& alertId);
+    void stopExecutor();
+    std::uint32_t reply(const Tessil::Message& request, const std::wstring& name, const std::wstring& sender,
+                        const std::wstring& payload);
+
+    std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
+    std::shared_ptr<PluginRegistrar> pluginRegistrar_;
+    std::shared_ptr<AlertSessionFactory> sessionFactory_;
+    VantrelOptions options_;
+    std::unordered_map<std::wstring, Tessil::MessageHandler> handlers_;  // host thread only
+    std::shared_ptr<AlertGlobalSession> globalSession_;                   // fixed after construction
+    // Lock order: this lock, then a session's mutex, then the global session's.
+    std::mutex sessionsMutex_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<AlertUserSession>> userSessions_;  // guarded by sessionsMutex_
+    std::atomic<std::uint32_t> instanceCounter_{1};
+    TaskQueue taskQueue_;
+    std::atomic<bool> exit_{false};
+    std::unique_ptr<Kelmora::AsyncJob> executor_;
+    DWORD fuAllow_ = 0;
+    bool outOfBoxMode_ = false;
+    std::atomic<DWORD> oobeDone_{0};
+    std::atomic<std::int64_t> oobeCompletionTime_{0};
+    std::int64_t logWindowSeconds_ = 3600;
+    std::shared_ptr<Kelmora::monitored_reg_key> oobeWatcher_;
+    std::vector<std::wstring> riskAlertIds_;
+};
+
+}  // namespace Drem

@@ -1,0 +1,496 @@
+#include "alerts/src/module/VantrelImpl.h"
+
+#include "alerts/src/common/testing/BusRecorder.h"
+#include "alerts/src/common/testing/RecordingTelemetry.h"
+#include "alerts/src/dispatcher/testing/DispatcherTesting.h"
+#include "alerts/src/sessions/testing/SessionTesting.h"
+#include "framework/message/ModuleStatus.h"
+#include "neighbours/MessageBus/MessageBusScript.h"
+#include "neighbours/SettingsManager/testing/InProcessBus.h"
+#include "neighbours/viewer/ViewerNeighbour.h"
+#include "platform/Logging/testing/CapturingLogger.h"
+#include "platform/Registry/testing/TestRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using Drem::AlertInfo;
+using Drem::VantrelImpl;
+using Drem::testing::BusRecorder;
+using Drem::testing::FakePluginRegistrar;
+using Drem::testing::FakeTerminalServices;
+using Drem::testing::FakeViewerRegistrar;
+using ETWLogging::LevelError;
+using ETWLogging::LevelInformation;
+using ETWLogging::LevelWarning;
+using Neighbours::ViewerNeighbour;
+
+namespace {
+
+constexpr std::int64_t kSecond = 10000000;
+const wchar_t kOobeKey[] = L"SOFTWARE\\Corvane\\Qen\\OEM";
+const wchar_t kRiskId[] = L"b1eb23ed-5b27-4F1C-821a-40683741768f";
+const std::wstring kRiskPayload =
+    L"{\"Problem\":\"VT_ATRiskAlert_Request\",\"coolingperiod\":\"\",\"throttlingpercent\":\"1\","
+    L"\"logstocollect\":\"2\"}";
+
+std::wstring alertJson(const std::wstring& id, const std::wstring& instance, std::uint32_t sessionId,
+                       const std::wstring& title = L"T") {
+    AlertInfo info;
+    info.id = id;
+    info.instanceId = instance;
+    info.product = L"Prod";
+    info.priority = 2;
+    info.sessionId = sessionId;
+    info.timeout = 30;
+    info.preferredViewer = {L"v1"};
+    info.context = L"{\"title\":\"" + title + L"\"}";
+    return AlertInfo::toJson(info);
+}
+
+std::wstring dimension(const Tessil::Analytics::Dimensions& event, const std::wstring& name) {
+    auto it = event.find(name);
+    return it == event.end() ? L"<absent>" : it->second;
+}
+
+bool setDword(const wchar_t* name, DWORD value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kOobeKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != 0) {
+        return false;
+    }
+    const LONG result = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    RegCloseKey(key);
+    return result == 0;
+}
+
+// Sessions as the module's factory makes them, on the test's bus, with
+// scripted terminal services and a start delay of a few milliseconds.
+class TestSessionFactory : public Drem::AlertSessionFactory {
+public:
+    TestSessionFactory(BusTesting::InProcessBus& bus, std::shared_ptr<FakeTerminalServices> terminal)
+        : bus_(bus), terminal_(std::move(terminal)) {}
+    std::shared_ptr<Drem::AlertUserSession> createUserSession(
+        DWORD sessionId, std::shared_ptr<Drem::ViewerRegistrar> viewers, std::shared_ptr<Drem::PluginRegistrar> plugins,
+        std::shared_ptr<Drem::AlertGlobalSession> global) override {
+        created.push_back(sessionId);
+        auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
+        return std::make_shared<Drem::AlertUserSession>(sessionId, viewers, plugins, global, dispatcher,
+                                                        bus_.openClient(), terminal_,
+                                                        Drem::UserSessionTimings{120, std::chrono::milliseconds(1)});
+    }
+    std::shared_ptr<Drem::AlertGlobalSession> createGlobalSession(std::shared_ptr<Drem::ViewerRegistrar> viewers,
+                                                                  std::shared_ptr<Drem::PluginRegistrar> plugins) override {
+        if (failGlobal) {
+            throw std::runtime_error("no global session");
+        }
+        auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
+        return std::make_shared<Drem::AlertGlobalSession>(viewers, plugins, dispatcher);
+    }
+    std::vector<DWORD> created;  // executor thread only
+    bool failGlobal = false;
+
+private:
+    BusTesting::InProcessBus& bus_;
+    std::shared_ptr<FakeTerminalServices> terminal_;
+};
+
+class VantrelImplTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(hklm_.ok());
+        ASSERT_TRUE(bus_.ok());
+        bus_.script<VtBusScript_Reset_t>("VtBusScript_Reset")();
+        moduleBus_ = bus_.openClient();
+        producer_ = bus_.openClient();
+        viewerSide_ = bus_.openClient();
+        ASSERT_TRUE(moduleBus_ && producer_ && viewerSide_);
+        viewers_ = std::make_shared<FakeViewerRegistrar>(bus_.openClient());
+        viewers_->add(L"v1");
+        viewer_ = std::make_unique<ViewerNeighbour>(viewerSide_, L"v1");
+        ASSERT_TRUE(viewer_->start());
+        plugins_ = std::make_shared<FakePluginRegistrar>();
+        terminal_ = std::make_shared<FakeTerminalServices>();
+        terminal_->setActive(3);
+        factory_ = std::make_shared<TestSessionFactory>(bus_, terminal_);
+        replies_ = std::make_unique<BusRecorder>(
+            producer_, L"Vantrel\\.Alert\\..*\\.(Queued|Suppressed|Deleted|NotFound)\\..*|sustainability\\.collect\\.logs");
+        ASSERT_TRUE(replies_->subscribed());
+    }
+
+    void TearDown() override {
+        if (module_) {
+            module_->uninitialize();
+            module_.reset();
+        }
+        replies_.reset();
+        bus_.waitIdle();
+        viewer_.reset();
+    }
+
+    void makeModule() {
+        Drem::VantrelOptions options;
+        options.terminalServices = terminal_;
+        options.makeAlert = [this](AlertInfo&& info) {
+            return std::make_shared<Drem::Alert>(std::move(info), bus_.openClient(), 5);
+        };
+        options.now = [this] { return now_.load(); };
+        module_ = std::make_unique<VantrelImpl>(viewers_, plugins_, factory_, options);
+        ASSERT_EQ(module_->baseInitialize(L"Vantrel", L"", {},
+                                          std::make_shared<Tessil::internal::ModuleManagerShim>(nullptr, nullptr),
+                                          moduleBus_),
+                  MODULE_STATUS_SUCCESS);
+        ASSERT_EQ(module_->initialize(), MODULE_STATUS_SUCCESS);
+    }
+
+    // A request and its reply; empty when none came.
+    std::shared_ptr<Tessil::Message> ask(const std::wstring& name, const std::wstring& payload = L"",
+                                         std::uint64_t timeoutMs = 20000) {
+        std::shared_ptr<Tessil::Reply> reply;
+        if (producer_->request(Tessil::Message::create(name, L"Test", payload), reply, timeoutMs) != 0 || !reply) {
+            return nullptr;
+        }
+        return reply->wait() == Tessil::REPLY_STATUS_RECEIVED ? reply->getMessage() : nullptr;
+    }
+
+    void send(const std::wstring& name, const std::wstring& payload) {
+        ASSERT_EQ(producer_->publish(Tessil::Message::create(name, L"Test", payload)), 0u);
+    }
+
+    std::wstring nextId() {
+        auto reply = ask(L"Vantrel.Alert.GetId");
+        return reply ? reply->getPayload() : L"<none>";
+    }
+
+    // The answer to a show request that is answered.
+    std::wstring showReply(const std::wstring& instance, const std::wstring& payload,
+                           std::uint64_t timeoutMs = 20000) {
+        auto reply = ask(L"Vantrel.Alert.Show." + instance, payload, timeoutMs);
+        return reply ? reply->getName() : L"<none>";
+    }
+
+    Kelmora::testing::PrivateHklm hklm_;
+    BusTesting::InProcessBus bus_;
+    ETWLogging::testing::ScopedCapturingLogger log_;
+    Drem::testing::ScopedRecordingTelemetry telemetry_;
+    std::atomic<std::int64_t> now_{1000 * kSecond};
+    std::shared_ptr<Tessil::MessageBusClient> moduleBus_;
+    std::shared_ptr<Tessil::MessageBusClient> producer_;
+    std::shared_ptr<Tessil::MessageBusClient> viewerSide_;
+    std::unique_ptr<ViewerNeighbour> viewer_;
+    std::shared_ptr<FakeViewerRegistrar> viewers_;
+    std::shared_ptr<FakePluginRegistrar> plugins_;
+    std::shared_ptr<FakeTerminalServices> terminal_;
+    std::shared_ptr<TestSessionFactory> factory_;
+    std::unique_ptr<BusRecorder> replies_;
+    std::unique_ptr<VantrelImpl> module_;
+};
+
+TEST_F(VantrelImplTest, InstanceNumbersAreHandedOutOnceEach) {
+    makeModule();
+    auto first = ask(L"Vantrel.Alert.GetId");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->getName(), L"Vantrel.Alert.GetId.Response");
+    EXPECT_EQ(first->getSource(), L"Vantrel");
+    EXPECT_EQ(first->getPayload(), L"1");
+    EXPECT_EQ(nextId(), L"2");
+
+    std::vector<std::future<std::wstring>> asked;
+    for (int i = 0; i < 16; ++i) {
+        asked.push_back(std::async(std::launch::async, [this] { return nextId(); }));
+    }
+    std::set<std::wstring> numbers;
+    for (auto& answer : asked) {
+        numbers.insert(answer.get());
+    }
+    EXPECT_EQ(numbers.size(), 16u);
+    EXPECT_EQ(numbers.count(L"<none>"), 0u);
+    EXPECT_EQ(numbers.count(L"1") + numbers.count(L"2"), 0u);
+}
+
+struct InstanceCase {
+    const char* name;
+    const wchar_t* suffix;
+    const wchar_t* payloadInstance;  // null: a payload that is no alert
+    bool accepted;
+    const wchar_t* line;  // level-4 line of a dropped request
+};
+
+class InstanceTest : public VantrelImplTest, public ::testing::WithParamInterface<InstanceCase> {};
+
+TEST_P(InstanceTest, ShowRequestsNeedAnInstanceHandedOutAndMatchingThePayload) {
+    const InstanceCase& c = GetParam();
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");  // the counter is 2 now
+    const std::wstring payload = c.payloadInstance ? alertJson(L"A", c.payloadInstance, 4) : L"{bad";
+    send(std::wstring(L"Vantrel.Alert.Show.") + c.suffix, payload);
+    // A later request through the same executor marks the end of the first.
+    ASSERT_EQ(showReply(L"1", alertJson(L"M", L"1", 4, L"marker")), L"Vantrel.Alert.M.Queued.1");
+
+    const auto names = replies_->names();
+    const std::wstring answer = std::wstring(L"Vantrel.Alert.A.Queued.") + c.suffix;
+    EXPECT_EQ(std::count(names.begin(), names.end(), answer), c.accepted ? 1 : 0);
+    if (!c.accepted) {
+        EXPECT_TRUE(log_->Contains(LevelError, c.line));
+        EXPECT_TRUE(log_->Contains(LevelError, L"VT Callback unsuccessful."));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, InstanceTest,
+    ::testing::Values(
+        InstanceCase{"NextNumber", L"2", L"2", true, nullptr},
+        InstanceCase{"Zero", L"0", L"0", true, nullptr},
+        InstanceCase{"LeadingZeroKeptAsText", L"01", L"01", true, nullptr},
+        InstanceCase{"NotHandedOut", L"5", L"5", false,
+                     L"Failed to parse instance id from message name: Vantrel.Alert.Show.5."},
+        InstanceCase{"NoDigits", L"x", L"x", false,
+                     L"Failed to parse instance id from message name: Vantrel.Alert.Show.x."},
+        InstanceCase{"OutOfRange", L"99999999999", L"99999999999", false,
+                     L"Failed to parse instance id from message name: Vantrel.Alert.Show.99999999999."},
+        InstanceCase{"Mismatched", L"2", L"02", false, L"Invalid input. Instance name and payload are mismatched."},
+        InstanceCase{"PayloadNoAlert", L"2", nullptr, false, L"Failed to parse message payload {bad. Instance: 2."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VantrelImplTest, GlobalAlertCreatesTheActiveSessionWhichShowsIt) {
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
+    EXPECT_EQ(factory_->created, std::vector<DWORD>{3});
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Creating session for the active session. Session id: 3."));
+
+    const auto requests = telemetry_->named(L"Vantrel.Alert.Request");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(dimension(requests[0], L"Hit.GUID"), L"G");
+    EXPECT_EQ(dimension(requests[0], L"Hit.Result"), L"0");
+    EXPECT_EQ(dimension(requests[0], L"Event.Label"), L"Prod");
+    EXPECT_EQ(dimension(requests[0], L"Tertiary.Category"), L"Request");
+}
+
+TEST_F(VantrelImplTest, GlobalAlertWithoutActiveSessionStaysQueued) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    EXPECT_TRUE(log_->Contains(LevelWarning, L"No active session was found."));
+    EXPECT_TRUE(factory_->created.empty());
+    auto status = ask(L"Vantrel.Queue.GetStatus");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->getPayload(), L"1");
+}
+
+TEST_F(VantrelImplTest, QueueStatusFollowsQueuedAndShownAlerts) {
+    terminal_->setActive(0);
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Late);
+    makeModule();
+    auto idle = ask(L"Vantrel.Queue.GetStatus");
+    ASSERT_TRUE(idle);
+    EXPECT_EQ(idle->getName(), L"Vantrel.Queue.GetStatus.Response");
+    EXPECT_EQ(idle->getSource(), L"Vantrel");
+    EXPECT_EQ(idle->getPayload(), L"0");
+
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"S", L"1", 3)), L"Vantrel.Alert.S.Queued.1");
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"1");
+
+    // Once on screen the alert has left the queue; the session is still busy.
+    terminal_->setActive(3);
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":3}");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"1");
+    EXPECT_EQ(viewer_->releaseLateReports(), 1u);
+}
+
+TEST_F(VantrelImplTest, DeleteAnswersDeletedOrNotFoundWithoutAlertId) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    EXPECT_EQ(showReply(L"1", alertJson(L"D", L"1", 4)), L"Vantrel.Alert.D.Queued.1");
+
+    auto deleted = ask(L"Vantrel.Alert.Delete.1", alertJson(L"D", L"1", 4));
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->getName(), L"Vantrel.Alert..Deleted.1");
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Alert removed from user session."));
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Alert instance 1 deleted."));
+
+    auto missing = ask(L"Vantrel.Alert.Delete.2", alertJson(L"D", L"2", 4));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->getName(), L"Vantrel.Alert..NotFound.2");
+    EXPECT_TRUE(log_->Contains(LevelInformation,
+                               L"Alert instance 2 not found and not being shown - can't delete it"));
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
+}
+
+TEST_F(VantrelImplTest, DeleteTakesDownTheAlertOnScreen) {
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"D", L"1", 3)), L"Vantrel.Alert.D.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+
+    auto deleted = ask(L"Vantrel.Alert.Delete.1", alertJson(L"D", L"1", 3));
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->getName(), L"Vantrel.Alert..Deleted.1");
+    const auto requests = viewer_->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].name, L"Vantrel.Viewer.v1.Delete.1");
+}
+
+TEST_F(VantrelImplTest, SuppressedAlertIsAnsweredSuppressed) {
+    plugins_->setProcess({0, true, L"", 1, L"not now"});
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"P", L"1", 3)), L"Vantrel.Alert.P.Suppressed.1");
+}
+
+struct LogoffCase {
+    const char* name;
+    const wchar_t* payload;
+    std::uint32_t status;
+    bool sessionEnded;
+    ETWLogging::LogLevel level;
+    const wchar_t* line;
+};
+
+class LogoffTest : public VantrelImplTest, public ::testing::WithParamInterface<LogoffCase> {};
+
+TEST_P(LogoffTest, LogoffDropsTheSessionNamed) {
+    const LogoffCase& c = GetParam();
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"L", L"1", 4)), L"Vantrel.Alert.L.Queued.1");
+
+    auto message = Tessil::Message::create(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor", c.payload);
+    EXPECT_EQ(module_->handleSessionLogoff(message), c.status);
+    EXPECT_TRUE(log_->Contains(c.level, c.line));
+    // An ended session took its queued alert with it.
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), c.sessionEnded ? L"0" : L"1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Payloads, LogoffTest,
+    ::testing::Values(
+        LogoffCase{"KnownSession", L"{\"sessionId\":4}", MODULE_STATUS_SUCCESS, true, LevelInformation,
+                   L"Clearing alert session after logout. Session id: 4."},
+        LogoffCase{"UnknownSession", L"{\"sessionId\":9}", MODULE_STATUS_SUCCESS, false, LevelInformation,
+                   L"Starting VT executor thread"},
+        LogoffCase{"NoSessionId", L"{\"user\":4}", MODULE_STATUS_INVALID_PARAMETER, false, LevelError,
+                   L"Failed to parse session id. Payload: {\"user\":4}."},
+        LogoffCase{"NotJson", L"logoff 4", MODULE_STATUS_INVALID_PARAMETER, false, LevelError,
+                   L"Failed to parse SystemMonitor.UserSession.Logoff payload: logoff 4."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VantrelImplTest, LogoffOverTheBusEndsTheSession) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"L", L"1", 4)), L"Vantrel.Alert.L.Queued.1");
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":4}");
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 4."));
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
+}
+
+TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(ask(L"Vantrel.Alert.GetId", L"", 1000), nullptr);
+    // Subscribed again, the show is still dropped: the executor has ended.
+    ASSERT_EQ(module_->initialize(), MODULE_STATUS_SUCCESS);
+    EXPECT_EQ(showReply(L"1", alertJson(L"U", L"1", 3), 1000), L"<none>");
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Exiting VT executor thread"));
+}
+
+TEST_F(VantrelImplTest, DestroyedWithoutUninitializeWhileSubscribed) {
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    module_.reset();
+    send(L"Vantrel.Alert.Show.1", alertJson(L"X", L"1", 3));
+    EXPECT_TRUE(bus_.waitIdle());
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Exiting VT executor thread"));
+}
+
+TEST_F(VantrelImplTest, FailedConstructionEndsTheExecutor) {
+    factory_->failGlobal = true;
+    EXPECT_THROW(makeModule(), std::runtime_error);
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Exiting VT executor thread"));
+}
+
+struct OobeCase {
+    const char* name;
+    bool fuAllow;
+    DWORD oobeAtStart;
+    bool completes;          // oobedone turns 1 after construction
+    std::int64_t laterSeconds;  // clock advance after the completion
+    const wchar_t* alertId;
+    bool suppressed;
+    bool outOfBox;
+    bool collects;
+};
+
+class OobeTest : public VantrelImplTest, public ::testing::WithParamInterface<OobeCase> {};
+
+TEST_P(OobeTest, RiskAlertsSoonAfterTheOutOfBoxSetupAskForLogs) {
+    const OobeCase& c = GetParam();
+    if (c.fuAllow) {
+        ASSERT_TRUE(setDword(L"FUAllow", 1));
+    }
+    ASSERT_TRUE(setDword(L"oobedone", c.oobeAtStart));
+    if (c.suppressed) {
+        plugins_->setProcess({0, true, L"", 1, L""});
+    }
+    makeModule();
+    EXPECT_EQ(module_->outOfBoxMode(), c.outOfBox);
+    if (c.completes) {
+        ASSERT_TRUE(setDword(L"oobedone", 1));
+        module_->onOobeValueChanged();
+        EXPECT_TRUE(log_->Contains(LevelInformation, L"Got Notification of OOBE Registry Change"));
+    }
+    now_ += c.laterSeconds * kSecond;
+
+    ASSERT_EQ(nextId(), L"1");
+    const std::wstring word = c.suppressed ? L".Suppressed.1" : L".Queued.1";
+    EXPECT_EQ(showReply(L"1", alertJson(c.alertId, L"1", 4)), L"Vantrel.Alert." + std::wstring(c.alertId) + word);
+    ASSERT_TRUE(bus_.waitIdle());
+
+    std::size_t collected = 0;
+    for (const auto& message : replies_->messages()) {
+        if (message.name == L"sustainability.collect.logs") {
+            ++collected;
+            EXPECT_EQ(message.source, L"Vantrel");
+            EXPECT_EQ(message.payload, kRiskPayload);
+        }
+    }
+    EXPECT_EQ(collected, c.collects ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, OobeTest,
+    ::testing::Values(OobeCase{"RiskAlertAnyCaseWithinTheHour", true, 0, true, 3599, kRiskId, false, true, true},
+                      OobeCase{"AfterTheHour", true, 0, true, 3600, kRiskId, false, true, false},
+                      OobeCase{"SuppressedRiskAlert", true, 0, true, 0, kRiskId, true, true, false},
+                      OobeCase{"OtherAlert", true, 0, true, 0, L"4BF486E5-B05F-4D6D-AA39-EEBEEF38DAE2", false,
+                               true, false},
+                      OobeCase{"CompletionNotSeen", true, 0, false, 0, kRiskId, false, true, false},
+                      OobeCase{"SetUpAlready", true, 1, false, 0, kRiskId, false, false, false},
+                      OobeCase{"NoFUAllow", false, 0, false, 0, kRiskId, false, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VantrelRiskIds, ComparedIgnoringCase) {
+    EXPECT_TRUE(VantrelImpl::isRiskAlertId(L"abc-D", L"ABC-d"));
+    EXPECT_FALSE(VantrelImpl::isRiskAlertId(L"abc", L"abcd"));
+    EXPECT_FALSE(VantrelImpl::isRiskAlertId(L"abd", L"abc"));
+}
+
+}  // namespace
