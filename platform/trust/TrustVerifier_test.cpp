@@ -43,29 +43,31 @@ public:
                 std::to_wstring(++counter);
         CreateDirectoryW(path_.c_str(), nullptr);
     }
-    ~TempFolder() {
+    ~TempFolder() { RemoveTree(path_); }
+    const std::wstring& Path() const { return path_; }
+    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
+
+private:
+    static void RemoveTree(const std::wstring& folder) {
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((path_ + L"\\*").c_str(), &data);
+        HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
         if (find != INVALID_HANDLE_VALUE) {
             do {
-                std::wstring name = data.cFileName;
+                const std::wstring name = data.cFileName;
                 if (name == L"." || name == L"..") continue;
-                std::wstring full = path_ + L"\\" + name;
+                const std::wstring full = folder + L"\\" + name;
                 SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
                 if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveDirectoryW(full.c_str());
+                    RemoveTree(full);
                 } else {
                     DeleteFileW(full.c_str());
                 }
             } while (FindNextFileW(find, &data));
             FindClose(find);
         }
-        RemoveDirectoryW(path_.c_str());
+        RemoveDirectoryW(folder.c_str());
     }
-    const std::wstring& Path() const { return path_; }
-    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
 
-private:
     std::wstring path_;
 };
 
@@ -416,6 +418,19 @@ TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
     if (ATOM a = GlobalFindAtomW(atom.c_str())) GlobalDeleteAtom(a);
 }
 
+TEST(Cabinet, ListStoredReadOnlyIsInstalledAsANormalFileAndCanBeReplaced) {
+    TempFolder folder;
+    const std::wstring listPath = folder.File(L"trusted.js");
+    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    EXPECT_EQ(verifier.Verify(TestFile("readonly-v7.cab").c_str()), 0u);
+    const DWORD attributes = GetFileAttributesW(listPath.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0u);
+    EXPECT_EQ(verifier.Verify(TestFile("other-v8.cab").c_str()), 0u);
+    EXPECT_EQ(ParseTrustedList(ReadText(listPath))->version, 8u);
+    if (ATOM a = GlobalFindAtomW(ProcessAtomName().c_str())) GlobalDeleteAtom(a);
+}
+
 TEST(Cabinet, InstallComparesWithTheListOnDisk) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
@@ -449,6 +464,7 @@ TEST(Cabinet, ExtractedTemporaryFilesAreRemoved) {
         OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
     EXPECT_EQ(verifier.Verify(TestFile("list-v5.cab").c_str()), 5u);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned-list-v9.cab").c_str()), 5u);
+    EXPECT_EQ(verifier.Verify(TestFile("readonly-v7.cab").c_str()), 0u);
     EXPECT_EQ(countListTemps(), before);
 }
 

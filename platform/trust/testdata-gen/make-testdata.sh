@@ -58,6 +58,14 @@ cab list-v5 signer 5 "Vantrel Test Signer"
 cab other-v7 other-signer 7 "Vantrel Other Signer"
 cab other-v8 other-signer 8 "Vantrel Other Signer"
 cab unsigned-list-v9 signer 9 "Vantrel Test Signer" "// SIG // forged"
+# A list stored read-only, hidden and system: attribute bits 0x27 written
+# into the file entry, which gcab always stores as 0x20.
+mkdir -p "$work/readonly"
+list 7 "Vantrel Test Signer" > "$work/readonly/trusted.js"
+(cd "$work/readonly" && gcab -c "$work/readonly.cab" trusted.js)
+files=$(od -An -t u4 -j 16 -N 4 "$work/readonly.cab" | tr -d ' ')
+printf '\x27\x00' | dd of="$work/readonly.cab" bs=1 seek=$((files + 14)) conv=notrunc status=none
+sign signer "$work/readonly.cab" "$out/readonly-v7.cab"
 mkdir -p "$work/nolist" && printf 'x\r\n' > "$work/nolist/readme.txt"
 (cd "$work/nolist" && gcab -c "$work/nolist.cab" readme.txt)
 sign signer "$work/nolist.cab" "$out/nolist.cab"
