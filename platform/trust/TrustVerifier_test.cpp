@@ -431,6 +431,18 @@ TEST(Cabinet, ListStoredReadOnlyIsInstalledAsANormalFileAndCanBeReplaced) {
     if (ATOM a = GlobalFindAtomW(ProcessAtomName().c_str())) GlobalDeleteAtom(a);
 }
 
+TEST(Cabinet, LibraryComesFromTheSystemFolderOnly) {
+    TempFolder folder;
+    // A "Cabinet.dll" that extracts nothing, on the search path.
+    ASSERT_TRUE(SetDllDirectoryW(WindowsPathOf(VT_FAKE_CABINET_DIR).c_str()));
+    TrustVerifier verifier(
+        OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
+    const DWORD verdict = verifier.Verify(TestFile("list-v7.cab").c_str());
+    SetDllDirectoryW(nullptr);
+    EXPECT_EQ(verdict, 0u);
+    if (ATOM a = GlobalFindAtomW(ProcessAtomName().c_str())) GlobalDeleteAtom(a);
+}
+
 TEST(Cabinet, InstallComparesWithTheListOnDisk) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
