@@ -1,0 +1,82 @@
+// "wtsapi32.dll" for Wine, whose own has no sessions: one active session,
+// logged on a while ago, as the environment says. Used beside a program
+// with WINEDLLOVERRIDES=wtsapi32=n.
+//   VT_WTS_ACTIVE_SESSION  the active session's id (default 1; 0: none active)
+//   VT_WTS_LOGON_AGE       seconds since its log-on (default 3600)
+#include <windows.h>
+
+#include <wtsapi32.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+DWORD environmentNumber(const wchar_t* name, DWORD fallback) {
+    wchar_t text[32] = {};
+    const DWORD length = GetEnvironmentVariableW(name, text, 32);
+    if (length == 0 || length >= 32) {
+        return fallback;
+    }
+    return static_cast<DWORD>(std::wcstoul(text, nullptr, 10));
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD version, WTS_SESSION_INFOW** sessions, DWORD* count) {
+    if (version != 1 || sessions == nullptr || count == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const DWORD active = environmentNumber(L"VT_WTS_ACTIVE_SESSION", 1);
+    auto* list = static_cast<WTS_SESSION_INFOW*>(std::calloc(2, sizeof(WTS_SESSION_INFOW)));
+    if (list == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    list[0].SessionId = 0;
+    list[0].State = WTSDisconnected;
+    list[0].pWinStationName = const_cast<wchar_t*>(L"Services");
+    DWORD used = 1;
+    if (active != 0) {
+        list[1].SessionId = active;
+        list[1].State = WTSActive;
+        list[1].pWinStationName = const_cast<wchar_t*>(L"Console");
+        used = 2;
+    }
+    *sessions = list;
+    *count = used;
+    return TRUE;
+}
+
+BOOL WINAPI WTSQuerySessionInformationW(HANDLE, DWORD sessionId, WTS_INFO_CLASS infoClass, LPWSTR* buffer,
+                                        DWORD* bytes) {
+    if (infoClass != WTSSessionInfo || buffer == nullptr || bytes == nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    auto* info = static_cast<WTSINFOW*>(std::calloc(1, sizeof(WTSINFOW)));
+    if (info == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    const ULONGLONG age = environmentNumber(L"VT_WTS_LOGON_AGE", 3600);
+    info->SessionId = sessionId;
+    info->State = WTSActive;
+    info->CurrentTime.QuadPart = static_cast<LONGLONG>(ticks.QuadPart);
+    info->LogonTime.QuadPart = static_cast<LONGLONG>(ticks.QuadPart - age * 10000000ull);
+    *buffer = reinterpret_cast<LPWSTR>(info);
+    *bytes = sizeof(WTSINFOW);
+    return TRUE;
+}
+
+VOID WINAPI WTSFreeMemory(PVOID memory) { std::free(memory); }
+
+}
