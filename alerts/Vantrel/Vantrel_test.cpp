@@ -94,12 +94,34 @@ TEST(VantrelDll, NewModuleWithoutTheBusLibraryFailsAndLeavesNoThread) {
     EXPECT_EQ(table->NewModule(nullptr, nullptr), MODULE_STATUS_INVALID_PARAMETER);
 }
 
-TEST(VantrelDll, OneAlertIsQueuedShownAndClosedInTheHost) {
-    const VantrelRig::Paths paths{VT_VANTREL, std::wstring(VT_BUS_COPIES) + L"/signed/MessageBus.dll",
-                                  VT_VALIDATION_DIR, VT_TEST_PLUGIN};
+const VantrelRig::Paths kPaths{VT_VANTREL, std::wstring(VT_BUS_COPIES) + L"/signed/MessageBus.dll",
+                               VT_VALIDATION_DIR, VT_TEST_PLUGIN};
+
+TEST(VantrelDll, DestroyAfterAFailedInitializationReturns) {
+    VantrelRig::Machine machine(kPaths);
+    ASSERT_TRUE(machine.ok()) << std::string(machine.error().begin(), machine.error().end());
+    Library library(vantrelPath());
+    ASSERT_NE(library.get(), nullptr);
+    const ModuleFunctions* table =
+        exported<const ModuleFunctions* (*)(std::uint32_t)>(library.get(), "CreateObject")(2001000);
+    ASSERT_NE(table, nullptr);
+    ModuleHandle* handle = nullptr;
+    ASSERT_EQ(table->NewModule(&handle, nullptr), MODULE_STATUS_SUCCESS);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(table->InitializeModuleV2(handle, L"Vantrel", L"", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr),
+              MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(table->DestroyModule(handle), MODULE_STATUS_SUCCESS);
+}
+
+class EndToEnd : public ::testing::TestWithParam<int> {};
+
+TEST_P(EndToEnd, OneAlertIsQueuedShownAndClosedInTheHost) {
+    const VantrelRig::Paths& paths = kPaths;
     VantrelRig::Machine machine(paths);
     ASSERT_TRUE(machine.ok()) << std::string(machine.error().begin(), machine.error().end());
     VantrelRig::Scenario scenario;
+    scenario.initializeVersion = GetParam();
     const VantrelRig::Outcome outcome = VantrelRig::run(paths, scenario);
 
     std::wstring notes;
@@ -107,7 +129,8 @@ TEST(VantrelDll, OneAlertIsQueuedShownAndClosedInTheHost) {
     SCOPED_TRACE(std::string(notes.begin(), notes.end()));
     std::vector<std::wstring> entries;
     for (const auto& step : outcome.steps) entries.push_back(step.entry + L" " + std::to_wstring(step.status));
-    const std::vector<std::wstring> expected = {L"NewModule 0",  L"InitializeModuleV2 0",  L"StartModule 0",
+    const std::wstring initialize = GetParam() == 2 ? L"InitializeModuleV2 0" : L"InitializeModule 0";
+    const std::vector<std::wstring> expected = {L"NewModule 0",  initialize,              L"StartModule 0",
                                                 L"StopModule 0", L"UninitializeModule 0", L"DestroyModule 0"};
     EXPECT_EQ(entries, expected);
     EXPECT_EQ(outcome.instance, L"1");
@@ -116,5 +139,7 @@ TEST(VantrelDll, OneAlertIsQueuedShownAndClosedInTheHost) {
     EXPECT_EQ(outcome.shownContent, L"content for " + scenario.viewerId);
     EXPECT_EQ(outcome.closing, L"Vantrel.Alert." + scenario.alertId + L".Dismissed.1");
 }
+
+INSTANTIATE_TEST_SUITE_P(InitializationVersions, EndToEnd, ::testing::Values(1, 2));
 
 }  // namespace

@@ -41,6 +41,16 @@ std::shared_ptr<Tessil::Message> ask(Tessil::MessageBus& bus, const std::wstring
 
 }  // namespace
 
+const Tessil::MessageBusFunctions* loadedBusFunctions(const std::wstring& busLibrary) {
+    HMODULE bus = GetModuleHandleW(windowsPath(busLibrary).c_str());
+    if (bus == nullptr) {
+        return nullptr;
+    }
+    auto createObject = reinterpret_cast<const void* (*)(std::uint32_t)>(
+        reinterpret_cast<void*>(GetProcAddress(bus, "CreateObject")));
+    return createObject ? static_cast<const Tessil::MessageBusFunctions*>(createObject(2001000)) : nullptr;
+}
+
 std::wstring windowsPath(const std::wstring& path) {
     if (path.empty() || path[0] != L'/') {
         return path;
@@ -129,14 +139,15 @@ Outcome run(const Paths& paths, const Scenario& scenario) {
         note(L"Vantrel.dll could not be loaded");
         return outcome;
     }
-    if (!host.openHostBus(windowsPath(paths.busLibrary))) {
+    if (scenario.initializeVersion == 2 && !host.openHostBus(windowsPath(paths.busLibrary))) {
         note(L"the bus library could not be loaded");
         return outcome;
     }
     Tessil::host::LifeCycleOptions options;
-    options.initializeVersion = 2;
+    options.initializeVersion = scenario.initializeVersion;
     options.whileStarted = [&] {
-        BusHandles handles(host.hostBusFunctions());
+        BusHandles handles(scenario.initializeVersion == 2 ? host.hostBusFunctions()
+                                                           : loadedBusFunctions(paths.busLibrary));
         auto settingsBus = handles.open();
         auto viewerBus = handles.open();
         auto producer = handles.open();

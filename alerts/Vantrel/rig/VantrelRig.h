@@ -27,6 +27,9 @@ struct Paths {
 // "/unix/path" -> "Z:\unix\path"; Windows paths stay as they are.
 std::wstring windowsPath(const std::wstring& path);
 
+// The table of the bus library at that path when it is loaded, else null.
+const Tessil::MessageBusFunctions* loadedBusFunctions(const std::wstring& busLibrary);
+
 // A private HKLM for this process naming the validation library, the host's
 // install folder (the bus library's) and the default plug-in's folder, where
 // a copy of the plug-in is put; the trust verdict names both libraries.
@@ -81,12 +84,15 @@ struct Scenario {
     std::wstring viewerId = L"DemoViewer";
     std::wstring title = L"Disk almost full";
     std::uint32_t sessionId = 0;  // 0: the active session's
+    // 2: the host's own bus handle; 1: the module's own connection, which the
+    // neighbours then share through the bus library it loaded.
+    int initializeVersion = 2;
     // Called with every note as it happens.
     std::function<void(const std::wstring&)> onNote;
 };
 
-// Loads Vantrel.dll in the host with the host's own bus (initialisation
-// version 2), runs the life cycle and, while started, sends one alert.
+// Loads Vantrel.dll in the host, runs the life cycle and, while started,
+// sends one alert.
 Outcome run(const Paths& paths, const Scenario& scenario);
 
 }  // namespace VantrelRig
