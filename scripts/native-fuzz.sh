@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VT_BUILD_DIR:-$root/build}/native
-runs=${VT_FUZZ_RUNS:-20000}
+runs=${VT_FUZZ_RUNS:-50000}
 
 # The cross build's settings must not reach this build.
 unset CMAKE_TOOLCHAIN_FILE CC CXX CFLAGS CXXFLAGS LDFLAGS
