@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cwchar>
 #include <cwctype>
+#include <stdexcept>
 
 namespace Drem {
 
@@ -56,6 +57,9 @@ VantrelImpl::VantrelImpl(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
             sessionFactory_ = std::make_shared<AlertSessionFactory>();
         }
         globalSession_ = sessionFactory_->createGlobalSession(viewerRegistrar_, pluginRegistrar_);
+        if (!globalSession_) {
+            throw std::runtime_error("no global session");
+        }
         detectFactoryMode();
     } catch (...) {
         stopExecutor();
@@ -250,12 +254,16 @@ DWORD VantrelImpl::showAlertHandler(const std::shared_ptr<Tessil::Message>& mess
         std::lock_guard<std::mutex> lock(sessionsMutex_);
         std::shared_ptr<AlertSession> target;
         if (info.sessionId != 0) {
-            std::shared_ptr<AlertUserSession>& session = userSessions_[info.sessionId];
-            if (!session) {
-                session = sessionFactory_->createUserSession(info.sessionId, viewerRegistrar_, pluginRegistrar_,
-                                                             globalSession_);
+            auto it = userSessions_.find(info.sessionId);
+            if (it == userSessions_.end() || !it->second) {
+                auto session = sessionFactory_->createUserSession(info.sessionId, viewerRegistrar_,
+                                                                  pluginRegistrar_, globalSession_);
+                if (!session) {
+                    throw std::runtime_error("no user session");
+                }
+                it = userSessions_.insert_or_assign(info.sessionId, std::move(session)).first;
             }
-            target = session;
+            target = it->second;
         } else {
             startActiveSession();
             target = globalSession_;
@@ -365,11 +373,14 @@ void VantrelImpl::startActiveSession() {
         VT_LOG(ETWLogging::LevelWarning, kSource, kFunction, L"No active session was found.");
         return;
     }
-    std::shared_ptr<AlertUserSession>& session = userSessions_[activeId];
-    if (!session) {
+    auto it = userSessions_.find(activeId);
+    if (it == userSessions_.end() || !it->second) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction,
                L"Creating session for the active session. Session id: %lu.", static_cast<unsigned long>(activeId));
-        session = sessionFactory_->createUserSession(activeId, viewerRegistrar_, pluginRegistrar_, globalSession_);
+        auto session = sessionFactory_->createUserSession(activeId, viewerRegistrar_, pluginRegistrar_, globalSession_);
+        if (session) {
+            userSessions_.insert_or_assign(activeId, std::move(session));
+        }
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <set>
@@ -79,6 +80,9 @@ public:
         DWORD sessionId, std::shared_ptr<Drem::ViewerRegistrar> viewers, std::shared_ptr<Drem::PluginRegistrar> plugins,
         std::shared_ptr<Drem::AlertGlobalSession> global) override {
         created.push_back(sessionId);
+        if (sessionId == failingSession) {
+            throw std::runtime_error("no user session");
+        }
         auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
         return std::make_shared<Drem::AlertUserSession>(sessionId, viewers, plugins, global, dispatcher,
                                                         bus_.openClient(), terminal_,
@@ -94,6 +98,7 @@ public:
     }
     std::vector<DWORD> created;  // executor thread only
     bool failGlobal = false;
+    DWORD failingSession = 0;
 
 private:
     BusTesting::InProcessBus& bus_;
@@ -327,6 +332,8 @@ TEST_F(VantrelImplTest, DeleteAnswersDeletedOrNotFoundWithoutAlertId) {
     EXPECT_EQ(missing->getName(), L"Vantrel.Alert..NotFound.2");
     EXPECT_TRUE(log_->Contains(LevelInformation,
                                L"Alert instance 2 not found and not being shown - can't delete it"));
+    // Idle once the session's thread has passed its start.
+    ASSERT_TRUE(terminal_->waitForEnumerations(1));
     EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
 }
 
@@ -343,6 +350,54 @@ TEST_F(VantrelImplTest, DeleteTakesDownTheAlertOnScreen) {
     const auto requests = viewer_->requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].name, L"Vantrel.Viewer.v1.Delete.1");
+}
+
+TEST_F(VantrelImplTest, DeleteFindsAnAlertOfTheGlobalQueue) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    auto deleted = ask(L"Vantrel.Alert.Delete.1", alertJson(L"G", L"1", 0));
+    ASSERT_TRUE(deleted);
+    EXPECT_EQ(deleted->getName(), L"Vantrel.Alert..Deleted.1");
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Alert removed from global queue."));
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
+}
+
+TEST_F(VantrelImplTest, AUserSessionIsMadeOnceForItsAlerts) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    EXPECT_EQ(showReply(L"1", alertJson(L"A", L"1", 4, L"one")), L"Vantrel.Alert.A.Queued.1");
+    EXPECT_EQ(showReply(L"2", alertJson(L"B", L"2", 4, L"two")), L"Vantrel.Alert.B.Queued.2");
+    EXPECT_EQ(factory_->created, std::vector<DWORD>{4});
+}
+
+TEST_F(VantrelImplTest, ExecutorGoesOnAfterATaskThatThrows) {
+    terminal_->setActive(0);
+    factory_->failingSession = 9;
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    send(L"Vantrel.Alert.Show.1", alertJson(L"F", L"1", 9));
+    EXPECT_EQ(showReply(L"2", alertJson(L"A", L"2", 4)), L"Vantrel.Alert.A.Queued.2");
+    const auto names = replies_->names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), L"Vantrel.Alert.F.Queued.1"), 0);
+    EXPECT_TRUE(log_->Contains(LevelError, L"VT Callback unsuccessful."));
+    // The failed session left nothing behind: deleting finds no entry to trip on.
+    auto missing = ask(L"Vantrel.Alert.Delete.1", alertJson(L"F", L"1", 9));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->getName(), L"Vantrel.Alert..NotFound.1");
+}
+
+TEST_F(VantrelImplTest, RefusedSubscriptionsAreLoggedAndInitializeSucceeds) {
+    bus_.script<VtBusScript_SetSubscribeRefuse_t>("VtBusScript_SetSubscribeRefuse")(1);
+    makeModule();
+    bus_.script<VtBusScript_SetSubscribeRefuse_t>("VtBusScript_SetSubscribeRefuse")(0);
+    EXPECT_EQ(log_->Count(LevelWarning, L"Unable to subscribe to message "), 5u);
+    EXPECT_TRUE(log_->Contains(LevelWarning, L"Unable to subscribe to message Vantrel.Alert.Show..+ : returned "));
+    EXPECT_EQ(ask(L"Vantrel.Alert.GetId", L"", 1000), nullptr);
 }
 
 TEST_F(VantrelImplTest, SuppressedAlertIsAnsweredSuppressed) {
