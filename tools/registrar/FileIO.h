@@ -1,4 +1,4 @@
-// Part 4.104: file access of the reference store, behind an interface so that
+// File access of the reference store, behind an interface so that
 // tests can make any step fail.
 #pragma once
 
@@ -18,7 +18,7 @@ public:
     // True when the path names a file that can be opened for reading.
     virtual bool exists(const wchar_t* path) = 0;
 
-    // Added for saving safely (the Part's save detects no write error).
+    // Added for saving safely (a save must see every write error).
     // Writes all of data or answers false.
     virtual bool write(FILE* file, const void* data, std::size_t size) = 0;
     // Flushes the handle to the disk and closes it, for every holder; false

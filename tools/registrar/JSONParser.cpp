@@ -51,7 +51,7 @@ private:
     unsigned depth_ = 0;
 };
 
-// The text up to its first NUL, as the Part compares and stores texts.
+// The text up to its first NUL, as texts are compared and stored.
 std::size_t TextLength(const std::wstring& text) { return std::wcslen(text.c_str()); }
 
 bool NameEquals(const Value& name, const wchar_t* key, std::size_t length) {
@@ -337,7 +337,7 @@ void JSONParser::appendToArray(const std::wstring& key, const std::wstring& valu
         document_.AddMember(copyText(key), Value(rapidjson::kArrayType), allocator);
         member = &(document_.MemberEnd() - 1)->value;
     } else if (!member->IsArray()) {
-        // Left open by the Part: the member becomes an array holding the element.
+        // A member that is not an array becomes an array holding the element.
         Value name = copyText(key);
         Value array(rapidjson::kArrayType);
         array.PushBack(element, allocator);

@@ -1,4 +1,4 @@
-// Part 4.104: one JSON document over wide characters, with typed member
+// One JSON document over wide characters, with typed member
 // access and file input and output in UTF-16LE. Free of Win32.
 #pragma once
 

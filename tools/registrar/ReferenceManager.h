@@ -1,4 +1,4 @@
-// Part 4.104: the set of app codes that depend on the alert service.
+// The set of app codes that depend on the alert service.
 #pragma once
 
 #include "tools/registrar/ReferenceProvider.h"

@@ -78,8 +78,8 @@ bool JSONReferenceProvider::saveReferences(const std::set<std::wstring>& codes) 
     if (!parser_ || !fileIO_) {
         return false;
     }
-    // An empty object, also after a document that was no object (where the
-    // Part's clear() would keep an array, written back for an empty set).
+    // An empty object, also after a document that was no object (clearing
+    // would keep an array root and write it back for an empty set).
     parser_->parse(L"{}");
     for (const std::wstring& code : codes) {
         parser_->appendToArray(kRegistryKey, code, kAppCodeKey);

@@ -1,4 +1,4 @@
-// Part 4.104: how the reference manager loads and saves its app codes.
+// How the reference manager loads and saves its app codes.
 #pragma once
 
 #include "tools/registrar/FileIO.h"
