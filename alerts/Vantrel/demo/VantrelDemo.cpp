@@ -36,12 +36,20 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     VantrelRig::Scenario scenario;
+    scenario.logName = L"VantrelDemo";
+    const std::wstring logFolder = VantrelRig::moduleLogFolder(scenario.logName);
+    VantrelRig::clearLogFiles(logFolder);
     scenario.onNote = [](const std::wstring& text) {
         std::wprintf(L"  %ls\n", text.c_str());
         std::fflush(stdout);
     };
     std::wprintf(L"Vantrel demo: one alert through the module host\n");
     const VantrelRig::Outcome outcome = VantrelRig::run(paths, scenario);
+    const auto logLines = VantrelRig::readLogLines(logFolder);
+    std::wprintf(L"The module's own log (%ls):\n", logFolder.c_str());
+    for (const auto& line : logLines) {
+        std::wprintf(L"  | %ls\n", line.c_str());
+    }
     const bool queued = outcome.reply.find(L".Queued.") != std::wstring::npos;
     const bool closed = outcome.closing.find(L".Dismissed.") != std::wstring::npos;
     std::wprintf(L"Result: the alert was %ls, %ls and %ls.\n", queued ? L"queued" : L"NOT queued",

@@ -7,6 +7,11 @@
 #include "neighbours/monitor/SystemMonitorNeighbour.h"
 #include "neighbours/viewer/ViewerNeighbour.h"
 
+#include "platform/Registry/ObfuscatedRegKey.h"
+
+#include <shlobj.h>
+
+#include <fstream>
 #include <future>
 
 namespace VantrelRig {
@@ -86,6 +91,15 @@ Machine::Machine(const Paths& paths) {
         return;
     }
     overridden_ = true;
+    {
+        // The file logger, so that the module's own lines can be read back.
+        Kelmora::CObfuscatedRegKey logging;
+        if (logging.Create(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Logging") != ERROR_SUCCESS ||
+            logging.SetDWORDValue(L"Logging Mechanism", 1) != ERROR_SUCCESS) {
+            fail(L"cannot choose the file logger");
+            return;
+        }
+    }
     if (!CopyFileW(windowsPath(paths.plugin).c_str(), (pluginFolder_ + L"\\kytplugin.dll").c_str(), FALSE)) {
         fail(L"cannot copy the plug-in");
         return;
@@ -145,6 +159,7 @@ Outcome run(const Paths& paths, const Scenario& scenario) {
     }
     Tessil::host::LifeCycleOptions options;
     options.initializeVersion = scenario.initializeVersion;
+    options.logName = scenario.logName;
     options.whileStarted = [&] {
         BusHandles handles(scenario.initializeVersion == 2 ? host.hostBusFunctions()
                                                            : loadedBusFunctions(paths.busLibrary));
@@ -220,6 +235,65 @@ Outcome run(const Paths& paths, const Scenario& scenario) {
     }
     host.closeHostBus();
     return outcome;
+}
+
+std::wstring moduleLogFolder(const std::wstring& logName) {
+    PWSTR programData = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData))) {
+        folder = std::wstring(programData) + L"\\Corvane\\CVLOGS\\" + logName + L"\\Vantrel";
+    }
+    CoTaskMemFree(programData);
+    return folder;
+}
+
+namespace {
+
+template <typename Visit>
+void forEachLogFile(const std::wstring& folder, Visit visit) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        visit(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::vector<std::wstring> readLogLines(const std::wstring& folder) {
+    std::vector<std::wstring> lines;
+    forEachLogFile(folder, [&lines](const std::wstring& path) {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        std::wstring text;
+        wchar_t buffer[4096];
+        DWORD read = 0;
+        while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            text.append(buffer, read / sizeof(wchar_t));
+        }
+        CloseHandle(file);
+        std::size_t start = (!text.empty() && text[0] == 0xFEFF) ? 1 : 0;
+        while (start < text.size()) {
+            std::size_t end = text.find(L'\n', start);
+            if (end == std::wstring::npos) end = text.size();
+            std::wstring line = text.substr(start, end - start);
+            if (!line.empty() && line.back() == L'\r') line.pop_back();
+            if (!line.empty()) lines.push_back(line);
+            start = end + 1;
+        }
+    });
+    return lines;
+}
+
+void clearLogFiles(const std::wstring& folder) {
+    forEachLogFile(folder, [](const std::wstring& path) { DeleteFileW(path.c_str()); });
 }
 
 }  // namespace VantrelRig

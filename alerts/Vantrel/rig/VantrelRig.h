@@ -87,6 +87,8 @@ struct Scenario {
     // 2: the host's own bus handle; 1: the module's own connection, which the
     // neighbours then share through the bus library it loaded.
     int initializeVersion = 2;
+    // The module's log group; its file log is written when not empty.
+    std::wstring logName;
     // Called with every note as it happens.
     std::function<void(const std::wstring&)> onNote;
 };
@@ -94,5 +96,12 @@ struct Scenario {
 // Loads Vantrel.dll in the host, runs the life cycle and, while started,
 // sends one alert.
 Outcome run(const Paths& paths, const Scenario& scenario);
+
+// The folder of the module's file log for that log group.
+std::wstring moduleLogFolder(const std::wstring& logName);
+// The lines of every log file in the folder, file by file.
+std::vector<std::wstring> readLogLines(const std::wstring& folder);
+// Deletes the log files in the folder.
+void clearLogFiles(const std::wstring& folder);
 
 }  // namespace VantrelRig
