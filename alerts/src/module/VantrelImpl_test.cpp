@@ -456,6 +456,30 @@ TEST_F(VantrelImplTest, LogoffOverTheBusEndsTheSession) {
     EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
 }
 
+TEST_F(VantrelImplTest, LogoffWaitingForTheAlertOnScreenLeavesTheModuleAnswering) {
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Late);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3)), L"Vantrel.Alert.W.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+
+    // The session ends only once its alert is closed.
+    auto logoff = std::async(std::launch::async, [this] {
+        return module_->handleSessionLogoff(
+            Tessil::Message::create(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor", L"{\"sessionId\":3}"));
+    });
+    while (!log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 3.")) {
+        ASSERT_EQ(logoff.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+        SwitchToThread();
+    }
+    auto status = ask(L"Vantrel.Queue.GetStatus", L"", 20000);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->getPayload(), L"0");
+    EXPECT_EQ(viewer_->releaseLateReports(), 1u);
+    ASSERT_EQ(logoff.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(logoff.get(), MODULE_STATUS_SUCCESS);
+}
+
 TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {
     makeModule();
     ASSERT_EQ(nextId(), L"1");
