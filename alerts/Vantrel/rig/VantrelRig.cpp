@@ -11,8 +11,6 @@
 
 #include <shlobj.h>
 
-#include <fstream>
-#include <future>
 
 namespace VantrelRig {
 
@@ -175,8 +173,6 @@ Outcome run(const Paths& paths, const Scenario& scenario) {
             Neighbours::SettingsManagerNeighbour settings(settingsBus);
             settings.store(L"Vantrel/Viewer/" + scenario.viewerId, L"{}");
             Neighbours::ViewerNeighbour viewer(viewerBus, scenario.viewerId);
-            std::promise<void> closed;
-            std::atomic<bool> closedOnce{false};
             Drem::testing::BusRecorder closing(producer, L"Vantrel\\.Alert\\..*\\.(Dismissed|Failed)\\..*");
             viewer.setOnShow([&](const Neighbours::ViewerNeighbour::Request& request) {
                 Drem::AlertInfo shown;
