@@ -403,6 +403,8 @@ void VantrelImpl::detectFactoryMode() {
     oobeWatcher_ = std::make_shared<Kelmora::monitored_reg_key>();
     oobeWatcher_->Open(HKEY_LOCAL_MACHINE, kOobeKey, kOobeAccess);
     oobeWatcher_->Start([this] { onOobeValueChanged(); }, false, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
+    // A completion between the first read and the start of the watch is seen here.
+    onOobeValueChanged();
 }
 
 void VantrelImpl::onOobeValueChanged() {

@@ -70,6 +70,8 @@ public:
     static bool isRiskAlertId(const std::wstring& alertId, const std::wstring& riskId);
 
     bool outOfBoxMode() const { return outOfBoxMode_; }
+    // Whether the out-of-box setup has been seen completing.
+    bool oobeCompletionSeen() const { return oobeCompletionTime_ != 0; }
 
 private:
     void setupHandlers();

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <set>
 #include <stdexcept>
@@ -144,7 +145,10 @@ protected:
         options.makeAlert = [this](AlertInfo&& info) {
             return std::make_shared<Drem::Alert>(std::move(info), bus_.openClient(), 5);
         };
-        options.now = [this] { return now_.load(); };
+        options.now = [this] {
+            if (clockHook_) clockHook_();
+            return now_.load();
+        };
         module_ = std::make_unique<VantrelImpl>(viewers_, plugins_, factory_, options);
         ASSERT_EQ(module_->baseInitialize(L"Vantrel", L"", {},
                                           std::make_shared<Tessil::internal::ModuleManagerShim>(nullptr, nullptr),
@@ -184,6 +188,7 @@ protected:
     ETWLogging::testing::ScopedCapturingLogger log_;
     Drem::testing::ScopedRecordingTelemetry telemetry_;
     std::atomic<std::int64_t> now_{1000 * kSecond};
+    std::function<void()> clockHook_;  // set before the module is made
     std::shared_ptr<Tessil::MessageBusClient> moduleBus_;
     std::shared_ptr<Tessil::MessageBusClient> producer_;
     std::shared_ptr<Tessil::MessageBusClient> viewerSide_;
@@ -565,6 +570,39 @@ INSTANTIATE_TEST_SUITE_P(
                       OobeCase{"SetUpAlready", true, 1, false, 0, kRiskId, false, false, false},
                       OobeCase{"NoFUAllow", false, 0, false, 0, kRiskId, false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VantrelImplTest, TheWatcherSeesTheOutOfBoxSetupComplete) {
+    ASSERT_TRUE(setDword(L"FUAllow", 1));
+    ASSERT_TRUE(setDword(L"oobedone", 0));
+    std::promise<void> stamped;
+    std::atomic<bool> once{false};
+    clockHook_ = [&] {
+        if (!once.exchange(true)) stamped.set_value();
+    };
+    makeModule();
+    ASSERT_TRUE(module_->outOfBoxMode());
+    // The watch may start a little after the module is made: change the value
+    // again until the watcher has seen it turn non-zero.
+    auto seen = stamped.get_future();
+    bool ready = false;
+    for (int i = 0; i < 200 && !ready; ++i) {
+        ASSERT_TRUE(setDword(L"oobedone", 0));
+        ASSERT_TRUE(setDword(L"oobedone", 1));
+        ready = seen.wait_for(std::chrono::milliseconds(100)) == std::future_status::ready;
+    }
+    ASSERT_TRUE(ready);
+    while (!module_->oobeCompletionSeen()) {
+        SwitchToThread();
+    }
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Got Notification of OOBE Registry Change"));
+
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(kRiskId, L"1", 4)), L"Vantrel.Alert." + std::wstring(kRiskId) + L".Queued.1");
+    ASSERT_TRUE(bus_.waitIdle());
+    const auto names = replies_->names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), L"sustainability.collect.logs"), 1);
+    clockHook_ = nullptr;
+}
 
 TEST(VantrelRiskIds, ComparedIgnoringCase) {
     EXPECT_TRUE(VantrelImpl::isRiskAlertId(L"abc-D", L"ABC-d"));
