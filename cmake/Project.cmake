@@ -61,6 +61,22 @@ function(vt_add_benchmark name)
     set_property(GLOBAL APPEND PROPERTY VT_BENCHMARKS ${name})
 endfunction()
 
+# vt_copy_beside(target dependency...): keeps a copy of each dependency's file
+# beside target's output, refreshed whenever the dependency is rebuilt.
+function(vt_copy_beside target)
+    foreach(dependency ${ARGN})
+        set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${target}.${dependency}.copied)
+        add_custom_command(OUTPUT ${stamp}
+            COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dependency}>
+                    $<TARGET_FILE_DIR:${target}>
+            COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
+            DEPENDS ${dependency}
+            VERBATIM)
+        add_custom_target(${target}.${dependency}.copy DEPENDS ${stamp})
+        add_dependencies(${target} ${target}.${dependency}.copy)
+    endforeach()
+endfunction()
+
 # Adds every subdirectory listed that exists, so areas can grow one by one.
 macro(vt_add_subdirectories)
     foreach(dir ${ARGN})

@@ -2,13 +2,18 @@
 // one FIFO delivery thread per handle, a deadline thread for request
 // time-outs, and scripting exports for tests (MessageBusScript.h).
 //
-// Lock order: Router::mutex before Endpoint::mutex; Journal and Idle locks are
-// leaves. No lock is held while calling back.
+// When VT_BUS_BROKER names a broker's pipe, the router joins the routers of
+// other processes through it (BusBroker.cpp): its subscriptions are told to
+// the broker, messages go out to it and come in from its reader thread.
+//
+// Lock order: Router::mutex before Endpoint::mutex; Journal, Idle and Query
+// locks are leaves. No lock is held while calling back or writing the pipe.
 
 #include "framework/bus/MessageBusFunctions.h"
 #include "framework/bus/RegexMatch.h"
 #include "framework/message/MessageHeader.h"
 #include "framework/message/ModuleStatus.h"
+#include "neighbours/MessageBus/BrokerPipe.h"
 
 #include <windows.h>
 
@@ -22,6 +27,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,6 +156,17 @@ public:
 
     std::uint32_t processSession = 0;
     bool pinned = false;
+    bool linkTried = false;                 // guarded by mutex
+    std::shared_ptr<broker::Pipe> link;     // set once, at the first open
+
+    std::mutex queryMutex;
+    std::condition_variable queryCv;
+    std::map<std::uint32_t, std::uint32_t> answers;  // guarded by queryMutex
+    std::uint32_t nextToken = 1;                     // guarded by queryMutex
+    bool linkBroken = false;                         // guarded by queryMutex
+
+    static constexpr DWORD kBrokerConnectMs = 10000;
+    static constexpr std::uint64_t kQueryMs = 5000;
 
     // The journal keeps the first kJournalLimit lines; a long run stays bounded.
     static constexpr std::size_t kJournalLimit = 100000;
@@ -296,6 +313,98 @@ public:
         }
     }
 
+    // Caller holds mutex. Connects to the broker named by VT_BUS_BROKER, once;
+    // false when one is named and cannot be reached.
+    bool joinBroker() {
+        if (linkTried) return link != nullptr || !brokerNamed();
+        linkTried = true;
+        const std::wstring name = brokerName();
+        if (name.empty()) return true;
+        HANDLE h = broker::Pipe::connect(name, kBrokerConnectMs);
+        if (h == nullptr) {
+            log(L"broker unreachable " + name);
+            return false;
+        }
+        link = std::make_shared<broker::Pipe>(h);
+        std::thread([this, pipe = link] { readLoop(pipe); }).detach();
+        log(L"broker " + name);
+        return true;
+    }
+    static std::wstring brokerName() {
+        wchar_t buffer[512];
+        const DWORD n = GetEnvironmentVariableW(L"VT_BUS_BROKER", buffer, 512);
+        return n == 0 || n >= 512 ? std::wstring() : std::wstring(buffer, n);
+    }
+    static bool brokerNamed() { return !brokerName().empty(); }
+
+    void send(const broker::Frame& frame) {
+        if (link) link->send(frame);
+    }
+
+    static broker::Frame messageFrame(const Delivered& d) {
+        broker::Frame f;
+        f.kind = broker::Kind::Message;
+        f.header = d.header;
+        f.name = d.name;
+        f.source = d.source;
+        f.payload = d.payload;
+        return f;
+    }
+
+    // How many subscriptions of other processes match; zero without a broker
+    // or when it does not answer in time.
+    std::uint32_t remoteMatches(const std::wstring& name) {
+        if (!link) return 0;
+        broker::Frame query;
+        query.kind = broker::Kind::Query;
+        query.name = name;
+        {
+            std::lock_guard<std::mutex> lock(queryMutex);
+            query.id = nextToken++;
+        }
+        if (!link->send(query)) return 0;
+        std::unique_lock<std::mutex> lock(queryMutex);
+        queryCv.wait_for(lock, std::chrono::milliseconds(kQueryMs),
+                         [&] { return linkBroken || answers.count(query.id) != 0; });
+        auto it = answers.find(query.id);
+        if (it == answers.end()) return 0;
+        const std::uint32_t count = it->second;
+        answers.erase(it);
+        return count;
+    }
+
+    // Messages of other processes enter this router as if published here.
+    void readLoop(std::shared_ptr<broker::Pipe> pipe) {
+        while (auto frame = pipe->receive()) {
+            if (frame->kind == broker::Kind::QueryReply) {
+                {
+                    std::lock_guard<std::mutex> lock(queryMutex);
+                    answers[frame->id] = frame->count;
+                }
+                queryCv.notify_all();
+                continue;
+            }
+            if (frame->kind != broker::Kind::Message) continue;
+            auto d = std::make_shared<Delivered>();
+            d->header = frame->header;
+            d->name = std::move(frame->name);
+            d->source = std::move(frame->source);
+            d->payload = std::move(frame->payload);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (d->header.testFlag(MESSAGE_FLAG_REPLY)) {
+                completeRequest(d);
+            } else {
+                deliver(d);
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(queryMutex);
+            linkBroken = true;
+        }
+        queryCv.notify_all();
+        log(L"broker lost");
+    }
+
     void deadlineLoop() {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
@@ -329,6 +438,13 @@ Router& router() {
 
 std::wstring num(std::uint64_t v) { return std::to_wstring(v); }
 
+broker::Frame unsubscribeFrame(std::uint32_t id) {
+    broker::Frame f;
+    f.kind = broker::Kind::Unsubscribe;
+    f.id = id;
+    return f;
+}
+
 bool stringsValid(const wchar_t* a, const wchar_t* b, const wchar_t* c) {
     return a != nullptr && b != nullptr && c != nullptr;
 }
@@ -356,6 +472,7 @@ std::uint32_t busOpen(MessageBusHandle* out) {
             if (ProcessIdToSessionId(GetCurrentProcessId(), &session)) r.processSession = session;
             r.pinned = true;
         }
+        if (!r.joinBroker()) return MODULE_STATUS_UNSUCCESSFUL;
         ep = std::make_shared<Endpoint>();
         ep->id = r.nextEndpointId++;
         ep->handle = reinterpret_cast<MessageBusHandle>(static_cast<std::uintptr_t>(0x5B000000u + ep->id * 16u));
@@ -381,6 +498,7 @@ std::uint32_t busClose(MessageBusHandle handle) {
     Router& r = router();
     std::shared_ptr<Endpoint> ep;
     std::uint64_t dropped = 0;
+    std::vector<std::uint32_t> gone;
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         ep = r.find(handle);
@@ -404,11 +522,15 @@ std::uint32_t busClose(MessageBusHandle handle) {
             it = it->second->requester == ep ? r.pending.erase(it) : std::next(it);
         }
         std::lock_guard<std::mutex> epLock(ep->mutex);
-        for (auto& s : mine) s->active = false;
+        for (auto& s : mine) {
+            s->active = false;
+            gone.push_back(s->id);
+        }
         dropped = ep->queue.size();
         ep->queue.clear();
         ep->closing = true;
     }
+    for (std::uint32_t id : gone) r.send(unsubscribeFrame(id));
     ep->cv.notify_all();
     r.finishOutstanding(dropped);
     if (GetCurrentThreadId() == ep->threadId.load()) {
@@ -422,35 +544,42 @@ std::uint32_t busClose(MessageBusHandle handle) {
 std::uint32_t busPublishImpl(MessageBusHandle handle, const MessageHeader* header, const wchar_t* name,
                              const wchar_t* source, const wchar_t* payload, bool ex) {
     Router& r = router();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto ep = r.find(handle);
-    const wchar_t* entry = ex ? L"publishEx " : L"publish ";
-    if (!ep) {
-        r.log(std::wstring(entry) + L"unknown");
-        return MODULE_STATUS_INVALID_HANDLE;
-    }
-    if (header == nullptr || !stringsValid(name, source, payload)) {
-        r.log(std::wstring(entry) + num(ep->id) + L" invalid");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
-    const bool isReply = header->testFlag(MESSAGE_FLAG_REPLY);
-    r.log(std::wstring(entry) + num(ep->id) + L" " + name + (isReply ? L" reply" : L""));
-    if (r.scripts.publishCountdown != 0 && --r.scripts.publishCountdown == 0) {
-        return r.scripts.publishFailure;
-    }
-    auto d = std::make_shared<Delivered>();
-    copyByVersion(&d->header, header);
-    d->name = name;
-    d->source = source;
-    d->payload = payload;
-    r.stamp(*d, *ep);
-    if (isReply) {
-        r.completeRequest(d);
+    std::optional<broker::Frame> out;
+    const std::uint32_t status = [&]() -> std::uint32_t {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        auto ep = r.find(handle);
+        const wchar_t* entry = ex ? L"publishEx " : L"publish ";
+        if (!ep) {
+            r.log(std::wstring(entry) + L"unknown");
+            return MODULE_STATUS_INVALID_HANDLE;
+        }
+        if (header == nullptr || !stringsValid(name, source, payload)) {
+            r.log(std::wstring(entry) + num(ep->id) + L" invalid");
+            return MODULE_STATUS_INVALID_PARAMETER;
+        }
+        const bool isReply = header->testFlag(MESSAGE_FLAG_REPLY);
+        r.log(std::wstring(entry) + num(ep->id) + L" " + name + (isReply ? L" reply" : L""));
+        if (r.scripts.publishCountdown != 0 && --r.scripts.publishCountdown == 0) {
+            return r.scripts.publishFailure;
+        }
+        auto d = std::make_shared<Delivered>();
+        copyByVersion(&d->header, header);
+        d->name = name;
+        d->source = source;
+        d->payload = payload;
+        r.stamp(*d, *ep);
+        if (isReply) {
+            // A reply to a request of another process goes out through the broker.
+            if (!r.completeRequest(d) && r.link) out = Router::messageFrame(*d);
+            return MODULE_STATUS_SUCCESS;
+        }
+        d->header.clearFlag(MESSAGE_FLAG_REQUEST);
+        r.deliver(d);
+        if (r.link) out = Router::messageFrame(*d);
         return MODULE_STATUS_SUCCESS;
-    }
-    d->header.clearFlag(MESSAGE_FLAG_REQUEST);
-    r.deliver(d);
-    return MODULE_STATUS_SUCCESS;
+    }();
+    if (out) r.send(*out);
+    return status;
 }
 
 std::uint32_t busPublish(MessageBusHandle h, const MessageHeader* hd, const wchar_t* n, const wchar_t* s,
@@ -469,6 +598,18 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
     Router& r = router();
     std::shared_ptr<PendingRequest> req;
     bool waitForReply = false;
+    std::optional<broker::Frame> out;
+    // Subscribers of other processes count when none is here; asked before
+    // the lock is taken, as the answer comes in on the reader thread.
+    bool remote = false;
+    if (name != nullptr) {
+        bool askBroker = false;
+        {
+            std::lock_guard<std::mutex> lock(r.mutex);
+            askBroker = r.link != nullptr && r.matching(name).empty();
+        }
+        remote = askBroker && r.remoteMatches(name) > 0;
+    }
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         auto ep = r.find(handle);
@@ -493,7 +634,7 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
         d->payload = payload;
         d->header.clearFlag(MESSAGE_FLAG_REPLY);
         d->header.setFlag(MESSAGE_FLAG_REQUEST);
-        if (r.matching(d->name).empty()) {
+        if (r.matching(d->name).empty() && !remote) {
             return MODULE_STATUS_NO_SUBSCRIBERS;
         }
         r.stamp(*d, *ep);
@@ -513,8 +654,10 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
         }
         r.pending[req->sequence] = req;
         r.deliver(d);
+        if (r.link) out = Router::messageFrame(*d);
         waitForReply = r.scripts.replyBeforeReturn;
     }
+    if (out) r.send(*out);
     r.deadlineCv.notify_all();
     if (waitForReply) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -539,43 +682,55 @@ std::uint32_t busRequestEx(MessageBusHandle h, std::uint64_t i, void* c, ReplyCa
 std::uint32_t busSubscribeImpl(MessageBusHandle handle, void* context, SubscriptionCallbackFn callback,
                                const wchar_t* text, bool filter) {
     Router& r = router();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    auto ep = r.find(handle);
-    const wchar_t* entry = filter ? L"subscribeFilter " : L"subscribe ";
-    if (!ep) {
-        r.log(std::wstring(entry) + L"unknown");
-        return 0;
-    }
-    if (callback == nullptr || text == nullptr) {
-        r.log(std::wstring(entry) + num(ep->id) + L" invalid");
-        return 0;
-    }
-    if (r.scripts.subscribeRefuse) {
-        r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" refused");
-        return 0;
-    }
-    auto s = std::make_shared<Subscription>();
-    s->endpoint = ep;
-    s->context = context;
-    s->callback = callback;
-    s->text = text;
-    s->filter = filter;
-    if (filter) {
-        if (s->text.size() > kMaxRegexMatchLength) {
-            r.log(std::wstring(entry) + num(ep->id) + L" too long");
+    std::optional<broker::Frame> out;
+    const std::uint32_t id = [&]() -> std::uint32_t {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        auto ep = r.find(handle);
+        const wchar_t* entry = filter ? L"subscribeFilter " : L"subscribe ";
+        if (!ep) {
+            r.log(std::wstring(entry) + L"unknown");
             return 0;
         }
-        try {
-            s->expression.assign(s->text, kBusRegexFlags);
-        } catch (...) {
-            r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" invalid expression");
+        if (callback == nullptr || text == nullptr) {
+            r.log(std::wstring(entry) + num(ep->id) + L" invalid");
             return 0;
         }
-    }
-    s->id = r.nextSubscriptionId++;
-    r.subscriptions.push_back(s);
-    r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" id=" + num(s->id));
-    return s->id;
+        if (r.scripts.subscribeRefuse) {
+            r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" refused");
+            return 0;
+        }
+        auto s = std::make_shared<Subscription>();
+        s->endpoint = ep;
+        s->context = context;
+        s->callback = callback;
+        s->text = text;
+        s->filter = filter;
+        if (filter) {
+            if (s->text.size() > kMaxRegexMatchLength) {
+                r.log(std::wstring(entry) + num(ep->id) + L" too long");
+                return 0;
+            }
+            try {
+                s->expression.assign(s->text, kBusRegexFlags);
+            } catch (...) {
+                r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" invalid expression");
+                return 0;
+            }
+        }
+        s->id = r.nextSubscriptionId++;
+        r.subscriptions.push_back(s);
+        r.log(std::wstring(entry) + num(ep->id) + L" " + text + L" id=" + num(s->id));
+        if (r.link) {
+            out.emplace();
+            out->kind = broker::Kind::Subscribe;
+            out->id = s->id;
+            out->filter = filter;
+            out->name = s->text;
+        }
+        return s->id;
+    }();
+    if (out) r.send(*out);
+    return id;
 }
 
 std::uint32_t busSubscribe(MessageBusHandle h, void* c, SubscriptionCallbackFn cb, const wchar_t* n) {
@@ -607,6 +762,7 @@ std::uint32_t busUnsubscribe(MessageBusHandle handle, std::uint32_t id) {
         std::lock_guard<std::mutex> epLock(ep->mutex);
         s->active = false;
     }
+    r.send(unsubscribeFrame(id));
     Router::waitNotRunning(ep);
     return MODULE_STATUS_SUCCESS;
 }
