@@ -18,10 +18,6 @@ set(CMAKE_SHARED_LINKER_FLAGS "${CMAKE_SHARED_LINKER_FLAGS} -static -static-libg
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
 set(CMAKE_IMPORT_LIBRARY_PREFIX "")
 
-# While areas are under construction a test whose sources are not all there
-# yet is left out instead of failing the whole configure.
-set(VT_SKIP_INCOMPLETE_TESTS ON)
-
 enable_testing()
 
 # vt_add_test(name SOURCES ... LIBS ...): one GoogleTest program, one ctest
@@ -29,17 +25,6 @@ enable_testing()
 # crashed process under Wine may still exit 0.
 function(vt_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
-    if(VT_SKIP_INCOMPLETE_TESTS)
-        foreach(src ${T_SOURCES})
-            if(NOT IS_ABSOLUTE ${src} AND NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${src})
-                message(WARNING "test ${name} skipped: ${src} is missing")
-                return()
-            endif()
-        endforeach()
-        if(NOT T_SOURCES)
-            return()
-        endif()
-    endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE vt_common ${T_LIBS} vt_gtest_main)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
@@ -77,11 +62,9 @@ function(vt_copy_beside target)
     endforeach()
 endfunction()
 
-# Adds every subdirectory listed that exists, so areas can grow one by one.
+# Adds each listed subdirectory.
 macro(vt_add_subdirectories)
     foreach(dir ${ARGN})
-        if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
-            add_subdirectory(${dir})
-        endif()
+        add_subdirectory(${dir})
     endforeach()
 endmacro()

@@ -122,6 +122,8 @@ std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>&
             auto it = alertIds_.find(request.instanceId);
             request.alertId = it != alertIds_.end() ? it->second : std::wstring();
         }
+        // Recorded before the reply, so a caller that has its answer sees the request.
+        requests_.push_back(request);
         replyMode = isShow ? showReply_ : deleteReply_;
         closing = isShow ? showClosing_ : deleteClosing_;
         onShow = isShow ? onShow_ : nullptr;
@@ -155,7 +157,6 @@ std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>&
             lateReports_.push_back(report);
             report.clear();
         }
-        requests_.push_back(request);
     }
     if (!report.empty()) {
         bus_->publish(Tessil::Message::create(report, kSender, std::wstring()));
