@@ -3,10 +3,8 @@
 # module host with the bus, settings, viewer and plug-in neighbours, one
 # alert sent, and what became of it printed.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-build=${VT_BUILD_DIR:-$root/build}
+. "$(dirname "$0")/prepare.sh"
+build=$VT_BUILD_DIR
 echo "Built into $build."
 
 demo=$build/alerts/Vantrel
@@ -19,9 +17,6 @@ for file in "$demo/VantrelDemo.exe" "$demo/Vantrel.dll" "$demo/wtsapi32.dll" \
     fi
 done
 
-. "$root/scripts/wine-env.sh"
-vt_wine_start
-trap vt_wine_stop EXIT
 # Wine's own wtsapi32 knows no sessions: the system monitor's replacement
 # beside the demo reports one active session.
 status=0

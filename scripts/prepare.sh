@@ -1,0 +1,9 @@
+# Sourced by the scripts that run programs: installs what is missing, builds,
+# and starts the build's Wine server until the calling script exits.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+export VT_BUILD_DIR=${VT_BUILD_DIR:-$root/build}
+. "$root/scripts/wine-env.sh"
+vt_wine_start
+trap vt_wine_stop EXIT
