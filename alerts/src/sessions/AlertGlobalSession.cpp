@@ -51,10 +51,7 @@ void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppress
         }
         return;
     }
-    VT_LOG(ETWLogging::LevelError, kSource, kQueueAlert,
-           L"Vantrel Alert Status SuppressedDuplicate. Alert id: %ls, Instance id: %ls.", id.c_str(),
-           instanceId.c_str());
-    sendSuppressedDuplicate(id, product);
+    reportSuppressedDuplicate(kSource, kQueueAlert, id, instanceId, product);
     result = true;
 }
 
@@ -63,10 +60,7 @@ bool AlertGlobalSession::deleteAlert(const std::wstring& instanceId, const std::
     if (!queue_.remove(instanceId)) {
         return false;
     }
-    VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
-           L"Vantrel Alert Status Delete. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
-           instanceId.c_str());
-    sendDeleted(alertId);
+    reportDeleted(kSource, kDeleteAlert, L"Delete", alertId, instanceId);
     return true;
 }
 

@@ -239,10 +239,7 @@ void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppressed
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!queue_.push(alert)) {
-            VT_LOG(ETWLogging::LevelError, kSource, kQueueAlert,
-                   L"Vantrel Alert Status SuppressedDuplicate. Alert id: %ls, Instance id: %ls.", id.c_str(),
-                   instanceId.c_str());
-            sendSuppressedDuplicate(id, product);
+            reportSuppressedDuplicate(kSource, kQueueAlert, id, instanceId, product);
             result = true;
             return;
         }
@@ -258,19 +255,13 @@ bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::ws
         removed = queue_.remove(instanceId);
     }
     if (removed) {
-        VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
-               L"Vantrel Alert Status Delete. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
-               instanceId.c_str());
-        sendDeleted(alertId);
+        reportDeleted(kSource, kDeleteAlert, L"Delete", alertId, instanceId);
         return true;
     }
     if (!dispatcher_->dismissIfShowing(instanceId)) {
         return false;
     }
-    VT_LOG(ETWLogging::LevelInformation, kSource, kDeleteAlert,
-           L"Vantrel Alert Status Dismissed. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
-           instanceId.c_str());
-    sendDeleted(alertId);
+    reportDeleted(kSource, kDeleteAlert, L"Dismissed", alertId, instanceId);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "alerts/src/sessions/SessionTelemetry.h"
 
 #include "alerts/src/common/AlertTelemetry.h"
+#include "platform/Logging/Logging.h"
 
 namespace Drem {
 
@@ -18,6 +19,22 @@ void sendDeleted(const std::wstring& alertId) {
     addHitGuid(event, alertId);
     event.Add(std::wstring(L"Hit.Label.1"), std::wstring(L"Legacy"));
     event.Send();
+}
+
+void reportSuppressedDuplicate(const wchar_t* source, const wchar_t* function, const std::wstring& alertId,
+                               const std::wstring& instanceId, const std::wstring& product) {
+    VT_LOG(ETWLogging::LevelError, source, function,
+           L"Vantrel Alert Status SuppressedDuplicate. Alert id: %ls, Instance id: %ls.", alertId.c_str(),
+           instanceId.c_str());
+    sendSuppressedDuplicate(alertId, product);
+}
+
+void reportDeleted(const wchar_t* source, const wchar_t* function, const wchar_t* status,
+                   const std::wstring& alertId, const std::wstring& instanceId) {
+    VT_LOG(ETWLogging::LevelInformation, source, function,
+           L"Vantrel Alert Status %ls. Alert id: %ls, Instance id: %ls.", status, alertId.c_str(),
+           instanceId.c_str());
+    sendDeleted(alertId);
 }
 
 void sendSessionFailed(std::uint32_t sessionId, std::uint32_t error) {
