@@ -359,21 +359,7 @@ LogLevel CETWLogging::GetSeverity() {
 ULONG CETWLogging::AddRef() { return 0; }
 ULONG CETWLogging::Release() { return 0; }
 
-#define VT_ETW_LEVEL_NAMED(name, level)                                                     \
-    DWORD CETWLogging::name(const wchar_t* file, const wchar_t* function, int line,         \
-                            const wchar_t* format, ...) {                                   \
-        va_list args;                                                                       \
-        va_start(args, format);                                                             \
-        DWORD result = LogLevelNamed(*this, level, file, function, line, format, args);     \
-        va_end(args);                                                                       \
-        return result;                                                                      \
-    }
-VT_ETW_LEVEL_NAMED(LogNormal, LevelNormal)
-VT_ETW_LEVEL_NAMED(LogError, LevelError)
-VT_ETW_LEVEL_NAMED(LogWarning, LevelWarning)
-VT_ETW_LEVEL_NAMED(LogCritical, LevelCritical)
-VT_ETW_LEVEL_NAMED(LogInformation, LevelInformation)
-#undef VT_ETW_LEVEL_NAMED
+VT_DEFINE_LEVEL_NAMED_OPERATIONS(CETWLogging)
 
 DWORD CETWLogging::InitEx(const wchar_t* etwAppName, const wchar_t* logName, HMODULE moduleHandle,
                           const wchar_t* suffix, CETWConfigurationListener* listener) {

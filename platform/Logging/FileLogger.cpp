@@ -534,20 +534,6 @@ ULONG CLogging::Release() {
     return count;
 }
 
-#define VT_FILE_LEVEL_NAMED(name, level)                                                    \
-    DWORD CLogging::name(const wchar_t* file, const wchar_t* function, int line,            \
-                         const wchar_t* format, ...) {                                      \
-        va_list args;                                                                       \
-        va_start(args, format);                                                             \
-        DWORD result = LogLevelNamed(*this, level, file, function, line, format, args);     \
-        va_end(args);                                                                       \
-        return result;                                                                      \
-    }
-VT_FILE_LEVEL_NAMED(LogNormal, LevelNormal)
-VT_FILE_LEVEL_NAMED(LogError, LevelError)
-VT_FILE_LEVEL_NAMED(LogWarning, LevelWarning)
-VT_FILE_LEVEL_NAMED(LogCritical, LevelCritical)
-VT_FILE_LEVEL_NAMED(LogInformation, LevelInformation)
-#undef VT_FILE_LEVEL_NAMED
+VT_DEFINE_LEVEL_NAMED_OPERATIONS(CLogging)
 
 }  // namespace ETWLogging

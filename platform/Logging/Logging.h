@@ -90,6 +90,24 @@ public:
 DWORD LogLevelNamed(CLoggingIf& logger, LogLevel level, const wchar_t* file,
                     const wchar_t* function, int line, const wchar_t* format, va_list args);
 
+// Defines a logger class's five level-named operations over LogLevelNamed.
+#define VT_LEVEL_NAMED_OPERATION(cls, name, level)                                         \
+    DWORD cls::name(const wchar_t* file, const wchar_t* function, int line,                 \
+                    const wchar_t* format, ...) {                                           \
+        va_list args;                                                                       \
+        va_start(args, format);                                                             \
+        DWORD result = ::ETWLogging::LogLevelNamed(*this, ::ETWLogging::level, file,        \
+                                                   function, line, format, args);           \
+        va_end(args);                                                                       \
+        return result;                                                                      \
+    }
+#define VT_DEFINE_LEVEL_NAMED_OPERATIONS(cls)                   \
+    VT_LEVEL_NAMED_OPERATION(cls, LogNormal, LevelNormal)       \
+    VT_LEVEL_NAMED_OPERATION(cls, LogError, LevelError)         \
+    VT_LEVEL_NAMED_OPERATION(cls, LogWarning, LevelWarning)     \
+    VT_LEVEL_NAMED_OPERATION(cls, LogCritical, LevelCritical)   \
+    VT_LEVEL_NAMED_OPERATION(cls, LogInformation, LevelInformation)
+
 class CLogBuilderIf {
 public:
     virtual ~CLogBuilderIf() = default;

@@ -25,21 +25,7 @@ DWORD CapturingLogger::Write(const wchar_t* file, const wchar_t* function, int l
     return 0;
 }
 
-#define VT_CAPTURE_LEVEL_NAMED(name, level)                                                   \
-    DWORD CapturingLogger::name(const wchar_t* file, const wchar_t* function, int line,     \
-                                const wchar_t* format, ...) {                               \
-        va_list args;                                                                       \
-        va_start(args, format);                                                             \
-        DWORD result = LogLevelNamed(*this, level, file, function, line, format, args);     \
-        va_end(args);                                                                       \
-        return result;                                                                      \
-    }
-VT_CAPTURE_LEVEL_NAMED(LogNormal, LevelNormal)
-VT_CAPTURE_LEVEL_NAMED(LogError, LevelError)
-VT_CAPTURE_LEVEL_NAMED(LogWarning, LevelWarning)
-VT_CAPTURE_LEVEL_NAMED(LogCritical, LevelCritical)
-VT_CAPTURE_LEVEL_NAMED(LogInformation, LevelInformation)
-#undef VT_CAPTURE_LEVEL_NAMED
+VT_DEFINE_LEVEL_NAMED_OPERATIONS(CapturingLogger)
 
 std::vector<LogRecord> CapturingLogger::Records() const {
     std::lock_guard<std::mutex> lock(mutex_);
