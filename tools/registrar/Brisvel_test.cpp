@@ -15,6 +15,7 @@
 
 using Tessil::testing::FileExists;
 using Tessil::testing::ReadBytes;
+using Tessil::testing::ReferenceBytes;
 using Tessil::testing::RunProgram;
 using Tessil::testing::SavedMachineValue;
 using Tessil::testing::ScopedTempFolder;
@@ -32,16 +33,6 @@ constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\
 constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
 
 using Codes = std::set<std::wstring>;
-
-std::string ReferenceBytes(const Codes& codes) {
-    if (codes.empty()) return Utf16Le(L"{}");
-    std::wstring text = L"{\"registry\":[";
-    for (const std::wstring& code : codes) {
-        if (text.back() == L'}') text += L",";
-        text += L"{\"appcode\":\"" + code + L"\"}";
-    }
-    return Utf16Le(text + L"]}");
-}
 
 std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 

@@ -17,22 +17,13 @@ using Tessil::testing::FaultyFileIO;
 using Tessil::testing::FileExists;
 using Tessil::testing::ReadBytes;
 using Tessil::testing::ScopedTempFolder;
+using Tessil::testing::ReferenceBytes;
 using Tessil::testing::Utf16Le;
 using Tessil::testing::WriteBytes;
 
 namespace {
 
 using Codes = std::set<std::wstring>;
-
-std::string ReferenceBytes(const Codes& codes) {
-    if (codes.empty()) return Utf16Le(L"{}");
-    std::wstring text = L"{\"registry\":[";
-    for (const std::wstring& code : codes) {
-        if (text.back() == L'}') text += L",";
-        text += L"{\"appcode\":\"" + code + L"\"}";
-    }
-    return Utf16Le(text + L"]}");
-}
 
 struct Line {
     ETWLogging::LogLevel level;

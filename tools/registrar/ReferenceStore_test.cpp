@@ -24,6 +24,7 @@ using Tessil::ReferenceProvider;
 using Tessil::testing::FaultyFileIO;
 using Tessil::testing::FileExists;
 using Tessil::testing::ReadBytes;
+using Tessil::testing::ReferenceText;
 using Tessil::testing::ScopedTempFolder;
 using Tessil::testing::Utf16Le;
 using Tessil::testing::WriteBytes;
@@ -31,19 +32,6 @@ using Tessil::testing::WriteBytes;
 namespace {
 
 using Codes = std::set<std::wstring>;
-
-// The compact text the store writes for these codes.
-std::wstring RegistryText(const Codes& codes) {
-    if (codes.empty()) return L"{}";
-    std::wstring text = L"{\"registry\":[";
-    bool first = true;
-    for (const std::wstring& code : codes) {
-        if (!first) text += L",";
-        first = false;
-        text += L"{\"appcode\":\"" + code + L"\"}";
-    }
-    return text + L"]}";
-}
 
 // One provider and manager over a reference file, as Brisvel builds them.
 struct Store {
@@ -107,7 +95,7 @@ TEST_F(ReferenceStore, AddRemoveAndEmptyGiveExactBytes) {
         for (const std::wstring& code : step.remove) EXPECT_TRUE(store.manager.removeReference(code));
         ASSERT_TRUE(store.manager.saveReferences());
         EXPECT_EQ(store.manager.referenceCount(), step.after.size());
-        std::wstring text = RegistryText(step.after);
+        std::wstring text = ReferenceText(step.after);
         if (step.after.count(L"q\"\\/\t")) {
             const std::wstring raw = L"q\"\\/\t";
             text.replace(text.find(raw), raw.size(), L"q\\\"\\\\/\\t");
@@ -308,7 +296,7 @@ Codes NewCodes() {
 }
 
 std::size_t StepsOfAFullSave(const std::wstring& path) {
-    WriteBytes(path, Utf16Le(RegistryText(OldCodes())));
+    WriteBytes(path, Utf16Le(ReferenceText(OldCodes())));
     auto io = std::make_shared<FaultyFileIO>();
     Store store(path, io);
     EXPECT_TRUE(store.provider->setup());
@@ -316,12 +304,12 @@ std::size_t StepsOfAFullSave(const std::wstring& path) {
     store.manager.removeReference(L"B");
     for (const std::wstring& code : NewCodes()) store.manager.addReference(code);
     EXPECT_TRUE(store.manager.saveReferences());
-    EXPECT_EQ(ReadBytes(path), Utf16Le(RegistryText(NewCodes())));
+    EXPECT_EQ(ReadBytes(path), Utf16Le(ReferenceText(NewCodes())));
     return io->steps();
 }
 
 TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
-    WriteBytes(path, Utf16Le(RegistryText(OldCodes())));
+    WriteBytes(path, Utf16Le(ReferenceText(OldCodes())));
     auto io = std::make_shared<FaultyFileIO>();
     Store store(path, io);
     ASSERT_TRUE(store.provider->setup());
@@ -329,7 +317,7 @@ TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
     for (const std::wstring& code : NewCodes()) store.manager.addReference(code);
     store.manager.removeReference(L"B");
     ASSERT_TRUE(store.manager.saveReferences());
-    const std::size_t bytes = Utf16Le(RegistryText(NewCodes())).size();
+    const std::size_t bytes = Utf16Le(ReferenceText(NewCodes())).size();
     std::vector<std::wstring> expected = {L"exists " + path, L"open " + path + L" rb", L"open " + newPath + L" wb"};
     for (std::size_t written = 0; written < bytes; written += 256) {
         expected.push_back(L"write " + std::to_wstring(std::min<std::size_t>(256, bytes - written)));
@@ -343,8 +331,8 @@ TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
 TEST_F(ReferenceStore, ASaveInterruptedAtEachStepLeavesTheOldFile) {
     const std::size_t total = StepsOfAFullSave(path);
     ASSERT_GE(total, 6u);  // open, at least three writes, close, replace
-    const std::string oldBytes = Utf16Le(RegistryText(OldCodes()));
-    const std::string newBytes = Utf16Le(RegistryText(NewCodes()));
+    const std::string oldBytes = Utf16Le(ReferenceText(OldCodes()));
+    const std::string newBytes = Utf16Le(ReferenceText(NewCodes()));
     for (bool stop : {false, true}) {
         for (std::size_t failAt = 1; failAt <= total; ++failAt) {
             SCOPED_TRACE("failing step " + std::to_string(failAt) + (stop ? ", then nothing more" : ""));

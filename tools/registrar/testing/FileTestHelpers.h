@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 
 namespace Tessil::testing {
@@ -58,6 +59,22 @@ inline std::string Utf16Le(const std::wstring& text, bool bom = true) {
     }
     return bytes;
 }
+
+// The compact text the reference store writes for these codes (sorted by the set).
+inline std::wstring ReferenceText(const std::set<std::wstring>& codes) {
+    if (codes.empty()) return L"{}";
+    std::wstring text = L"{\"registry\":[";
+    bool first = true;
+    for (const std::wstring& code : codes) {
+        if (!first) text += L",";
+        first = false;
+        text += L"{\"appcode\":\"" + code + L"\"}";
+    }
+    return text + L"]}";
+}
+
+// The reference file's bytes for these codes.
+inline std::string ReferenceBytes(const std::set<std::wstring>& codes) { return Utf16Le(ReferenceText(codes)); }
 
 inline bool FileExists(const std::wstring& path) {
     std::error_code ignored;
