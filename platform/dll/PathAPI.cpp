@@ -1,5 +1,7 @@
 #include "platform/dll/PathAPI.h"
 
+#include "platform/dll/StreamBytes.h"
+
 #include <shlwapi.h>
 
 #include <share.h>
@@ -35,6 +37,19 @@ private:
 };
 
 }  // namespace
+
+namespace internal {
+
+bool ReadStreamBytes(std::FILE* stream, std::string& bytes) {
+    char chunk[4096];
+    std::size_t count;
+    while ((count = std::fread(chunk, 1, sizeof(chunk), stream)) > 0) {
+        bytes.append(chunk, count);
+    }
+    return std::ferror(stream) == 0;
+}
+
+}  // namespace internal
 
 HANDLE PathAPI::createFile(const wchar_t* path, DWORD access, DWORD share,
                            SECURITY_ATTRIBUTES* attributes, DWORD disposition, DWORD flags,
@@ -102,12 +117,7 @@ bool PathAPI::readFile(const std::wstring& path, std::wstring& out) {
         return false;
     }
     std::string bytes;
-    char chunk[4096];
-    std::size_t count;
-    while ((count = std::fread(chunk, 1, sizeof(chunk), file.get())) > 0) {
-        bytes.append(chunk, count);
-    }
-    if (std::ferror(file.get())) {
+    if (!internal::ReadStreamBytes(file.get(), bytes)) {
         return false;
     }
     out.assign(bytes.size(), L'\0');

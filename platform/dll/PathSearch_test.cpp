@@ -1,5 +1,6 @@
 #include "platform/dll/PathAPI.h"
 #include "platform/dll/PathSearch.h"
+#include "platform/dll/StreamBytes.h"
 #include "platform/dll/testing/FakeDllAPI.h"
 
 #include "platform/Logging/testing/CapturingLogger.h"
@@ -7,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <string>
@@ -189,4 +193,34 @@ TEST(PathAPI, ReadFileTakesEveryByteAsItIs) {
     ASSERT_TRUE(api.readFile(copy, again));
     EXPECT_EQ(again, text);
     EXPECT_FALSE(api.writeFile(temp.path() + L"\\no\\such\\folder\\x.bin", text));
+}
+
+TEST(PathAPI, AStreamThatCannotBeReadIsAFailureNotAShortFile) {
+    TempFolder temp;
+    const std::wstring path = temp.path() + L"\\data.bin";
+    TempFolder::writeFile(path, "0123456789");
+    struct Case {
+        const char* what;
+        DWORD access;
+        bool ok;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"readable", GENERIC_READ, true, "0123456789"},
+        // A stream over a handle without read access: every read fails.
+        {"read fails", GENERIC_WRITE, false, ""},
+    };
+    for (const Case& c : cases) {
+        HANDLE handle = CreateFileW(path.c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << c.what;
+        const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+        ASSERT_NE(descriptor, -1) << c.what;
+        FILE* stream = _fdopen(descriptor, "rb");
+        ASSERT_NE(stream, nullptr) << c.what;
+        std::string bytes;
+        EXPECT_EQ(Tessil::internal::ReadStreamBytes(stream, bytes), c.ok) << c.what;
+        EXPECT_EQ(bytes, c.bytes) << c.what;
+        fclose(stream);  // closes the handle too
+    }
 }
