@@ -233,7 +233,11 @@ std::pair<DWORD, std::string> runHost(const std::wstring& arguments, const wchar
     DWORD exitCode = 9999;
     if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                        &startup, &process)) {
-        WaitForSingleObject(process.hProcess, 120000);
+        // A host that does not end is ended here, so the case fails with its output.
+        if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 9998);
+            WaitForSingleObject(process.hProcess, 10000);
+        }
         GetExitCodeProcess(process.hProcess, &exitCode);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
