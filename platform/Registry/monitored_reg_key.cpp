@@ -59,8 +59,17 @@ bool monitored_reg_key::Start(std::function<void()> callback, bool watchSubtree,
     CloseEvent(stopEvent_);
     stopEvent_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     CloseEvent(changeEvent_.exchange(CreateEventW(nullptr, FALSE, FALSE, nullptr)));
-    watcher_ = std::thread(&monitored_reg_key::registry_callback_thread, this, watchSubtree,
-                           notifyFilter);
+    armedEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE armed = armedEvent_;
+    watcher_ = std::thread([this, armed, watchSubtree, notifyFilter] {
+        registry_callback_thread(watchSubtree, notifyFilter);
+        if (armed != nullptr) {
+            SetEvent(armed);  // a body that ended before arming
+        }
+    });
+    if (armed != nullptr) {
+        WaitForSingleObject(armed, INFINITE);
+    }
     return true;
 }
 
@@ -76,6 +85,8 @@ bool monitored_reg_key::Stop() {
     CloseEvent(change);
     CloseEvent(stopEvent_);
     stopEvent_ = nullptr;
+    CloseEvent(armedEvent_);
+    armedEvent_ = nullptr;
     return true;
 }
 
@@ -83,9 +94,15 @@ DWORD monitored_reg_key::registry_callback_thread(bool watchSubtree, DWORD notif
     // The handles as they were when the thread started; Stop closes them
     // only after joining this thread.
     const HANDLE events[2] = {stopEvent_, changeEvent_.load()};
+    HANDLE armed = armedEvent_;
     for (;;) {
-        if (key_->NotifyChangeKeyValue(watchSubtree ? TRUE : FALSE, notifyFilter,
-                                       changeEvent_.load(), TRUE) != ERROR_SUCCESS) {
+        const LONG result = key_->NotifyChangeKeyValue(watchSubtree ? TRUE : FALSE, notifyFilter,
+                                                       changeEvent_.load(), TRUE);
+        if (armed != nullptr) {
+            SetEvent(armed);  // Start may return now
+            armed = nullptr;
+        }
+        if (result != ERROR_SUCCESS) {
             return GetLastError();
         }
         const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);

@@ -32,7 +32,9 @@ public:
     // Stop, then the key's Close.
     virtual LONG Close();                                                    // 3
     // Stops any earlier watch, then watches the key; false without an open
-    // key or a callback. The callback runs on the watcher thread.
+    // key or a callback. Returns once the watcher has asked for its first
+    // notification, so a change made after Start is reported. The callback
+    // runs on the watcher thread.
     virtual bool Start(std::function<void()> callback, bool watchSubtree,
                        DWORD notifyFilter);                                  // 4
     // Ends the watch and joins the watcher; always true. Never from the callback.
@@ -50,6 +52,7 @@ private:
     std::thread watcher_;                // owner's thread only
     HANDLE stopEvent_ = nullptr;         // owner's thread only
     std::atomic<HANDLE> changeEvent_{nullptr};  // taken by Stop while the watcher reads it
+    HANDLE armedEvent_ = nullptr;        // owner's thread; closed by Stop after the join
 };
 
 }  // namespace Kelmora
