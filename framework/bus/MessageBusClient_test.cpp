@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -156,11 +155,10 @@ TEST_F(ClientTest, DestroyingClientWithOutstandingRequestFailsItQuickly) {
     ASSERT_EQ(client->request(msg(), r, 60000), 0u);
     bool ran = false;
     client->request(msg(), [&](std::shared_ptr<Reply>) { ran = true; }, 60000);
-    auto start = std::chrono::steady_clock::now();
     client.reset();
     EXPECT_EQ(shim->unregisterCount, 1);
-    EXPECT_EQ(r->wait(), REPLY_STATUS_FAILED);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    // Failed long before its minute is up.
+    EXPECT_EQ(r->waitFor(30000), REPLY_STATUS_FAILED);
     EXPECT_FALSE(ran);
 }
 

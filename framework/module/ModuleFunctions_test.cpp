@@ -394,20 +394,26 @@ TEST_F(EntryLayer, DirectMessagesWhileAnotherThreadInitializes) {
         make();
         std::promise<void> sending;
         std::atomic<bool> sawSuccess{false};
+        std::atomic<bool> initialized{false};
         std::thread host([&] {
             sending.set_value();
             Tessil::MessageHeader header;
             Tessil::initHeader(&header);
-            for (int i = 0; i < 100000 && !sawSuccess; ++i) {
+            // Sends until one succeeds, or until a send made after the
+            // initialisation returned has been answered.
+            for (;;) {
+                const bool after = initialized;
                 const std::uint32_t status =
                     table().DirectMessage(handle_, &header, L"Test.Other", L"", L"");
                 ASSERT_TRUE(status == MODULE_STATUS_INVALID_STATE || status == MODULE_STATUS_SUCCESS)
                     << status;
                 sawSuccess = status == MODULE_STATUS_SUCCESS;
+                if (sawSuccess || after) break;
             }
         });
         sending.get_future().wait();
         EXPECT_EQ(initV2(handle_), MODULE_STATUS_SUCCESS);
+        initialized = true;
         host.join();
         EXPECT_TRUE(sawSuccess);
         table().UninitializeModule(handle_);
