@@ -20,22 +20,36 @@ set(CMAKE_IMPORT_LIBRARY_PREFIX "")
 
 enable_testing()
 
-# vt_add_test(name SOURCES ... LIBS ...): one GoogleTest program, one ctest
-# entry. A test passes only when gtest printed its own success line, since a
-# crashed process under Wine may still exit 0.
+# vt_run_gtest(name program [PASSED count] [TIMEOUT s] [ENVIRONMENT ...]
+# [ARGS ...]): one ctest entry running a GoogleTest program under Wine. It
+# passes only when gtest printed its own success line (with PASSED, for that
+# many tests), since a crashed process under Wine may still exit 0, and the
+# program exited 0.
+function(vt_run_gtest name program)
+    cmake_parse_arguments(R "" "PASSED;TIMEOUT" "ENVIRONMENT;ARGS" ${ARGN})
+    if(NOT R_PASSED)
+        set(R_PASSED "[0-9]+")
+    endif()
+    if(NOT R_TIMEOUT)
+        set(R_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name}
+        COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/run-gtest.sh $<TARGET_FILE:${program}>
+                --gtest_brief=1 ${R_ARGS})
+    set_tests_properties(${name} PROPERTIES
+        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] ${R_PASSED} test"
+        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
+        TIMEOUT ${R_TIMEOUT}
+        ENVIRONMENT "WINEDEBUG=-all;${R_ENVIRONMENT}")
+endfunction()
+
+# vt_add_test(name SOURCES ... LIBS ... [TIMEOUT s]): one GoogleTest program,
+# one ctest entry.
 function(vt_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE vt_common ${T_LIBS} vt_gtest_main)
-    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-    if(NOT T_TIMEOUT)
-        set(T_TIMEOUT 300)
-    endif()
-    set_tests_properties(${name} PROPERTIES
-        PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
-        FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]"
-        TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "WINEDEBUG=-all")
+    vt_run_gtest(${name} ${name} TIMEOUT "${T_TIMEOUT}")
 endfunction()
 
 # vt_add_benchmark(name SOURCES ... LIBS ...): a timing program, not a test.
