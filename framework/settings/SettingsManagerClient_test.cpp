@@ -109,9 +109,6 @@ TEST_F(SettingsClient, MissingPropertyAnswersFalseWithoutLogAndKeepsTheOutput) {
     EXPECT_FALSE(client_->getProperty(L"missing", value, kTimeout));
     EXPECT_EQ(value, L"unchanged");
     EXPECT_TRUE(logger->Records().empty());
-    EXPECT_FALSE(client_->removeProperty(L"missing", kTimeout));
-    expectOnlyLine(logger, 2, L"Settings Manager failed to remove property.",
-                   L"Tessil::SettingsManagerClient::removeProperty");
 }
 
 TEST_F(SettingsClient, StatusFalseFailsEverySingleOperation) {
@@ -126,6 +123,9 @@ TEST_F(SettingsClient, StatusFalseFailsEverySingleOperation) {
     EXPECT_FALSE(client_->getProperty(L"A", value, kTimeout));
     EXPECT_EQ(value, L"unchanged");
     EXPECT_TRUE(logger->Records().empty());
+    EXPECT_FALSE(client_->removeProperty(L"A", kTimeout));
+    expectOnlyLine(logger, 2, L"Settings Manager failed to remove property.",
+                   L"Tessil::SettingsManagerClient::removeProperty");
     EXPECT_EQ(neighbour_->stored(L"A"), L"1");
 }
 

@@ -208,11 +208,13 @@ std::wstring SettingsManagerNeighbour::answer(const std::wstring& requestName,
             reply.setBool(P::kStatus, true);
             notifySet(name, value);
         } else {
-            reply.setBool(P::kStatus, found != properties_.end());
+            // Removing a name that is not there succeeds and is announced,
+            // like any removal.
             if (found != properties_.end()) {
                 properties_.erase(found);
-                notifyDelete(name);
             }
+            reply.setBool(P::kStatus, true);
+            notifyDelete(name);
         }
         return reply.toString();
     }

@@ -215,7 +215,7 @@ const Case kCases[] = {
      {{L"Vantrel/Product/p1", kProductValue}}},
     {"UnregisterProductConfirmed", L"-unregisterProduct=p1", kRegistered, true, 0,
      {{L"Vantrel/Viewer/v1", L"{}"}}},
-    {"UnregisterUnknownViewer", L"-unregisterViewer=v2", kRegistered, true, 1, kRegistered},
+    {"UnregisterUnknownViewer", L"-unregisterViewer=v2", kRegistered, true, 0, kRegistered},
     {"Help", L"-? -registerViewer=v2", kRegistered, false, 0, kRegistered},
     {"HelpWithUnknownFlag", L"-? -unknown", kRegistered, false, 2, kRegistered},
     {"NoOperation", L"", kRegistered, false, 2, kRegistered},

@@ -88,10 +88,13 @@ const Case kCases[] = {
      false, 0, {{L"Vantrel/Viewer/v1", L"{}"}},
      {{kWarning, L"Did not receive product unregister confirmation. Plugin may not be unloaded."}},
      1},
+    // Removing what is not there succeeds and is confirmed like any removal.
     {"UnregisterViewerNotRegistered", {L"-unregisterViewer=v2"}, kRegistered, Settings::Answers,
+     true, 0, kRegistered, {}, 1},
+    {"UnregisterViewerRefused", {L"-unregisterViewer=v1"}, kRegistered, Settings::StatusFalse,
      true, 1, kRegistered,
      {{kError, L"Failed to remove viewer registration information in the settings manager. "
-               L"Viewer: Vantrel/Viewer/v2"}},
+               L"Viewer: Vantrel/Viewer/v1"}},
      1},
     {"UnregisterProductUnanswered", {L"-unregisterProduct=p1"}, kRegistered, Settings::NoAnswer,
      true, 1, kRegistered,
