@@ -76,6 +76,14 @@ class EntryScope {
 public:
     explicit EntryScope(int entry) {
         const bool overlapping = g_running.fetch_add(1) > 0;
+        // Counted as begun before its call is counted: a caller that sees
+        // the call and then enters releases this entry's hold.
+        std::uint64_t begun = 0;
+        {
+            std::lock_guard<std::mutex> lock(g_holdMutex);
+            begun = ++g_entriesBegun;
+        }
+        g_holdSignal.notify_all();
         std::uint32_t holdMs = 0;
         {
             std::lock_guard<std::mutex> lock(g_mutex);
@@ -85,12 +93,6 @@ public:
             }
             holdMs = g_script.holdMs[entry];
         }
-        std::uint64_t begun = 0;
-        {
-            std::lock_guard<std::mutex> lock(g_holdMutex);
-            begun = ++g_entriesBegun;
-        }
-        g_holdSignal.notify_all();
         if (holdMs != 0) {
             std::unique_lock<std::mutex> lock(g_holdMutex);
             g_holdSignal.wait_for(lock, std::chrono::milliseconds(holdMs),
