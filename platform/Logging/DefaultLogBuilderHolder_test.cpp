@@ -6,12 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 // The holder is built once per process: this program checks the build with
 // mechanism 1 configured; nothing is written.
 TEST(LogBuilderHolder, ConfiguredMechanismOneGivesTheFileLogger) {
     Kelmora::testing::PrivateHklm hklm;
     ASSERT_TRUE(hklm.ok());
-    ETWLogging::ConfigureLogging(nullptr, L"HolderGroup", nullptr, nullptr, 1);
+    {
+        // The log name is copied: the caller's text is gone before the build.
+        std::vector<wchar_t> name = {L'H', L'o', L'l', L'd', L'e', L'r', L'G', L'r', L'o', L'u',
+                                     L'p', L'\0'};
+        ETWLogging::ConfigureLogging(nullptr, name.data(), nullptr, nullptr, 1);
+        std::fill(name.begin(), name.end() - 1, L'X');
+    }
     ETWLogging::CLoggerHolder* holder = ETWLogging::GetLoggerHolder();
     ASSERT_NE(holder, nullptr);
     auto* logger = dynamic_cast<ETWLogging::CLogging*>(holder->Logger());
