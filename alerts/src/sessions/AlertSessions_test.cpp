@@ -451,7 +451,7 @@ TEST_F(SessionsTest, DestroyingWaitsForTheAlertOnScreen) {
     EXPECT_EQ(destroyed.wait_for(kBound), std::future_status::ready);
 }
 
-TEST_F(SessionsTest, FailedShowDropsTheAlertAndFailedWaitTakesItDown) {
+TEST_F(SessionsTest, FailedShowDropsTheAlert) {
     addSession(3);
     FakeDispatcher& dispatcher = *dispatchers_[3];
     dispatcher.setShowResult(false);
@@ -461,6 +461,20 @@ TEST_F(SessionsTest, FailedShowDropsTheAlertAndFailedWaitTakesItDown) {
     sessions_.clear();
     EXPECT_TRUE(log_->Contains(LevelError, L"Failed to show alert."));
     EXPECT_EQ(dispatcher.dismissCurrentCalls(), 0);
+}
+
+TEST_F(SessionsTest, FailedWaitTakesTheAlertDownAndTheNextIsShown) {
+    addSession(3);
+    FakeDispatcher& dispatcher = *dispatchers_[3];
+    dispatcher.setWaitResult(false);
+    bool suppressed = true;
+    sessions_[3]->queueAlert(makeAlert(L"7"), &suppressed);
+    sessions_[3]->queueAlert(makeAlert(L"8"), &suppressed);
+    ASSERT_TRUE(dispatcher.waitForShown(2));
+    sessions_.clear();
+    // Each alert shown, its wait failed, and it was taken down.
+    EXPECT_EQ(log_->Count(LevelError, L"Failed to wait for alert."), 2u);
+    EXPECT_EQ(dispatcher.dismissCurrentCalls(), 2);
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ bool FakeDispatcher::wait() {
     changed_.notify_all();
     changed_.wait(lock, [this] { return !holdWait_ || closing_; });
     waiting_ = false;
-    return current_ != nullptr;
+    return waitResult_ && current_ != nullptr;
 }
 
 bool FakeDispatcher::dismissIfShowing(const std::wstring& instanceId) {
@@ -189,6 +189,11 @@ void FakeDispatcher::setProcessResult(bool queued) {
 void FakeDispatcher::setShowResult(bool shown) {
     std::lock_guard<std::mutex> lock(mutex_);
     showResult_ = shown;
+}
+
+void FakeDispatcher::setWaitResult(bool waited) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    waitResult_ = waited;
 }
 
 void FakeDispatcher::setDismissResult(bool dismissed) {

@@ -73,6 +73,7 @@ public:
 
     void setProcessResult(bool queued);
     void setShowResult(bool shown);
+    void setWaitResult(bool waited);
     void setDismissResult(bool dismissed);
     // While held, wait blocks until released (or the dispatcher goes).
     void holdWait(bool hold);
@@ -89,6 +90,7 @@ private:
     mutable std::condition_variable changed_;
     bool processResult_ = true;
     bool showResult_ = true;
+    bool waitResult_ = true;
     bool dismissResult_ = true;
     bool holdWait_ = false;
     bool waiting_ = false;
