@@ -125,7 +125,8 @@ public:
         return MODULE_STATUS_SUCCESS;
     }
 
-    // Caller holds subscriptionMutex.
+    // Called without subscriptionMutex: the bus waits here for running
+    // handlers, which may subscribe or unsubscribe on this client.
     void unsubscribeRecord(const AliasSubscriptions& record) {
         for (const NameSubscription& s : record.names) {
             shim->unsubscribe(s.id);
@@ -139,12 +140,12 @@ public:
         std::unordered_map<std::wstring, AliasSubscriptions> dropped;
         {
             std::lock_guard<std::mutex> lock(subscriptionMutex);
-            for (const auto& entry : subscriptions) {
-                unsubscribeRecord(entry.second);
-            }
             dropped.swap(subscriptions);
         }
-        // The handler cells go here, outside the lock; a running delivery keeps its own.
+        for (const auto& entry : dropped) {
+            unsubscribeRecord(entry.second);
+        }
+        // The handler cells go here; a running delivery keeps its own.
     }
 
     std::uint32_t replyCallback(std::uint64_t replyIndex, const std::shared_ptr<Message>& message,
@@ -405,10 +406,10 @@ std::uint32_t MessageBusClient::unsubscribe(const std::wstring& alias) {
                    L"Subscription not found. Alias: %ls.", alias.c_str());
             return MODULE_STATUS_SUCCESS;
         }
-        impl_->unsubscribeRecord(it->second);
         dropped = std::move(it->second);
         impl_->subscriptions.erase(it);
     }
+    impl_->unsubscribeRecord(dropped);
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -419,32 +420,34 @@ std::uint32_t MessageBusClient::deliverDirect(const std::shared_ptr<Message>& me
         return MODULE_STATUS_SUCCESS;
     }
     const std::wstring& name = message->getName();
-    std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
-    bool loggedTooLong = false;
-    for (const auto& entry : impl_->subscriptions) {
-        for (const NameSubscription& s : entry.second.names) {
-            if (s.name == name && s.handler && s.handler->handler) {
-                try {
-                    s.handler->handler(message);
-                } catch (...) {
+    // The matching handlers are taken under the lock and run without it, so
+    // a handler may subscribe or unsubscribe on this client.
+    std::vector<std::shared_ptr<HandlerCell>> matching;
+    bool tooLong = false;
+    {
+        std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
+        for (const auto& entry : impl_->subscriptions) {
+            for (const NameSubscription& s : entry.second.names) {
+                if (s.name == name && s.handler && s.handler->handler) {
+                    matching.push_back(s.handler);
+                }
+            }
+            for (const FilterSubscription& s : entry.second.filters) {
+                const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
+                tooLong = tooLong || match == RegexMatchResult::TooLong;
+                if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
+                    matching.push_back(s.handler);
                 }
             }
         }
-        for (const FilterSubscription& s : entry.second.filters) {
-            const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
-            if (match == RegexMatchResult::TooLong) {
-                if (!loggedTooLong) {
-                    logTooLong(name);
-                    loggedTooLong = true;
-                }
-                continue;
-            }
-            if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
-                try {
-                    s.handler->handler(message);
-                } catch (...) {
-                }
-            }
+    }
+    if (tooLong) {
+        logTooLong(name);
+    }
+    for (const auto& cell : matching) {
+        try {
+            cell->handler(message);
+        } catch (...) {
         }
     }
     return MODULE_STATUS_SUCCESS;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -332,6 +333,56 @@ TEST_F(ClientTest, UnsubscribingFromInsideTheOwnHandlerKeepsTheHandlerAlive) {
     EXPECT_EQ(SubscriptionCallback(sub.context, &h, L"A", L"s", L"p"), 0u);
     EXPECT_TRUE(aliveAfterUnsubscribe);
     EXPECT_TRUE(watch.expired());
+}
+
+// The bus waits in unsubscribe for a running handler; that handler may use
+// the client meanwhile, from the delivery thread.
+TEST_F(ClientTest, AHandlerRunningDuringUnsubscribeMayUseTheClient) {
+    client->subscribe(L"A", [](MessagePtr) { return 0u; });
+    bool handlerFinished = false;
+    shim->onUnsubscribe = [&](std::uint32_t) {
+        shim->onUnsubscribe = nullptr;  // once
+        auto done = std::make_shared<std::promise<void>>();
+        std::thread([this, done] {
+            client->subscribe(L"B", [](MessagePtr) { return 0u; });
+            client->unsubscribe(L"B");
+            done->set_value();
+        }).detach();
+        handlerFinished = done->get_future().wait_for(std::chrono::seconds(20)) ==
+                          std::future_status::ready;
+    };
+    client->unsubscribe(L"A");
+    EXPECT_TRUE(handlerFinished);
+
+    client->subscribe(L"C", [](MessagePtr) { return 0u; });
+    handlerFinished = false;
+    shim->onUnsubscribe = [&](std::uint32_t) {
+        shim->onUnsubscribe = nullptr;  // once
+        auto done = std::make_shared<std::promise<void>>();
+        std::thread([this, done] {
+            client->subscribe(L"D", [](MessagePtr) { return 0u; });
+            done->set_value();
+        }).detach();
+        handlerFinished = done->get_future().wait_for(std::chrono::seconds(20)) ==
+                          std::future_status::ready;
+    };
+    client->unsubscribeAll();
+    EXPECT_TRUE(handlerFinished);
+}
+
+TEST_F(ClientTest, ADirectlyDeliveredHandlerMaySubscribeAndUnsubscribe) {
+    client->subscribe(L"A.B", [this](MessagePtr) {
+        client->subscribe(L"Other", [](MessagePtr) { return 0u; });
+        client->unsubscribe(L"A.B");
+        return 0u;
+    });
+    auto done = std::make_shared<std::promise<std::uint32_t>>();
+    std::thread([this, done] { done->set_value(client->deliverDirect(msg(L"A.B"))); }).detach();
+    auto result = done->get_future();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0u);
+    ASSERT_EQ(shim->subscriptions.size(), 1u);
+    EXPECT_EQ(shim->subscriptions[0].text, L"Other");
 }
 
 TEST_F(ClientTest, DirectDeliveryMatchesExactNamesAndWholeExpressions) {

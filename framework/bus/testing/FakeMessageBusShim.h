@@ -71,13 +71,20 @@ public:
         return add(expression, context, true);
     }
     std::uint32_t unsubscribe(std::uint32_t id) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        unsubscribed.push_back(id);
-        for (auto it = subscriptions.begin(); it != subscriptions.end(); ++it) {
-            if (it->id == id) {
-                subscriptions.erase(it);
-                break;
+        std::function<void(std::uint32_t)> hook;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            unsubscribed.push_back(id);
+            for (auto it = subscriptions.begin(); it != subscriptions.end(); ++it) {
+                if (it->id == id) {
+                    subscriptions.erase(it);
+                    break;
+                }
             }
+            hook = onUnsubscribe;
+        }
+        if (hook) {
+            hook(id);  // as a bus waiting for the subscription's running handler
         }
         return 0;
     }
@@ -116,6 +123,7 @@ public:
     std::vector<Request> requests;
     std::deque<std::uint32_t> requestResults;
     std::function<void(const Request&)> onRequest;
+    std::function<void(std::uint32_t)> onUnsubscribe;
     std::vector<Subscription> subscriptions;
     std::vector<std::uint32_t> unsubscribed;
     std::uint32_t nextId = 1;
