@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -193,16 +194,39 @@ TEST_F(IniReaderTest, EmptyTextIsRefusedAndNothingWritten) {
     EXPECT_EQ("<missing>", Read());
 }
 
+// Puts the thread locale back however the test ends.
+class ThreadLocaleGuard {
+public:
+    ThreadLocaleGuard() : before_(GetThreadLocale()) {}
+    ~ThreadLocaleGuard() { SetThreadLocale(before_); }
+    ThreadLocaleGuard(const ThreadLocaleGuard&) = delete;
+    ThreadLocaleGuard& operator=(const ThreadLocaleGuard&) = delete;
+
+private:
+    LCID before_;
+};
+
+// True when the thread's ANSI code page takes the text as 5 bytes and back.
+bool ThreadAnsiIsDoubleByte(const wchar_t* text) {
+    char bytes[16] = {};
+    wchar_t back[8] = {};
+    return WideCharToMultiByte(CP_THREAD_ACP, 0, text, 3, bytes, sizeof(bytes), nullptr,
+                               nullptr) == 5 &&
+           MultiByteToWideChar(CP_THREAD_ACP, 0, bytes, 5, back, 8) == 3 &&
+           std::wmemcmp(text, back, 3) == 0;
+}
+
 TEST_F(IniReaderTest, AnsiLengthIsCountedInBytes) {
-    const LCID before = GetThreadLocale();
-    if (!SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT)) ||
-        GetACP() == 0) {
-        GTEST_SKIP() << "no Japanese thread locale";
+    const wchar_t kText[] = L"\u65e5\u672cx";
+    ThreadLocaleGuard guard;
+    SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT));
+    if (!ThreadAnsiIsDoubleByte(kText)) {
+        GTEST_SKIP() << "no double-byte ANSI code page for the thread";
     }
     {
         Kelmora::CObfuscatedIniReader writer;
         writer.Load(path_);
-        ASSERT_TRUE(writer.SetString(L"S", L"Name", L"\u65e5\u672cx"));
+        ASSERT_TRUE(writer.SetString(L"S", L"Name", kText));
     }
     const std::string file = Read();
     const std::size_t at = file.find("\r\nName=");
@@ -214,8 +238,7 @@ TEST_F(IniReaderTest, AnsiLengthIsCountedInBytes) {
     ASSERT_TRUE(reader.Load(path_));
     std::wstring text;
     EXPECT_TRUE(reader.GetString(L"S.Name", text));
-    EXPECT_EQ(L"\u65e5\u672cx", text);
-    SetThreadLocale(before);
+    EXPECT_EQ(kText, text);
 }
 
 TEST_F(IniReaderTest, GetIntReadsLikeWtol) {

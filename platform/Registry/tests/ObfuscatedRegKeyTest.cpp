@@ -35,6 +35,36 @@ Bytes Blob(DWORD type, const std::string& payload) {
     return Bytes(blob.begin(), blob.end());
 }
 
+// A copy of the bytes at the very end of a page that a no-access page
+// follows, so that any read past them faults.
+class GuardedBytes {
+public:
+    GuardedBytes(const void* bytes, std::size_t n) {
+        SYSTEM_INFO info{};
+        GetSystemInfo(&info);
+        page_ = info.dwPageSize;
+        base_ = static_cast<BYTE*>(
+            VirtualAlloc(nullptr, 2 * page_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD old = 0;
+        if (base_ != nullptr && n <= page_ &&
+            VirtualProtect(base_ + page_, page_, PAGE_NOACCESS, &old)) {
+            data_ = base_ + page_ - n;
+            std::memcpy(data_, bytes, n);
+        }
+    }
+    ~GuardedBytes() {
+        if (base_ != nullptr) VirtualFree(base_, 0, MEM_RELEASE);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    BYTE* data() const { return data_; }
+
+private:
+    BYTE* base_ = nullptr;
+    BYTE* data_ = nullptr;
+    std::size_t page_ = 0;
+};
+
 class ObfuscatedRegKeyTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -148,6 +178,34 @@ TEST_F(ObfuscatedRegKeyTest, BufferSizes) {
     EXPECT_EQ(ERROR_INVALID_PARAMETER, key_.SetValue(L"x", REG_BINARY, &one, 0));
 }
 
+TEST_F(ObfuscatedRegKeyTest, UnterminatedTextIsReadOnlyWithinTheGivenSize) {
+    struct Case {
+        const char* name;
+        DWORD type;
+        std::wstring given;     // exactly the bytes handed over, without any terminator
+        std::wstring readBack;  // what the value answers, with its NULs
+    };
+    const Case cases[] = {
+        {"string", REG_SZ, L"abc", std::wstring(L"abc\0", 4)},
+        {"list of two", REG_MULTI_SZ, std::wstring(L"ab\0cd", 5),
+         std::wstring(L"ab\0cd\0\0", 7)},
+        {"list without its end", REG_MULTI_SZ, std::wstring(L"ab\0", 3),
+         std::wstring(L"ab\0\0", 4)},
+    };
+    for (const Case& c : cases) {
+        const DWORD bytes = static_cast<DWORD>(c.given.size() * sizeof(wchar_t));
+        GuardedBytes given(c.given.data(), bytes);
+        ASSERT_NE(nullptr, given.data()) << c.name;
+        ASSERT_EQ(0, key_.SetValue(L"v", c.type, given.data(), bytes)) << c.name;
+        wchar_t back[16];
+        DWORD type = 0;
+        DWORD size = sizeof(back);
+        ASSERT_EQ(0, key_.QueryValue(L"v", &type, reinterpret_cast<BYTE*>(back), &size)) << c.name;
+        EXPECT_EQ(c.type, type) << c.name;
+        EXPECT_EQ(c.readBack, std::wstring(back, size / sizeof(wchar_t))) << c.name;
+    }
+}
+
 struct Crafted {
     const char* name;
     DWORD storedType;
@@ -200,6 +258,13 @@ Bytes Changed(Bytes blob, std::size_t at, BYTE value, bool reseal) {
     return blob;
 }
 
+// A well-formed blob of the given type whose payload is empty: the header alone.
+Bytes EmptyBlob(DWORD type) {
+    Bytes blob(kDwordBlob.begin(), kDwordBlob.begin() + 32);
+    blob[8] = 0;
+    return Changed(blob, 12, static_cast<BYTE>(type), true);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Stored, CraftedBlob,
     ::testing::Values(
@@ -229,8 +294,35 @@ INSTANTIATE_TEST_SUITE_P(
         Crafted{"MultiEmpty", REG_BINARY, Blob(REG_MULTI_SZ, std::string("\0", 1)),
                 Crafted::kMulti, 0, L"\0"},
         Crafted{"BinaryAsString", REG_BINARY, Blob(REG_BINARY, "abc"), Crafted::kString,
-                ERROR_INVALID_DATA}),
+                ERROR_INVALID_DATA},
+        Crafted{"EmptyPayloadDword", REG_BINARY, EmptyBlob(REG_DWORD), Crafted::kDword, 6001},
+        Crafted{"EmptyPayloadString", REG_BINARY, EmptyBlob(REG_SZ), Crafted::kString, 6001},
+        Crafted{"EmptyPayloadMulti", REG_BINARY, EmptyBlob(REG_MULTI_SZ), Crafted::kMulti, 6001}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ObfuscatedRegKeyTest, EmptyPayloadReadsNothingOutsideItsBytes) {
+    const Bytes stored = EmptyBlob(REG_BINARY);
+    GuardedBytes blob(stored.data(), stored.size());
+    ASSERT_NE(nullptr, blob.data());
+    std::uint32_t type = 0, n = 99;
+    EXPECT_EQ(0u, Kelmora::scrambled::CheckRegistryBlob(blob.data(), stored.size(), type, n));
+    EXPECT_EQ(static_cast<std::uint32_t>(REG_BINARY), type);
+    EXPECT_EQ(0u, n);
+    BYTE out[4] = {0x55, 0x55, 0x55, 0x55};
+    EXPECT_EQ(Kelmora::scrambled::kUnscrambleFailed,
+              Kelmora::scrambled::UnscrambleRegistryPayload(blob.data(), stored.size(), out));
+    EXPECT_EQ(Bytes(4, 0x55), Bytes(out, out + 4));
+
+    // Through the key: the caller's buffer and size stay as they were.
+    RawWrite(L"v", REG_BINARY, stored);
+    DWORD size = sizeof(out);
+    EXPECT_EQ(6001, key_.QueryValue(L"v", nullptr, out, &size));
+    EXPECT_EQ(sizeof(out), size);
+    EXPECT_EQ(Bytes(4, 0x55), Bytes(out, out + 4));
+    DWORD storedType = 0;
+    EXPECT_EQ(0, key_.QueryValue(L"v", &storedType, nullptr, nullptr));  // the type alone reads
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), storedType);
+}
 
 TEST_F(ObfuscatedRegKeyTest, LargeValueReadsPastTheFirstBuffer) {
     std::wstring big(1000, L'x');

@@ -77,8 +77,9 @@ struct TypedCase {
 
 class TypedRoundTrip : public ::testing::TestWithParam<TypedCase> {};
 
-// Every typed value written and read back, in the plain private HKLM and in
-// the real HKLM's 32-bit view (where the value must land under Wow6432Node).
+// Every typed value written and read back under a per-process key of the real
+// HKLM, in its 64-bit and in its 32-bit view (the key must land under
+// Wow6432Node in the 32-bit view and not in the 64-bit one).
 TEST_P(TypedRoundTrip, EveryTypeComesBackUnchanged) {
     const TypedCase& c = GetParam();
     Kelmora::testing::RealHklmSoftwareKey real;

@@ -39,14 +39,14 @@ TEST(MD5Test, Rfc1321Vectors) {
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
         {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
+        // Not from the RFC's suite: leading NULs, so the length counts and not the text.
         {std::string(8, 0) + "1234567890123456789012345678901234567890123456789012345678901234567890"
                              "1234567890",
-         nullptr},
+         "f9d066d0acf60a76dea70a4cab3c89cb"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
     for (const DigestCase& c : cases) {
-        if (c.md5 == nullptr) continue;
         std::uint8_t digest[16];
         ASSERT_EQ(0, Kelmora::ComputeMD5(c.input.data(), c.input.size(), digest, 16)) << c.input;
         EXPECT_EQ(c.md5, Hex(digest, 16)) << c.input;

@@ -70,6 +70,7 @@ print("scramble(default key, 00 00 00 00 00 00 00 00):", c_array(scramble(DEFAUL
 print("scramble(default key, 01 00 00 00 00 00 00 00):", c_array(scramble(DEFAULT_KEY, b"\x01" + bytes(7))))
 print("scramble(registry key, 'abc', 3 rounds):", c_array(scramble(REG_KEY, b"abc", 3)))
 print("md5('abc'):", hashlib.md5(b"abc").hexdigest())
+print("md5(8 NULs + '1234567890' * 8):", hashlib.md5(bytes(8) + b"1234567890" * 8).hexdigest())
 print("reg DWORD 0x12345678:", c_array(reg_blob(4, struct.pack("<I", 0x12345678))))
 print("reg SZ 'Hi\\u00e9':", c_array(reg_blob(1, "Hi\u00e9".encode("utf-8") + b"\0")))
 print("reg MULTI_SZ a, bc:", c_array(reg_blob(7, b"a\0bc\0\0")))
