@@ -77,6 +77,19 @@ bool AcceptedValidationResult(LONG result) {
            static_cast<HRESULT>(result) == CERT_E_REVOCATION_FAILURE;
 }
 
+// Holds the file without write or delete sharing, then checks it. A file
+// that cannot be held is not checked and held stays empty: 2 when it is
+// missing, else the open's error.
+LONG HoldAndVerify(const std::wstring& path, FileHandle& held) {
+    held = OpenDenyingChanges(path.c_str());
+    if (!held) {
+        DWORD error = GetLastError();
+        return error == ERROR_PATH_NOT_FOUND || error == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND
+                                                                       : static_cast<LONG>(error);
+    }
+    return VerifyTrustOfFile(path.c_str(), kValidationProviderFlags, true);
+}
+
 bool HasCabinetExtension(const wchar_t* path) {
     std::size_t length = wcslen(path);
     return length >= 4 && _wcsicmp(path + length - 4, L".cab") == 0;
@@ -107,23 +120,23 @@ DWORD AskValidationInterface(HKEY platformRoot, const std::wstring& libraryName,
         if (path.empty()) return ERROR_FILENAME_EXCED_RANGE;
     }
 
-    // Held without write or delete sharing from the check until the load.
-    FileHandle held = OpenDenyingChanges(path.c_str());
-    LONG result = VerifyTrustOfFile(path.c_str(), kValidationProviderFlags, true);
+    // Held without write or delete sharing from the check until the load; a
+    // file that cannot be held is refused.
+    FileHandle held;
+    LONG result = HoldAndVerify(path, held);
     if ((result == ERROR_FILE_NOT_FOUND || static_cast<HRESULT>(result) == CRYPT_E_FILE_ERROR) &&
         !givenAsPath) {
         std::wstring program = ProgramPath();
         std::size_t slash = program.find_last_of(L'\\');
         if (slash != std::wstring::npos) {
             path = program.substr(0, slash + 1) + libraryName;
-            held = OpenDenyingChanges(path.c_str());
-            result = VerifyTrustOfFile(path.c_str(), kValidationProviderFlags, true);
+            result = HoldAndVerify(path, held);
         }
     }
-    if (!AcceptedValidationResult(result)) {
+    if (!held || !AcceptedValidationResult(result)) {
         std::wstring line = Kelmora::Format(
-            L"NotComDllGetInterface: %s loading %s, WinVerifyTrust failed with %08x\n",
-            ProgramPath().c_str(), path.c_str(), static_cast<unsigned>(result));
+            L"NotComDllGetInterface: %s loading %s, %s failed with %08x\n", ProgramPath().c_str(),
+            path.c_str(), held ? L"WinVerifyTrust" : L"CreateFileW", static_cast<unsigned>(result));
         OutputDebugStringW(line.c_str());
         return static_cast<DWORD>(result);
     }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <latch>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -526,10 +529,15 @@ TEST_P(ValidationLibrary, VerdictBitDependsOnPlatformVersion) {
     ScopedEnv word0(L"VT_QAV_WORD0", L"2");
     ScopedEnv word1(L"VT_QAV_WORD1", c.word1);
 
+    // The validation library opens the checked file for writing while it
+    // journals: a copy of this process's own disturbs no other test program.
+    const std::wstring checked = folder.File(L"unsigned.dll");
+    ASSERT_TRUE(CopyFileW(TestFile("unsigned.dll").c_str(), checked.c_str(), FALSE));
+
     TrustVerifier verifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.PlatformVersion(), c.platformVersion);
-    EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), c.expected);
+    EXPECT_EQ(verifier.Verify(checked.c_str()), c.expected);
     const char* flags = c.platformVersion > 1504 ? "200 " : "4 ";
     EXPECT_EQ(ReadText(folder.File(L"journal.txt")).rfind(flags, 0), 0u);
 }
@@ -600,20 +608,220 @@ TEST(ValidationLibraryAnswer, FoundByPathOrFolderAsTheNameSays) {
     }
 }
 
+std::wstring ValidationLibraryFile() { return ValidationFolder() + L"\\" + kValidationLibraryName; }
+
+struct NamedFlags {
+    const char* name;
+    DWORD flags;
+};
+// Access of another handle that the hold cannot share.
+constexpr NamedFlags kChangingAccess[] = {{"GENERIC_WRITE", GENERIC_WRITE}, {"DELETE", DELETE}};
+// Sharing of another handle that only reads.
+constexpr NamedFlags kReaderSharing[] = {
+    {"FILE_SHARE_READ", FILE_SHARE_READ},
+    {"FILE_SHARE_ALL", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
+
+HANDLE OpenWithSharingAll(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Collects what the process writes to the debugger output while it lives,
+// from the exception that OutputDebugString raises for a debugger.
+class DebugOutputCapture {
+public:
+    DebugOutputCapture() {
+        std::lock_guard lock(mutex_);
+        text_.clear();
+        handler_ = AddVectoredExceptionHandler(1, &Handler);
+    }
+    ~DebugOutputCapture() { RemoveVectoredExceptionHandler(handler_); }
+    DebugOutputCapture(const DebugOutputCapture&) = delete;
+    DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
+    std::wstring Text() const {
+        std::lock_guard lock(mutex_);
+        return text_;
+    }
+
+private:
+    static LONG CALLBACK Handler(EXCEPTION_POINTERS* info) {
+        const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+        if (record.NumberParameters >= 2 && record.ExceptionInformation[1]) {
+            std::lock_guard lock(mutex_);
+            if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C) {
+                text_ += reinterpret_cast<const wchar_t*>(record.ExceptionInformation[1]);
+            } else if (record.ExceptionCode == DBG_PRINTEXCEPTION_C) {
+                for (const char* p = reinterpret_cast<const char*>(record.ExceptionInformation[1]);
+                     *p; ++p)
+                    text_ += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+            }
+        }
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+
+    static inline std::mutex mutex_;
+    static inline std::wstring text_;
+    void* handler_ = nullptr;
+};
+
+// A folder with a copy of the validation library, named by the platform key.
+// The library is told not to pin itself, so the copy is freed with the
+// verifier and can be removed.
+class CopiedValidationLibrary {
+public:
+    CopiedValidationLibrary()
+        : library_(folder_.File(kValidationLibraryName)),
+          copied_(CopyFileW(ValidationLibraryFile().c_str(), library_.c_str(), FALSE) != FALSE &&
+                  testing::WritePlatformKey(key_.Root(), folder_.Path().c_str(), L"15.4")) {}
+    bool Ok() const { return copied_; }
+    const std::wstring& Library() const { return library_; }
+    const PlatformKey& Key() const { return key_; }
+
+private:
+    TempFolder folder_;
+    PlatformKey key_;
+    std::wstring library_;
+    bool copied_;
+    ScopedEnv noPin_{L"VT_QAV_NO_PIN", L"1"};
+    ScopedEnv trust_{L"VT_QAV_TRUST", L"*"};
+};
+
+TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForWritingIsNotUsedUntilClosed) {
+    CopiedValidationLibrary copy;
+    ASSERT_TRUE(copy.Ok());
+    for (const auto& [name, access] : kChangingAccess) {
+        SCOPED_TRACE(name);
+        HANDLE other = OpenWithSharingAll(copy.Library(), access);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        // Refused before its check, and not looked for anywhere else.
+        void* control = nullptr;
+        HMODULE module = nullptr;
+        DWORD answer = 0;
+        std::wstring output;
+        {
+            DebugOutputCapture capture;
+            answer = AskValidationInterface(copy.Key().Root(), kValidationLibraryName,
+                                            "QavValidationControl2", &control, &module);
+            output = capture.Text();
+        }
+        EXPECT_EQ(answer, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(control, nullptr);
+        EXPECT_EQ(module, nullptr);
+        const std::wstring refusal =
+            L"loading " + copy.Library() + L", CreateFileW failed with 00000020\n";
+        EXPECT_NE(output.find(refusal), std::wstring::npos) << std::string(output.begin(), output.end());
+        EXPECT_EQ(output.find(L"WinVerifyTrust"), std::wstring::npos);
+        {
+            TrustVerifier verifier(WithPlatform(copy.Key()));
+            EXPECT_FALSE(verifier.HasValidationControl());
+            EXPECT_EQ(GetModuleHandleW(copy.Library().c_str()), nullptr);
+            EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
+        }
+        CloseHandle(other);
+        TrustVerifier verifier(WithPlatform(copy.Key()));
+        EXPECT_TRUE(verifier.HasValidationControl());
+        EXPECT_NE(GetModuleHandleW(copy.Library().c_str()), nullptr);
+        EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
+    }
+}
+
+TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForReadingIsUsed) {
+    CopiedValidationLibrary copy;
+    ASSERT_TRUE(copy.Ok());
+    for (const auto& [name, sharing] : kReaderSharing) {
+        SCOPED_TRACE(name);
+        HANDLE reader = CreateFileW(copy.Library().c_str(), GENERIC_READ, sharing, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        {
+            TrustVerifier verifier(WithPlatform(copy.Key()));
+            EXPECT_TRUE(verifier.HasValidationControl());
+            EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
+        }
+        CloseHandle(reader);
+    }
+}
+
+// The platform folder is read into a buffer of 262 characters; the folder,
+// "\" and the library's name must fit it with their terminator.
+constexpr std::size_t kPlatformPathBuffer = 262;
+constexpr std::size_t kLibraryNameLength = std::size(kValidationLibraryName) - 1;
+constexpr std::size_t kLongestJoinableFolder = kPlatformPathBuffer - 2 - kLibraryNameLength;
+
+// A folder path of exactly the given length below a temporary folder, with
+// copies of the validation library under the given names. Paths this long
+// are passed to the file functions in their "\\?\" form.
+class LongFolderWithLibrary {
+public:
+    LongFolderWithLibrary(std::size_t length, std::initializer_list<std::wstring> names) {
+        const std::size_t below = temp_.Path().size() + 1;
+        if (length <= below) return;
+        path_ = temp_.Path() + L"\\" + std::wstring(length - below, L'x');
+        ok_ = CreateDirectoryW(Long(path_).c_str(), nullptr) != FALSE;
+        for (const std::wstring& name : names) {
+            files_.push_back(path_ + L"\\" + name);
+            ok_ = ok_ && CopyFileW(ValidationLibraryFile().c_str(), Long(files_.back()).c_str(),
+                                   FALSE) != FALSE;
+        }
+    }
+    ~LongFolderWithLibrary() {
+        for (const std::wstring& file : files_) DeleteFileW(Long(file).c_str());
+        if (!path_.empty()) RemoveDirectoryW(Long(path_).c_str());
+    }
+    bool Ok() const { return ok_; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    static std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+    TempFolder temp_;
+    std::wstring path_;
+    std::vector<std::wstring> files_;
+    bool ok_ = false;
+};
+
+TEST(ValidationLibraryAnswer, FoundInTheLongestPlatformFolderThatFits) {
+    LongFolderWithLibrary folder(kLongestJoinableFolder, {kValidationLibraryName});
+    ASSERT_TRUE(folder.Ok());
+    ASSERT_EQ(folder.Path().size(), kLongestJoinableFolder);
+    PlatformKey key;
+    ASSERT_TRUE(testing::WritePlatformKey(key.Root(), folder.Path().c_str(), L"15.4"));
+    ScopedEnv noPin(L"VT_QAV_NO_PIN", L"1");
+    ScopedEnv trust(L"VT_QAV_TRUST", L"*");
+    TrustVerifier verifier(WithPlatform(key));
+    EXPECT_TRUE(verifier.HasValidationControl());
+    EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
+}
+
 struct NoInterfaceCase {
     const char* name;
     bool writeKey;
     std::wstring folder;
     const wchar_t* offered;
+    // Non-zero: the folder is made with this length instead, holding the
+    // library under its name and under that name cut to the path buffer.
+    std::size_t madeFolderLength = 0;
 };
 
 class NoValidationInterface : public ::testing::TestWithParam<NoInterfaceCase> {};
 
 TEST_P(NoValidationInterface, LeavesTheOwnCheckAlone) {
     const NoInterfaceCase& c = GetParam();
+    std::wstring folder = c.folder;
+    std::optional<LongFolderWithLibrary> made;
+    if (c.madeFolderLength) {
+        // What of the name a path cut to the buffer keeps, before its terminator.
+        const std::size_t cutName = kPlatformPathBuffer - 2 - c.madeFolderLength;
+        made.emplace(c.madeFolderLength, std::initializer_list<std::wstring>{
+                                             kValidationLibraryName,
+                                             std::wstring(kValidationLibraryName, cutName)});
+        ASSERT_TRUE(made->Ok());
+        folder = made->Path();
+        ASSERT_EQ(folder.size(), c.madeFolderLength);
+    }
     PlatformKey key;
     if (c.writeKey) {
-        ASSERT_TRUE(testing::WritePlatformKey(key.Root(), c.folder.c_str(), L"15.4"));
+        ASSERT_TRUE(testing::WritePlatformKey(key.Root(), folder.c_str(), L"15.4"));
     }
     ScopedEnv offered(L"VT_QAV_INTERFACES", c.offered);
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
@@ -631,9 +839,9 @@ INSTANTIATE_TEST_SUITE_P(
         NoInterfaceCase{"LibraryMissing", true, L"Z:\\nonexistent\\vt", nullptr},
         NoInterfaceCase{"UnsignedLibrary", true, TestFile("unsigned-validation"), nullptr},
         NoInterfaceCase{"InterfaceRefused", true, ValidationFolder(), L"Nothing"},
-        // Folder and name do not fit the path buffer: refused, not cut.
-        NoInterfaceCase{"PathTooLong", true, ValidationFolder() + L"\\" + std::wstring(250, L'x'),
-                        nullptr}),
+        // The folder fits the path buffer, but not with "\" and the name
+        // after it: refused, so neither copy it holds is loaded.
+        NoInterfaceCase{"PathTooLong", true, L"", nullptr, kLongestJoinableFolder + 1}),
     [](const ::testing::TestParamInfo<NoInterfaceCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

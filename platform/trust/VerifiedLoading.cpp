@@ -88,8 +88,13 @@ HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags) {
         return nullptr;
     }
     // Held without write or delete sharing from the check until loaded, so
-    // the checked file is the loaded one.
+    // the checked file is the loaded one. A file that cannot be held (missing,
+    // or open elsewhere with write or delete access) is not trusted.
     FileHandle held = OpenDenyingChanges(path);
+    if (!held) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     DWORD verdict = VerifyFile(path);
     if (verdict != ERROR_SUCCESS) {
         held.reset();

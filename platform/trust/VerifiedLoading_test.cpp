@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/trust/TrustVerifier.h"
@@ -100,6 +101,82 @@ TEST_F(VerifiedLoading, LoadsOnlyTrustedLibraries) {
     }
 }
 
+// A copy of a test file in a folder of this process, so that opening it
+// elsewhere disturbs no other test program.
+class TestFileCopy {
+public:
+    explicit TestFileCopy(const char* name) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        folder_ = std::wstring(temp) + L"vt-loading-" + std::to_wstring(GetCurrentProcessId());
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        path_ = folder_ + L"\\" + std::wstring(name, name + std::strlen(name));
+        ok_ = CopyFileW(TestFile(name).c_str(), path_.c_str(), FALSE) != FALSE;
+    }
+    ~TestFileCopy() {
+        DeleteFileW(path_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    TestFileCopy(const TestFileCopy&) = delete;
+    TestFileCopy& operator=(const TestFileCopy&) = delete;
+    bool Ok() const { return ok_; }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring folder_;
+    std::wstring path_;
+    bool ok_ = false;
+};
+
+struct NamedFlags {
+    const char* name;
+    DWORD flags;
+};
+// Access of another handle that the hold cannot share.
+constexpr NamedFlags kChangingAccess[] = {{"GENERIC_WRITE", GENERIC_WRITE}, {"DELETE", DELETE}};
+// Sharing of another handle that only reads.
+constexpr NamedFlags kReaderSharing[] = {
+    {"FILE_SHARE_READ", FILE_SHARE_READ},
+    {"FILE_SHARE_ALL", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
+
+TEST_F(VerifiedLoading, LibraryOpenElsewhereForWritingIsRefusedUntilClosed) {
+    TestFileCopy copy("unsigned.dll");  // trusted by its name
+    ASSERT_TRUE(copy.Ok());
+    for (const auto& [name, access] : kChangingAccess) {
+        SCOPED_TRACE(name);
+        HANDLE other = CreateFileW(copy.Path().c_str(), access,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(other, INVALID_HANDLE_VALUE);
+        SetLastError(0);
+        HMODULE refused = LoadVerifiedLibrary(copy.Path().c_str(), 0);
+        EXPECT_EQ(refused, nullptr);
+        EXPECT_EQ(GetLastError(), 5u);
+        EXPECT_EQ(GetModuleHandleW(copy.Path().c_str()), nullptr);
+        if (refused) FreeLibrary(refused);
+        CloseHandle(other);
+
+        HMODULE module = LoadVerifiedLibrary(copy.Path().c_str(), 0);
+        EXPECT_NE(module, nullptr);
+        if (module) FreeLibrary(module);
+    }
+}
+
+TEST_F(VerifiedLoading, LibraryOpenElsewhereForReadingLoads) {
+    TestFileCopy copy("unsigned.dll");
+    ASSERT_TRUE(copy.Ok());
+    for (const auto& [name, sharing] : kReaderSharing) {
+        SCOPED_TRACE(name);
+        HANDLE reader = CreateFileW(copy.Path().c_str(), GENERIC_READ, sharing, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+        HMODULE module = LoadVerifiedLibrary(copy.Path().c_str(), 0);
+        EXPECT_NE(module, nullptr);
+        if (module) FreeLibrary(module);
+        CloseHandle(reader);
+    }
+}
+
 std::string ReadJournal(const std::wstring& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
@@ -122,13 +199,17 @@ TEST_F(VerifiedLoading, LibraryCannotBeChangedBetweenItsCheckAndItsLoad) {
 
     // The validation library tries to open the file for writing while it
     // checks it: refused during a verified load, allowed for a plain check.
-    HMODULE module = LoadVerifiedLibrary(TestFile("unsigned.dll").c_str(), 0);
+    // A copy of this process's own, so that the write access it gets during
+    // the plain check disturbs no other test program.
+    TestFileCopy copy("unsigned.dll");
+    ASSERT_TRUE(copy.Ok());
+    HMODULE module = LoadVerifiedLibrary(copy.Path().c_str(), 0);
     ASSERT_NE(module, nullptr);
     FreeLibrary(module);
     std::string afterLoad = ReadJournal(journal);
     EXPECT_NE(afterLoad.find(" held "), std::string::npos) << afterLoad;
 
-    EXPECT_EQ(VerifyFile(TestFile("unsigned.dll").c_str()), 0u);
+    EXPECT_EQ(VerifyFile(copy.Path().c_str()), 0u);
     std::string afterCheck = ReadJournal(journal).substr(afterLoad.size());
     EXPECT_NE(afterCheck.find(" open "), std::string::npos) << afterCheck;
 
