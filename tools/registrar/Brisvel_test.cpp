@@ -1,7 +1,8 @@
 // Brisvel as a process under Wine, over the real HKLM values it reads. Each
 // test runs a copy of the program (Wine would carry out the deletions it
 // schedules at its next start) and restores the values and the scheduled
-// renames it found.
+// renames it found. The program logs to its file log.
+#include "tools/common/testing/ProgramFileLog.h"
 #include "tools/common/testing/ProgramTestSupport.h"
 #include "tools/registrar/testing/FileTestHelpers.h"
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 using Tessil::testing::FileExists;
+using Tessil::testing::ProgramFileLog;
 using Tessil::testing::ReadBytes;
 using Tessil::testing::ReferenceBytes;
 using Tessil::testing::RunProgram;
@@ -51,6 +53,7 @@ protected:
         SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", journal.c_str());
         SetEnvironmentVariableW(L"VT_CVINST_SLEEP_MS", L"200");
         SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", nullptr);
+        ASSERT_TRUE(log.Clear());
     }
     void TearDown() override {
         SetEnvironmentVariableW(L"VT_CVINST_JOURNAL", nullptr);
@@ -87,6 +90,7 @@ protected:
     SavedMachineValue renames{kSessionManager, kPendingRenames};
     SavedMachineValue productValue{kProductKey, kInstallDir};
     SavedMachineValue installerValue{kInstallerKey, kInstallDir};
+    ProgramFileLog log{L"Brisvel"};
     ScopedTempFolder folder;
     const std::wstring product = folder.file(L"Vantrel");
     const std::wstring installer = folder.file(L"CvInst");
@@ -207,6 +211,16 @@ TEST_F(BrisvelProcess, UnreadableFileUninstallsOnUnregisterAndIsKeptOnRegister) 
     EXPECT_EQ(ReadBytes(registry), bytes);
     EXPECT_EQ(ReadBytes(journal), InstallerRun());
     EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+}
+
+TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {
+    EXPECT_EQ(Run(L"-register=A"), 0u);
+    EXPECT_TRUE(log.HasLine(L"Saved registration of A to " + registry)) << log.File();
+    EXPECT_FALSE(log.HasLine(L"Registration of A failed (file: " + registry + L")"));
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=A"), 1u);
+    EXPECT_TRUE(log.HasLine(L"Registration of A failed (file: " + registry + L")")) << log.File();
+    EXPECT_FALSE(log.HasLine(L"Saved registration of A to " + registry));
 }
 
 TEST(BrisvelImage, BindsOnlyKernel32AndShell32AtStart) {

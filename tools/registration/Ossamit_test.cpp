@@ -6,6 +6,7 @@
 #include "framework/bus/MessageBusClient.h"
 #include "framework/bus/MessageBusShimImpl.h"
 #include "framework/json/JSONFormatter.h"
+#include "tools/common/testing/ProgramFileLog.h"
 #include "tools/common/testing/ProgramTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+using Tessil::testing::ProgramFileLog;
 using Tessil::testing::RunProgram;
 using Tessil::testing::SavedMachineValue;
 using Tessil::testing::StartupImports;
@@ -53,8 +55,8 @@ std::wstring PropertiesText(const Properties& properties) {
     return text.toString();
 }
 
-// The broker, the machine key of the validation library and this process's
-// own bus connection, for the whole program.
+// The broker, the machine key of the validation library, the file log of
+// Ossamit and this process's own bus connection, for the whole program.
 class Machine : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -75,6 +77,7 @@ public:
         validationFolder->WriteString(WinePath(VT_VALIDATION_DIR));
         validationVersion->WriteString(L"15.4");
         SetEnvironmentVariableW(L"VT_QAV_TRUST", L"*");
+        log = std::make_unique<ProgramFileLog>(L"Ossamit");
 
         const std::wstring pipe = L"\\\\.\\pipe\\vt-ossamit-test-" + kSuffix;
         SetEnvironmentVariableW(L"VT_BUS_BROKER", pipe.c_str());
@@ -91,6 +94,7 @@ public:
             WaitForSingleObject(broker, 60000);
             CloseHandle(broker);
         }
+        log.reset();
         validationVersion.reset();
         validationFolder.reset();
         std::error_code ignored;
@@ -125,6 +129,7 @@ public:
     HANDLE broker = nullptr;
     std::unique_ptr<SavedMachineValue> validationFolder;
     std::unique_ptr<SavedMachineValue> validationVersion;
+    std::unique_ptr<ProgramFileLog> log;
     const Tessil::MessageBusFunctions* table = nullptr;
     Tessil::MessageBusHandle handle = nullptr;
     std::shared_ptr<Tessil::MessageBusClient> bus;
@@ -193,6 +198,8 @@ protected:
 
 const std::wstring kProductValue = LR"({"pluginPath":"$(App.Folder)\\plugins","pluginFile":"p.dll"})";
 const Properties kRegistered = {{L"Vantrel/Product/p1", kProductValue}, {L"Vantrel/Viewer/v1", L"{}"}};
+const wchar_t* const kNoViewerConfirmation =
+    L"Did not receive viewer unregister confirmation. Plugin may not be unloaded.";
 
 struct Case {
     const char* name;
@@ -201,6 +208,9 @@ struct Case {
     bool confirms;
     DWORD expectedExit;
     Properties after;
+    // A message the run's log holds, or with logged false does not hold.
+    const wchar_t* logLine = nullptr;
+    bool logged = true;
 };
 
 const Case kCases[] = {
@@ -210,9 +220,9 @@ const Case kCases[] = {
     {"RegisterViewer", L"/registerViewer=v1", {}, false, 0, {{L"Vantrel/Viewer/v1", L"{}"}}},
     {"RegisterViewerWithoutId", L"-registerViewer", {}, false, 0, {{L"Vantrel/Viewer/", L"{}"}}},
     {"UnregisterViewerConfirmed", L"-unregisterViewer=v1", kRegistered, true, 0,
-     {{L"Vantrel/Product/p1", kProductValue}}},
+     {{L"Vantrel/Product/p1", kProductValue}}, kNoViewerConfirmation, false},
     {"UnregisterViewerUnconfirmed", L"-unregisterViewer=v1", kRegistered, false, 0,
-     {{L"Vantrel/Product/p1", kProductValue}}},
+     {{L"Vantrel/Product/p1", kProductValue}}, kNoViewerConfirmation, true},
     {"UnregisterProductConfirmed", L"-unregisterProduct=p1", kRegistered, true, 0,
      {{L"Vantrel/Viewer/v1", L"{}"}}},
     {"UnregisterUnknownViewer", L"-unregisterViewer=v2", kRegistered, true, 0, kRegistered},
@@ -228,12 +238,16 @@ TEST_P(OssamitCases, Run) {
     StartSettings(c.before);
     gMachine->confirming = c.confirms;
     gMachine->confirmations = 0;
+    ASSERT_TRUE(gMachine->log->Clear());
     EXPECT_EQ(Run(c.arguments), c.expectedExit);
     StopSettings();
     EXPECT_EQ(StoredText(), PropertiesText(c.after));
     // The announcement came for exactly the removals that happened.
     const bool removed = c.confirms && c.expectedExit == 0;
     EXPECT_EQ(gMachine->confirmations.load(), removed ? 1 : 0);
+    if (c.logLine) {
+        EXPECT_EQ(gMachine->log->HasLine(c.logLine), c.logged) << gMachine->log->File();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(All, OssamitCases, ::testing::ValuesIn(kCases),
