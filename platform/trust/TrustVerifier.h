@@ -70,8 +70,8 @@ DWORD AskValidationInterface(HKEY platformRoot, const std::wstring& libraryName,
 DWORD VerifyFile(const wchar_t* path);
 
 // Loads the library only when it is trusted; else null with the last error
-// set to VerifyFile's answer. The file cannot be changed between its check
-// and its load.
+// set to VerifyFile's answer, or 5 when the file cannot be held. The file
+// cannot be changed between its check and its load.
 HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags);
 
 // CoCreateInstance, or with verify set: creates the object through its class
