@@ -1,8 +1,11 @@
 # Build-wide settings: warnings, static linking, test registration.
 
 # Warning flags live here only: strict for the system, the same for tests.
+# A warning fails the build unless VT_WARNINGS_AS_ERRORS is switched off.
+option(VT_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" ON)
 add_library(vt_warnings INTERFACE)
-target_compile_options(vt_warnings INTERFACE -Wall -Wextra)
+target_compile_options(vt_warnings INTERFACE -Wall -Wextra
+    $<$<BOOL:${VT_WARNINGS_AS_ERRORS}>:-Werror>)
 
 # Common settings for every target of the system.
 add_library(vt_common INTERFACE)
