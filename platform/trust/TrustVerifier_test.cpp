@@ -22,6 +22,9 @@ namespace {
 using testing::TestRootList;
 using testing::TestTrustPolicy;
 using testing::WindowsPathOf;
+using testing::kChangingAccess;
+using testing::kReaderSharing;
+using testing::OpenWithSharingAll;
 
 std::wstring TestFile(const char* name) {
     return WindowsPathOf(std::string(VT_TRUST_TESTDATA_DIR) + "/" + name);
@@ -610,21 +613,6 @@ TEST(ValidationLibraryAnswer, FoundByPathOrFolderAsTheNameSays) {
 
 std::wstring ValidationLibraryFile() { return ValidationFolder() + L"\\" + kValidationLibraryName; }
 
-struct NamedFlags {
-    const char* name;
-    DWORD flags;
-};
-// Access of another handle that the hold cannot share.
-constexpr NamedFlags kChangingAccess[] = {{"GENERIC_WRITE", GENERIC_WRITE}, {"DELETE", DELETE}};
-// Sharing of another handle that only reads.
-constexpr NamedFlags kReaderSharing[] = {
-    {"FILE_SHARE_READ", FILE_SHARE_READ},
-    {"FILE_SHARE_ALL", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
-
-HANDLE OpenWithSharingAll(const std::wstring& path, DWORD access) {
-    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-}
 
 // Collects what the process writes to the debugger output while it lives,
 // from the exception that OutputDebugString raises for a debugger.

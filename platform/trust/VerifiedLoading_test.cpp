@@ -14,6 +14,9 @@
 namespace {
 
 using Tessil::testing::WindowsPathOf;
+using Tessil::testing::kChangingAccess;
+using Tessil::testing::kReaderSharing;
+using Tessil::testing::OpenWithSharingAll;
 
 std::wstring TestFile(const char* name) {
     return WindowsPathOf(std::string(VT_TRUST_TESTDATA_DIR) + "/" + name);
@@ -128,25 +131,13 @@ private:
     bool ok_ = false;
 };
 
-struct NamedFlags {
-    const char* name;
-    DWORD flags;
-};
-// Access of another handle that the hold cannot share.
-constexpr NamedFlags kChangingAccess[] = {{"GENERIC_WRITE", GENERIC_WRITE}, {"DELETE", DELETE}};
-// Sharing of another handle that only reads.
-constexpr NamedFlags kReaderSharing[] = {
-    {"FILE_SHARE_READ", FILE_SHARE_READ},
-    {"FILE_SHARE_ALL", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
 
 TEST_F(VerifiedLoading, LibraryOpenElsewhereForWritingIsRefusedUntilClosed) {
     TestFileCopy copy("unsigned.dll");  // trusted by its name
     ASSERT_TRUE(copy.Ok());
     for (const auto& [name, access] : kChangingAccess) {
         SCOPED_TRACE(name);
-        HANDLE other = CreateFileW(copy.Path().c_str(), access,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+        HANDLE other = OpenWithSharingAll(copy.Path(), access);
         ASSERT_NE(other, INVALID_HANDLE_VALUE);
         SetLastError(0);
         HMODULE refused = LoadVerifiedLibrary(copy.Path().c_str(), 0);

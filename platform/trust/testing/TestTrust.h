@@ -50,4 +50,22 @@ bool WritePlatformKey(HKEY root, const wchar_t* folder, const wchar_t* version);
 bool MakeProcessVerifierWithValidationLibrary(const wchar_t* folder,
                                               const wchar_t* version = L"15.4");
 
+// Another handle on a file, for tests of the hold against changes.
+struct NamedFlags {
+    const char* name;
+    DWORD flags;
+};
+// Access of another handle that the hold cannot share.
+inline constexpr NamedFlags kChangingAccess[] = {{"GENERIC_WRITE", GENERIC_WRITE},
+                                                 {"DELETE", DELETE}};
+// Sharing of another handle that only reads.
+inline constexpr NamedFlags kReaderSharing[] = {
+    {"FILE_SHARE_READ", FILE_SHARE_READ},
+    {"FILE_SHARE_ALL", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}};
+// Opens an existing file with the given access, sharing everything.
+inline HANDLE OpenWithSharingAll(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 }  // namespace Tessil::testing
