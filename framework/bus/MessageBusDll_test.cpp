@@ -451,5 +451,147 @@ TEST_F(BusDll, DestroyingClientWithOutstandingRequestFailsItQuickly) {
     EXPECT_EQ(reply->waitFor(30000), REPLY_STATUS_FAILED);
 }
 
+TEST_F(BusDll, DestroyingClientOnAnotherThreadWaitsForItsRunningReplyHandler) {
+    auto responder = client();
+    std::promise<MessagePtr> held;
+    responder->subscribe(L"Svc.Hold", [&](MessagePtr m) {
+        held.set_value(m);  // answered only after the requester is gone
+        return 0u;
+    });
+    responder->subscribe(L"Svc.Get", [&](MessagePtr m) {
+        return responder->publish(m->createReply(L"Svc.Get.Response", L"", L"got"));
+    });
+    MessageBusHandle h = open();
+    const std::uint32_t id = dll().get<VtBusScript_HandleId_t>("VtBusScript_HandleId")(h);
+    auto requester = std::make_shared<MessageBusClient>(
+        std::make_shared<MessageBusShimImpl>(h, table), std::make_shared<testing::FakeProcessAPI>(0));
+
+    std::atomic<int> heldCalls{0};
+    ASSERT_EQ(requester->request(msg(L"Svc.Hold"), [&](std::shared_ptr<Reply>) { ++heldCalls; }, 600000), 0u);
+    auto heldFuture = held.get_future();
+    ASSERT_EQ(heldFuture.wait_for(10s), std::future_status::ready);
+
+    std::promise<void> entered, destroying;
+    std::shared_future<void> destroyingFuture = destroying.get_future().share();
+    std::atomic<bool> destroyed{false}, handlerReturned{false};
+    std::atomic<bool> sawWaitingDestructor{false}, aliveInside{false};
+    std::atomic<int> calls{0};
+    std::promise<ReplyStatus> handled;
+    ASSERT_EQ(requester->request(msg(L"Svc.Get"), [&](std::shared_ptr<Reply> r) {
+        ++calls;
+        entered.set_value();
+        if (destroyingFuture.wait_for(10s) == std::future_status::ready) {
+            // The destructor has reached the bus and waits there for this handler.
+            const std::wstring waiting = L"unregisterReplyCallback " + std::to_wstring(id);
+            const auto until = std::chrono::steady_clock::now() + 10s;
+            while (!sawWaitingDestructor && std::chrono::steady_clock::now() < until) {
+                for (const auto& line : journal()) {
+                    sawWaitingDestructor = sawWaitingDestructor || line == waiting;
+                }
+                std::this_thread::yield();
+            }
+        }
+        aliveInside = !destroyed;
+        handled.set_value(r->getStatus());
+        handlerReturned = true;
+    }, 5000), 0u);
+
+    std::atomic<bool> returnedBeforeDestroyed{false};
+    std::thread destroyer([&] {
+        if (entered.get_future().wait_for(10s) != std::future_status::ready) return;
+        destroying.set_value();
+        requester.reset();
+        returnedBeforeDestroyed = handlerReturned.load();
+        destroyed = true;
+    });
+    auto handledFuture = handled.get_future();
+    ASSERT_EQ(handledFuture.wait_for(10s), std::future_status::ready);
+    destroyer.join();
+    EXPECT_EQ(handledFuture.get(), REPLY_STATUS_RECEIVED);
+    EXPECT_TRUE(sawWaitingDestructor.load());
+    EXPECT_TRUE(aliveInside.load());
+    EXPECT_TRUE(destroyed.load());
+    EXPECT_TRUE(returnedBeforeDestroyed.load());
+
+    // The held request is answered now: nothing of the destroyed client runs.
+    MessagePtr late = heldFuture.get();
+    EXPECT_EQ(responder->publish(late->createReply(L"Svc.Hold.Response", L"", L"late")), 0u);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(heldCalls.load(), 0);
+}
+
+TEST_F(BusDll, ReplyAfterTheTimeOutIsDroppedAndTheClientGoesOn) {
+    ScopedCapturingLogger log;
+    auto requester = client();
+    const std::uint32_t id = dll().get<VtBusScript_HandleId_t>("VtBusScript_HandleId")(handles.back());
+    auto responder = client();
+    const std::uint32_t responderId =
+        dll().get<VtBusScript_HandleId_t>("VtBusScript_HandleId")(handles.back());
+    std::promise<void> timedOut;
+    std::shared_future<void> timedOutFuture = timedOut.get_future().share();
+    std::promise<std::uint32_t> lateSent;
+    std::atomic<int> requests{0};
+    responder->subscribe(L"Svc.Late", [&, timedOutFuture](MessagePtr m) {
+        if (++requests == 1) {
+            // Answers only once the requester has seen its request time out.
+            if (timedOutFuture.wait_for(10s) != std::future_status::ready) return 0u;
+            lateSent.set_value(responder->publish(m->createReply(L"Svc.Late.Response", L"", L"late")));
+            return 0u;
+        }
+        return responder->publish(m->createReply(L"Svc.Late.Response", L"", L"again:" + m->getPayload()));
+    });
+    std::shared_ptr<Reply> reply;
+    ASSERT_EQ(requester->request(msg(L"Svc.Late", L"first"), reply, 50), 0u);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->wait(), REPLY_STATUS_TIMED_OUT);
+    timedOut.set_value();
+    auto sent = lateSent.get_future();
+    ASSERT_EQ(sent.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(sent.get(), 0u);
+    ASSERT_TRUE(waitIdle());
+
+    EXPECT_EQ(reply->getStatus(), REPLY_STATUS_TIMED_OUT);
+    EXPECT_EQ(reply->waitFor(0), REPLY_STATUS_TIMED_OUT);
+    EXPECT_EQ(reply->wait(), REPLY_STATUS_TIMED_OUT);
+    EXPECT_FALSE(reply->getMessage());
+    // The bus no longer knows the request, so the late reply never reaches the client.
+    const std::wstring notFound = L"Reply index not found. Returning";
+    EXPECT_EQ(log->Count(2, notFound), 0u);
+    const std::wstring h = std::to_wstring(id);
+    const std::wstring requestLine = L"request " + h + L" Svc.Late index=";
+    std::wstring sentRequest;
+    bool replyPublished = false;
+    for (const auto& line : journal()) {
+        if (sentRequest.empty() && line.rfind(requestLine, 0) == 0) sentRequest = line;
+        replyPublished = replyPublished ||
+                         line == L"publish " + std::to_wstring(responderId) + L" Svc.Late.Response reply";
+    }
+    ASSERT_FALSE(sentRequest.empty());
+    EXPECT_TRUE(replyPublished);
+
+    // Had it come through, the client drops an index it no longer waits for.
+    const std::uint64_t index = std::stoull(sentRequest.substr(requestLine.size()));
+    EXPECT_EQ(requester->replyCallback(index, msg(L"Svc.Late.Response", L"late"), MODULE_STATUS_SUCCESS),
+              MODULE_STATUS_NOT_FOUND);
+    EXPECT_EQ(log->Count(2, notFound), 1u);
+    bool named = false;
+    for (const auto& r : log->Records()) {
+        named = named || (r.text == notFound && r.function == L"Tessil::MessageBusClient::replyCallback" &&
+                          r.file == L"MessageBusClient");
+    }
+    EXPECT_TRUE(named);
+    EXPECT_EQ(reply->getStatus(), REPLY_STATUS_TIMED_OUT);
+
+    // The same client goes on with its next request.
+    std::shared_ptr<Reply> next;
+    ASSERT_EQ(requester->request(msg(L"Svc.Late", L"second"), next, 5000), 0u);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->wait(), REPLY_STATUS_RECEIVED);
+    ASSERT_TRUE(next->getMessage());
+    EXPECT_EQ(next->getMessage()->getPayload(), L"again:second");
+    EXPECT_EQ(reply->getStatus(), REPLY_STATUS_TIMED_OUT);
+}
+
 }  // namespace
 }  // namespace Tessil

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <future>
 
@@ -26,6 +27,20 @@ namespace {
 
 const std::uint64_t kTimeout = 5000;
 const wchar_t kSource[] = L"SettingsManagerClient";
+
+// One logged line as level, source, function and text.
+std::wstring Line(ETWLogging::LogLevel level, const std::wstring& function, const std::wstring& text,
+                  const std::wstring& file = kSource) {
+    return std::to_wstring(level) + L" " + file + L" " + function + L": " + text;
+}
+
+std::vector<std::wstring> Lines(ScopedCapturingLogger& logger) {
+    std::vector<std::wstring> out;
+    for (const LogRecord& r : logger->Records()) {
+        out.push_back(Line(r.level, r.function, r.text, r.file));
+    }
+    return out;
+}
 
 std::wstring Nested(std::size_t depth) {
     return L"{\"name\":" + std::wstring(depth, L'[') + std::wstring(depth, L']') + L"}";
@@ -127,6 +142,95 @@ TEST_F(SettingsClient, StatusFalseFailsEverySingleOperation) {
     expectOnlyLine(logger, 2, L"Settings Manager failed to remove property.",
                    L"Tessil::SettingsManagerClient::removeProperty");
     EXPECT_EQ(neighbour_->stored(L"A"), L"1");
+}
+
+TEST_F(SettingsClient, StatusFalseFailsEveryListOperation) {
+    neighbour_->store(L"A", L"1");
+    neighbour_->store(L"V/1", L"x");
+    neighbour_->setStatusFalse(true);
+    struct Case {
+        const char* operation;
+        std::function<void()> run;        // checks what it answers
+        std::vector<std::wstring> lines;  // every line logged, in any order
+    };
+    auto notSet = [](const wchar_t* name) {
+        return Line(2, L"Tessil::SettingsManagerClient::Impl::setProperties",
+                    std::wstring(L"Settings Manager failed to set property value. Property Name: ") + name);
+    };
+    auto notRemoved = [](const wchar_t* function, const wchar_t* name) {
+        return Line(2, function,
+                    std::wstring(L"Settings Manager failed to remove property. Property Name: ") + name);
+    };
+    const wchar_t* removeList = L"Tessil::SettingsManagerClient::removeProperties";
+    const wchar_t* removePrefix = L"Tessil::SettingsManagerClient::removePropertiesByPrefix";
+    auto expectUnchanged = [](const PropertyValues& values) {
+        EXPECT_EQ(values, (PropertyValues{{L"keep", L"k"}}));
+    };
+    // Entries with status false are skipped: reads fill nothing and log nothing,
+    // a prefix read still succeeds; every set and removal entry is logged.
+    const Case cases[] = {
+        {"getProperties",
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_EQ(client_->getProperties({L"A", L"missing"}, values, kTimeout),
+                       (PropertyResults{{L"A", false}, {L"missing", false}}));
+             expectUnchanged(values);
+         },
+         {}},
+        {"getPropertiesByPrefix(list)",
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_TRUE(
+                 client_->getPropertiesByPrefix(std::vector<std::wstring>{L"V/", L"A"}, values, kTimeout));
+             expectUnchanged(values);
+         },
+         {}},
+        {"getPropertiesByPrefix",
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_TRUE(client_->getPropertiesByPrefix(L"V/", values, kTimeout));
+             expectUnchanged(values);
+         },
+         {}},
+        {"setProperties",
+         [&] {
+             EXPECT_EQ(client_->setProperties({{L"A", L"2"}, {L"B", L"3"}}, kTimeout),
+                       (PropertyResults{{L"A", false}, {L"B", false}}));
+         },
+         {notSet(L"A"), notSet(L"B")}},
+        {"setVolatileProperties",
+         [&] {
+             EXPECT_EQ(client_->setVolatileProperties({{L"A", L"2"}, {L"B", L"3"}}, kTimeout),
+                       (PropertyResults{{L"A", false}, {L"B", false}}));
+         },
+         {notSet(L"A"), notSet(L"B")}},
+        {"removeProperties",
+         [&] {
+             EXPECT_EQ(client_->removeProperties({L"A", L"missing"}, kTimeout),
+                       (PropertyResults{{L"A", false}, {L"missing", false}}));
+         },
+         {notRemoved(removeList, L"A"), notRemoved(removeList, L"missing")}},
+        {"removePropertiesByPrefix(list)",
+         [&] {
+             EXPECT_EQ(client_->removePropertiesByPrefix(std::vector<std::wstring>{L"V/", L"A"}, kTimeout),
+                       (PropertyResults{{L"V/", false}, {L"A", false}}));
+         },
+         {notRemoved(removePrefix, L"V/1"), notRemoved(removePrefix, L"A")}},
+        {"removePropertiesByPrefix",
+         [&] { EXPECT_FALSE(client_->removePropertiesByPrefix(L"V/", kTimeout)); },
+         {notRemoved(removePrefix, L"V/1")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.operation);
+        ScopedCapturingLogger logger;
+        c.run();
+        std::vector<std::wstring> logged = Lines(logger);
+        std::vector<std::wstring> expected = c.lines;
+        std::sort(logged.begin(), logged.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(logged, expected);
+    }
+    EXPECT_EQ(neighbour_->all(), (std::map<std::wstring, std::wstring>{{L"A", L"1"}, {L"V/1", L"x"}}));
 }
 
 TEST_F(SettingsClient, ReplyNamingAnotherPropertyIsRefused) {
@@ -323,34 +427,114 @@ TEST_F(SettingsClient, SetAndRemoveReadTheirReplyStatus) {
 }
 
 TEST_F(SettingsClient, UnansweredRequestsTimeOut) {
+    neighbour_->store(L"A", L"1");
+    neighbour_->store(L"V/1", L"x");
     neighbour_->setNoAnswer(true);
-    {
+    struct Case {
+        const char* operation;
+        const std::wstring* request;      // the one request it makes
+        std::function<void()> run;        // checks what it answers
+        std::vector<std::wstring> lines;  // every line logged, in order
+    };
+    const std::wstring singleTimedOut =
+        Line(2, L"Tessil::SettingsManagerClient::Impl::getSettingPropertyResponse",
+             L"Property request timed out. Returning.");
+    const std::wstring listTimedOut =
+        Line(2, L"Tessil::SettingsManagerClient::Impl::getSettingPropertyResponseList",
+             L"Property list request timed out. Returning.");
+    const std::wstring setListFailed = Line(4, L"Tessil::SettingsManagerClient::Impl::setProperties",
+                                            L"Failed to set properties. Unable to make request.");
+    auto removeListFailed = [](const wchar_t* function) {
+        return Line(2, function,
+                    L"Failed to parse remove properties response. Error code: MODULE_STATUS_SUCCESS(0)");
+    };
+    const std::wstring removeFailed = removeListFailed(L"Tessil::SettingsManagerClient::removeProperties");
+    const std::wstring removePrefixFailed =
+        removeListFailed(L"Tessil::SettingsManagerClient::removePropertiesByPrefix");
+    const PropertyResults noneDone{{L"A", false}, {L"B", false}};
+    auto expectUnchanged = [](const PropertyValues& values) {
+        EXPECT_EQ(values, (PropertyValues{{L"keep", L"k"}}));
+    };
+    const Case cases[] = {
+        {"getProperty", &P::kGetProperty,
+         [&] {
+             std::wstring value = L"unchanged";
+             EXPECT_FALSE(client_->getProperty(L"A", value, 0));
+             EXPECT_EQ(value, L"unchanged");
+         },
+         {singleTimedOut}},
+        {"getProperty(int)", &P::kGetProperty,
+         [&] {
+             int value = -123;
+             EXPECT_FALSE(client_->getProperty(L"A", value, 0));
+             EXPECT_EQ(value, -123);
+         },
+         {singleTimedOut}},
+        {"getProperties", &P::kGetProperties,
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_EQ(client_->getProperties({L"A", L"B"}, values, 0), noneDone);
+             expectUnchanged(values);
+         },
+         {listTimedOut}},
+        {"getPropertiesByPrefix(list)", &P::kGetProperties,
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_FALSE(client_->getPropertiesByPrefix(std::vector<std::wstring>{L"V/", L"A"}, values, 0));
+             expectUnchanged(values);
+         },
+         {listTimedOut}},
+        {"getPropertiesByPrefix", &P::kGetProperties,
+         [&] {
+             PropertyValues values{{L"keep", L"k"}};
+             EXPECT_FALSE(client_->getPropertiesByPrefix(L"V/", values, 0));
+             expectUnchanged(values);
+         },
+         {listTimedOut}},
+        {"setProperty", &P::kSetProperty,
+         [&] { EXPECT_FALSE(client_->setProperty(L"A", std::wstring(L"2"), 0)); }, {singleTimedOut}},
+        {"setProperty(int)", &P::kSetProperty, [&] { EXPECT_FALSE(client_->setProperty(L"A", 2, 0)); },
+         {singleTimedOut}},
+        {"setVolatileProperty", &P::kSetProperty,
+         [&] { EXPECT_FALSE(client_->setVolatileProperty(L"A", std::wstring(L"2"), 0)); }, {singleTimedOut}},
+        {"setVolatileProperty(bool)", &P::kSetProperty,
+         [&] { EXPECT_FALSE(client_->setVolatileProperty(L"A", true, 0)); }, {singleTimedOut}},
+        {"setProperties", &P::kSetProperties,
+         [&] { EXPECT_EQ(client_->setProperties({{L"A", L"2"}, {L"B", L"3"}}, 0), noneDone); },
+         {listTimedOut, setListFailed}},
+        {"setVolatileProperties", &P::kSetProperties,
+         [&] { EXPECT_EQ(client_->setVolatileProperties({{L"A", L"2"}, {L"B", L"3"}}, 0), noneDone); },
+         {listTimedOut, setListFailed}},
+        {"removeProperty", &P::kRemoveProperty, [&] { EXPECT_FALSE(client_->removeProperty(L"A", 0)); },
+         {singleTimedOut}},
+        {"removeProperties", &P::kRemoveProperties,
+         [&] { EXPECT_EQ(client_->removeProperties({L"A", L"B"}, 0), noneDone); },
+         {listTimedOut, removeFailed}},
+        {"removePropertiesByPrefix(list)", &P::kRemoveProperties,
+         [&] {
+             EXPECT_EQ(client_->removePropertiesByPrefix(std::vector<std::wstring>{L"A", L"B"}, 0), noneDone);
+         },
+         {listTimedOut, removePrefixFailed}},
+        {"removePropertiesByPrefix", &P::kRemoveProperties,
+         [&] { EXPECT_FALSE(client_->removePropertiesByPrefix(L"V/", 0)); },
+         {listTimedOut, removePrefixFailed}},
+    };
+    std::vector<std::wstring> expectedRequests;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.operation);
         ScopedCapturingLogger logger;
-        std::wstring value = L"unchanged";
-        EXPECT_FALSE(client_->getProperty(L"A", value, 0));
-        EXPECT_EQ(value, L"unchanged");
-        EXPECT_TRUE(logger->Contains(2, L"Property request timed out. Returning."));
+        c.run();
+        EXPECT_EQ(Lines(logger), c.lines);
+        expectedRequests.push_back(*c.request);
     }
-    {
-        ScopedCapturingLogger logger;
-        PropertyValues values;
-        PropertyResults results = client_->getProperties({L"A", L"B"}, values, 0);
-        EXPECT_EQ(results, (PropertyResults{{L"A", false}, {L"B", false}}));
-        EXPECT_TRUE(values.empty());
-        EXPECT_TRUE(logger->Contains(2, L"Property list request timed out. Returning."));
+    // Each operation made its one request, and the unanswered double changed nothing.
+    ASSERT_TRUE(neighbour_->waitForRequests(expectedRequests.size(), 10000));
+    std::vector<std::wstring> received;
+    for (const auto& r : neighbour_->requests()) {
+        received.push_back(r.name);
     }
-    {
-        ScopedCapturingLogger logger;
-        EXPECT_EQ(client_->setProperties({{L"A", L"1"}}, 0), (PropertyResults{{L"A", false}}));
-        EXPECT_TRUE(logger->Contains(2, L"Property list request timed out. Returning."));
-        EXPECT_TRUE(logger->Contains(4, L"Failed to set properties. Unable to make request."));
-    }
-    {
-        ScopedCapturingLogger logger;
-        EXPECT_EQ(client_->removeProperties({L"A"}, 0), (PropertyResults{{L"A", false}}));
-        EXPECT_TRUE(logger->Contains(
-            2, L"Failed to parse remove properties response. Error code: MODULE_STATUS_SUCCESS(0)"));
-    }
+    EXPECT_EQ(received, expectedRequests);
+    EXPECT_EQ(neighbour_->all(), (std::map<std::wstring, std::wstring>{{L"A", L"1"}, {L"V/1", L"x"}}));
 }
 
 TEST_F(SettingsClient, RequestsTheBusRefusesAreLoggedWithTheirStatus) {
