@@ -8,6 +8,7 @@
 #include "framework/bus/MessageBusShimImpl.h"
 #include "framework/json/JSONFormatter.h"
 #include "neighbours/SettingsManager/SettingsManagerNeighbour.h"
+#include "platform/files/FileUtils.h"
 
 #include <windows.h>
 
@@ -22,13 +23,6 @@ std::wstring Environment(const wchar_t* name) {
     return (length > 0 && length < 2048) ? std::wstring(buffer, length) : std::wstring();
 }
 
-std::wstring BesideProgram(const wchar_t* file) {
-    wchar_t buffer[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, length);
-    path.resize(path.find_last_of(L'\\') + 1);
-    return path + file;
-}
 
 std::wstring ReadText(const std::wstring& path) {
     std::wstring text;
@@ -90,7 +84,7 @@ std::wstring StateText(const std::map<std::wstring, std::wstring>& properties) {
 }  // namespace
 
 int wmain() {
-    HMODULE library = LoadLibraryW(BesideProgram(L"MessageBus.dll").c_str());
+    HMODULE library = LoadLibraryW(Kelmora::PathBesideProgram(L"MessageBus.dll").c_str());
     if (library == nullptr) {
         std::fprintf(stderr, "MessageBus.dll not found\n");
         return 2;

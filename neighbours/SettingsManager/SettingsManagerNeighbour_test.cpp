@@ -2,6 +2,7 @@
 
 #include "framework/settings/SettingsManagerClient.h"
 #include "neighbours/SettingsManager/testing/InProcessBus.h"
+#include "platform/files/FileUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +10,6 @@
 
 namespace {
 
-std::wstring BesideProgram(const wchar_t* file) {
-    wchar_t buffer[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, length);
-    path.resize(path.find_last_of(L'\\') + 1);
-    return path + file;
-}
 
 std::wstring ReadFileText(const std::wstring& path) {
     std::wstring text;
@@ -82,7 +76,7 @@ TEST(SettingsManagerProgram, LoadsItsStateAnswersUntilStoppedAndKeepsTheStateFil
     SetEnvironmentVariableW(L"VT_SETTINGS_READY_EVENT", readyName.c_str());
     SetEnvironmentVariableW(L"VT_SETTINGS_STOP_EVENT", stopName.c_str());
     // The test program is built beside the program.
-    std::wstring command = L"\"" + BesideProgram(L"SettingsManager.exe") + L"\"";
+    std::wstring command = L"\"" + Kelmora::PathBesideProgram(L"SettingsManager.exe") + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};

@@ -227,4 +227,12 @@ bool GetModuleFolder(HMODULE module, std::wstring& folder) {
 
 bool GetProcessFolder(std::wstring& folder) { return GetModuleFolder(nullptr, folder); }
 
+std::wstring PathBesideProgram(const wchar_t* file) {
+    std::wstring folder;
+    if (!GetProcessFolder(folder)) {
+        return std::wstring();
+    }
+    return folder + L"\\" + file;
+}
+
 }  // namespace Kelmora

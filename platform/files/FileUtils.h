@@ -33,5 +33,8 @@ std::wstring GetCurrentFolder();
 bool SplitModulePath(HMODULE module, std::wstring& folder, std::wstring& fileName);
 bool GetModuleFolder(HMODULE module, std::wstring& folder);
 bool GetProcessFolder(std::wstring& folder);
+// The path of a file in the program's folder; empty when the program's path
+// cannot be read.
+std::wstring PathBesideProgram(const wchar_t* file);
 
 }  // namespace Kelmora

@@ -2,23 +2,12 @@
 
 #include "framework/bus/MessageBusShimImpl.h"
 #include "neighbours/MessageBus/MessageBusScript.h"
+#include "platform/files/FileUtils.h"
 
 namespace BusTesting {
 
-namespace {
-
-std::wstring BesideProgram(const wchar_t* file) {
-    wchar_t buffer[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    std::wstring path(buffer, length);
-    path.resize(path.find_last_of(L'\\') + 1);
-    return path + file;
-}
-
-}  // namespace
-
 InProcessBus::InProcessBus() {
-    library_ = LoadLibraryW(BesideProgram(L"MessageBus.dll").c_str());
+    library_ = LoadLibraryW(Kelmora::PathBesideProgram(L"MessageBus.dll").c_str());
     if (library_ == nullptr) {
         return;
     }
