@@ -58,16 +58,7 @@ public:
 
     // Empty when the process could not be started.
     static OwnedProcess Start(const std::wstring& program, const std::wstring& arguments) {
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info = {};
-        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &startup, &info)) {
-            return OwnedProcess();
-        }
-        CloseHandle(info.hThread);
-        return OwnedProcess(info.hProcess);
+        return OwnedProcess(Tessil::testing::StartProgram(program, arguments));
     }
 
     void reset() {

@@ -21,7 +21,7 @@
 // "status|payload" when a --request ends (the status a Reply gives).
 #include "framework/bus/MessageBusClient.h"
 #include "framework/bus/MessageBusShimImpl.h"
-#include "platform/files/FileUtils.h"
+#include "neighbours/MessageBus/BusLibraryBesideProgram.h"
 
 #include <windows.h>
 
@@ -102,16 +102,12 @@ int wmain(int argc, wchar_t** argv) {
         watched = OpenProcess(SYNCHRONIZE, FALSE, options.watch);
         if (watched == nullptr) return 2;
     }
-    HMODULE library = LoadLibraryW(Kelmora::PathBesideProgram(L"MessageBus.dll").c_str());
-    if (library == nullptr) {
+    const Neighbours::BusLibrary library = Neighbours::LoadBusLibraryBesideProgram();
+    if (library.module == nullptr) {
         std::fprintf(stderr, "MessageBus.dll not found\n");
         return 3;
     }
-    auto create = reinterpret_cast<void* (*)(std::uint32_t)>(
-        reinterpret_cast<void*>(GetProcAddress(library, "CreateObject")));
-    auto* functions = create != nullptr ? static_cast<const Tessil::MessageBusFunctions*>(
-                                              create(Tessil::MESSAGE_BUS_INTERFACE_VERSION))
-                                        : nullptr;
+    const Tessil::MessageBusFunctions* functions = library.functions;
     Tessil::MessageBusHandle handle = nullptr;
     if (functions == nullptr || functions->open(&handle) != 0 || handle == nullptr) {
         std::fprintf(stderr, "bus handle not opened\n");

@@ -7,8 +7,8 @@
 #include "framework/bus/MessageBusClient.h"
 #include "framework/bus/MessageBusShimImpl.h"
 #include "framework/json/JSONFormatter.h"
+#include "neighbours/MessageBus/BusLibraryBesideProgram.h"
 #include "neighbours/SettingsManager/SettingsManagerNeighbour.h"
-#include "platform/files/FileUtils.h"
 
 #include <windows.h>
 
@@ -84,17 +84,12 @@ std::wstring StateText(const std::map<std::wstring, std::wstring>& properties) {
 }  // namespace
 
 int wmain() {
-    HMODULE library = LoadLibraryW(Kelmora::PathBesideProgram(L"MessageBus.dll").c_str());
-    if (library == nullptr) {
+    const Neighbours::BusLibrary library = Neighbours::LoadBusLibraryBesideProgram();
+    if (library.module == nullptr) {
         std::fprintf(stderr, "MessageBus.dll not found\n");
         return 2;
     }
-    using CreateObjectFn = void* (*)(std::uint32_t);
-    auto create = reinterpret_cast<CreateObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "CreateObject")));
-    auto* functions = create != nullptr ? static_cast<const Tessil::MessageBusFunctions*>(
-                                              create(Tessil::MESSAGE_BUS_INTERFACE_VERSION))
-                                        : nullptr;
+    const Tessil::MessageBusFunctions* functions = library.functions;
     Tessil::MessageBusHandle handle = nullptr;
     if (functions == nullptr || functions->open(&handle) != 0 || handle == nullptr) {
         std::fprintf(stderr, "bus handle not opened\n");

@@ -25,6 +25,7 @@
 using Tessil::testing::ProgramFileLog;
 using Tessil::testing::RunProgram;
 using Tessil::testing::SavedMachineValue;
+using Tessil::testing::StartProgram;
 using Tessil::testing::StartupImports;
 using Tessil::testing::WinePath;
 
@@ -36,18 +37,6 @@ const std::wstring kSuffix = std::to_wstring(GetCurrentProcessId());
 const std::filesystem::path kFolder =
     std::filesystem::temp_directory_path() / (L"vt_ossamit_" + kSuffix);
 
-HANDLE Start(const std::wstring& program, const std::wstring& arguments) {
-    std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
-        return nullptr;
-    }
-    CloseHandle(info.hThread);
-    return info.hProcess;
-}
 
 std::wstring PropertiesText(const Properties& properties) {
     Tessil::JSONFormatter text;
@@ -81,7 +70,7 @@ public:
 
         const std::wstring pipe = L"\\\\.\\pipe\\vt-ossamit-test-" + kSuffix;
         SetEnvironmentVariableW(L"VT_BUS_BROKER", pipe.c_str());
-        broker = Start(WinePath(VT_BUS_BROKER_EXE), pipe + L" " + kSuffix);
+        broker = StartProgram(WinePath(VT_BUS_BROKER_EXE), pipe + L" " + kSuffix);
         ASSERT_NE(broker, nullptr);
         OpenOwnBus();
     }
@@ -163,7 +152,7 @@ protected:
         SetEnvironmentVariableW(L"VT_SETTINGS_STATE", state.c_str());
         SetEnvironmentVariableW(L"VT_SETTINGS_READY_EVENT", ready.c_str());
         SetEnvironmentVariableW(L"VT_SETTINGS_STOP_EVENT", stop.c_str());
-        settings = Start(WinePath(VT_SETTINGS_MANAGER_EXE), L"");
+        settings = StartProgram(WinePath(VT_SETTINGS_MANAGER_EXE), L"");
         ASSERT_NE(settings, nullptr);
         HANDLE both[] = {readyEvent, settings};
         ASSERT_EQ(WaitForMultipleObjects(2, both, FALSE, 60000), WAIT_OBJECT_0);

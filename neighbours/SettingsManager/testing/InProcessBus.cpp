@@ -1,22 +1,15 @@
 #include "neighbours/SettingsManager/testing/InProcessBus.h"
 
 #include "framework/bus/MessageBusShimImpl.h"
+#include "neighbours/MessageBus/BusLibraryBesideProgram.h"
 #include "neighbours/MessageBus/MessageBusScript.h"
-#include "platform/files/FileUtils.h"
 
 namespace BusTesting {
 
 InProcessBus::InProcessBus() {
-    library_ = LoadLibraryW(Kelmora::PathBesideProgram(L"MessageBus.dll").c_str());
-    if (library_ == nullptr) {
-        return;
-    }
-    using CreateObjectFn = void* (*)(std::uint32_t);
-    auto create = reinterpret_cast<CreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(library_, "CreateObject")));
-    if (create != nullptr) {
-        functions_ = static_cast<const Tessil::MessageBusFunctions*>(
-            create(Tessil::MESSAGE_BUS_INTERFACE_VERSION));
-    }
+    const Neighbours::BusLibrary bus = Neighbours::LoadBusLibraryBesideProgram();
+    library_ = bus.module;
+    functions_ = bus.functions;
 }
 
 InProcessBus::~InProcessBus() {

@@ -33,31 +33,39 @@ struct ProcessResult {
     DWORD exitCode = 0;
 };
 
+// Starts "program" arguments with the caller's environment; the process
+// handle, or null when it could not be started.
+inline HANDLE StartProgram(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info)) {
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
 // Runs "program" arguments with the caller's environment and waits up to
 // boundMs; a process still running then is ended.
 inline ProcessResult RunProgram(const std::wstring& program, const std::wstring& arguments,
                                 DWORD boundMs = 60000) {
-    std::wstring commandLine = L"\"" + program + L"\"";
-    if (!arguments.empty()) commandLine += L" " + arguments;
-    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
     ProcessResult result;
-    if (!CreateProcessW(program.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &info)) {
+    const HANDLE process = StartProgram(program, arguments);
+    if (process == nullptr) {
         return result;
     }
     result.started = true;
-    CloseHandle(info.hThread);
-    if (WaitForSingleObject(info.hProcess, boundMs) == WAIT_OBJECT_0) {
-        result.ended = GetExitCodeProcess(info.hProcess, &result.exitCode) != FALSE;
+    if (WaitForSingleObject(process, boundMs) == WAIT_OBJECT_0) {
+        result.ended = GetExitCodeProcess(process, &result.exitCode) != FALSE;
     } else {
-        TerminateProcess(info.hProcess, 255);
-        WaitForSingleObject(info.hProcess, boundMs);
+        TerminateProcess(process, 255);
+        WaitForSingleObject(process, boundMs);
     }
-    CloseHandle(info.hProcess);
+    CloseHandle(process);
     return result;
 }
 
