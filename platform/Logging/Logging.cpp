@@ -2,6 +2,7 @@
 
 #include "platform/Logging/WideFormat.h"
 #include "platform/Logging/internal_logging.h"
+#include "platform/Thread/Once.h"
 
 #include <atomic>
 #include <memory>
@@ -29,7 +30,7 @@ Configuration& Config() {
 }
 
 std::atomic<CLoggerHolder*> g_holder{nullptr};
-std::once_flag g_buildOnce;
+Kelmora::OnceFlag g_buildOnce;
 std::atomic<bool> g_built{false};
 
 // The builder made at the first build; deleted after the holder at exit.
@@ -200,7 +201,7 @@ CKelmoraLogHandler* CLoggerHolder::TakeHandler() {
 
 CLoggerHolder* GetLoggerHolder() {
     try {
-        std::call_once(g_buildOnce, BuildHolder);
+        g_buildOnce.call(BuildHolder);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

@@ -1,12 +1,12 @@
 #include "platform/paths/CommonReplacements.h"
 
+#include "platform/Thread/Once.h"
 #include "platform/paths/ImagePathParts.h"
 #include "platform/paths/KnownFolders.h"
 #include "platform/paths/PlaceholderExpansion.h"
 #include "platform/wrappers/OSInfo.h"
 #include "platform/wrappers/ShlObjAPI.h"
 
-#include <mutex>
 
 namespace Kelmora {
 
@@ -24,9 +24,9 @@ using Value = std::function<std::wstring(const CommonReplacements::_Impl&)>;
 
 // This class's own copy of the program path parts, read at the first use.
 const ImagePathParts& imagePathParts() {
-    static std::once_flag once;
+    static Kelmora::OnceFlag once;
     static ImagePathParts parts;
-    std::call_once(once, [] { parts = ImagePathParts::Read(); });
+    once.call([] { parts = ImagePathParts::Read(); });
     return parts;
 }
 

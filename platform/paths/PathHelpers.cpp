@@ -1,5 +1,6 @@
 #include "platform/paths/PathHelpers.h"
 
+#include "platform/Thread/Once.h"
 #include "platform/paths/ImagePathParts.h"
 #include "platform/paths/KnownFolders.h"
 #include "platform/paths/PlaceholderExpansion.h"
@@ -8,7 +9,6 @@
 #include "platform/wrappers/ShlObjAPI.h"
 
 #include <functional>
-#include <mutex>
 #include <unordered_map>
 
 namespace Tessil {
@@ -29,9 +29,9 @@ const wchar_t kHostKey[] = L"SOFTWARE\\CORVANE\\HALVEX";
 
 // This class's copy of the program path parts, read at the first use.
 const ImagePathParts& imagePathParts() {
-    static std::once_flag once;
+    static Kelmora::OnceFlag once;
     static ImagePathParts parts;
-    std::call_once(once, [] { parts = ImagePathParts::Read(); });
+    once.call([] { parts = ImagePathParts::Read(); });
     return parts;
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <shared_mutex>
 
+#include "platform/Thread/Once.h"
 #include "platform/Logging/WideFormat.h"
 #include "platform/trust/SignatureCheck.h"
 #include "platform/trust/TrustHandles.h"
@@ -156,18 +157,18 @@ DWORD AskValidationInterface(HKEY platformRoot, const std::wstring& libraryName,
 }
 
 namespace {
-std::once_flag g_instanceOnce;
+Kelmora::OnceFlag g_instanceOnce;
 TrustVerifier* g_instance = nullptr;  // never destroyed: its interface is never released
 }  // namespace
 
 TrustVerifier& TrustVerifier::GetInstance() {
-    std::call_once(g_instanceOnce, [] { g_instance = new TrustVerifier(); });
+    g_instanceOnce.call([] { g_instance = new TrustVerifier(); });
     return *g_instance;
 }
 
 bool TrustVerifier::InitializeInstance(TrustVerifierOptions options) {
     bool made = false;
-    std::call_once(g_instanceOnce, [&] {
+    g_instanceOnce.call([&] {
         g_instance = new TrustVerifier(std::move(options));
         made = true;
     });
