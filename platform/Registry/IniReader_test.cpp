@@ -1,5 +1,5 @@
 // The ini readers on real files under Wine, with the fixed header
-// and data texts of tests/derive_vectors.py.
+// and data texts of testing/derive_vectors.py.
 #include "platform/Registry/IniReader.h"
 
 #include <gtest/gtest.h>

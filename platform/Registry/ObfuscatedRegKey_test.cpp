@@ -1,5 +1,5 @@
 // The scrambled registry key against the real Wine registry and
-// the fixed blobs of ScrambledFormatTest (derived in tests/derive_vectors.py).
+// the fixed blobs of ScrambledFormat_test.cpp (derived in testing/derive_vectors.py).
 #include "platform/Registry/ObfuscatedRegKey.h"
 
 #include "platform/Registry/MD5.h"

@@ -1,7 +1,7 @@
 // The registry watcher on the real Wine registry (a private HKLM).
 #include "platform/Registry/monitored_reg_key.h"
 
-#include "CapturingHandler.h"
+#include "platform/Thread/testing/CapturingHandler.h"
 #include "platform/Registry/testing/TestRegistry.h"
 
 #include <gtest/gtest.h>

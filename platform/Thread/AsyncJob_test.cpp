@@ -1,6 +1,6 @@
 #include "platform/Thread/AsyncJob.h"
 
-#include "CapturingHandler.h"
+#include "platform/Thread/testing/CapturingHandler.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The scrambled formats against fixed byte vectors derived by
-// hand from the format's description (tests/derive_vectors.py shows each derivation), so a
+// hand from the format's description (testing/derive_vectors.py shows each derivation), so a
 // mistake that scrambling and unscrambling share cannot hide in a round trip.
 #include "platform/Registry/MD5.h"
 #include "platform/Registry/ScrambledFormat.h"
