@@ -1,0 +1,88 @@
+#pragma once
+// Benchmark support: the project and its anchor measured in alternating
+// repetitions in one process, reported as medians with their spread and the
+// ratio beside its target. Timing only; nothing here asserts.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct Spread {
+    double median = 0, min = 0, max = 0;
+};
+
+inline Spread spreadOf(std::vector<double> values) {
+    Spread s;
+    if (values.empty()) return s;
+    std::sort(values.begin(), values.end());
+    s.min = values.front();
+    s.max = values.back();
+    const std::size_t n = values.size();
+    s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    return s;
+}
+
+// Percentile p (0..1) of samples, nearest rank.
+inline double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    std::size_t i = static_cast<std::size_t>(p * static_cast<double>(values.size()));
+    return values[std::min(values.size() - 1, i)];
+}
+
+// Seconds one call of work takes.
+inline double secondsOf(const std::function<void()>& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One side: a rate (operations per second, higher is better) measured by
+// running `round` once per repetition; `round` does `operations` operations.
+struct Side {
+    std::string name;
+    std::function<void()> round;
+    double operations = 1;
+};
+
+struct Comparison {
+    Spread project, anchor, ratio;  // rates, and project/anchor per repetition pair
+};
+
+// Alternates project and anchor `repetitions` times (after one warm-up each).
+inline Comparison compareRates(const Side& project, const Side& anchor, int repetitions) {
+    project.round();
+    anchor.round();
+    std::vector<double> p, a, r;
+    for (int i = 0; i < repetitions; ++i) {
+        double pr = project.operations / secondsOf(project.round);
+        double ar = anchor.operations / secondsOf(anchor.round);
+        p.push_back(pr);
+        a.push_back(ar);
+        r.push_back(pr / ar);
+    }
+    return {spreadOf(p), spreadOf(a), spreadOf(r)};
+}
+
+inline void printSpread(const char* label, const Spread& s, const char* unit) {
+    std::printf("  %-28s median %12.1f %s  (min %.1f, max %.1f)\n", label, s.median, unit, s.min, s.max);
+}
+
+// Prints both rates and the ratio with its target. `atLeast`: the ratio must
+// be at least `target` (else at most).
+inline void printRatio(const std::string& title, const Side& project, const Side& anchor,
+                       const Comparison& c, double target, bool atLeast, const char* unit = "ops/s") {
+    std::printf("%s\n", title.c_str());
+    printSpread(project.name.c_str(), c.project, unit);
+    printSpread(anchor.name.c_str(), c.anchor, unit);
+    const bool met = atLeast ? c.ratio.median >= target : c.ratio.median <= target;
+    std::printf("  ratio project/anchor         median %.3f (min %.3f, max %.3f)  target %s %.2f  %s\n",
+                c.ratio.median, c.ratio.min, c.ratio.max, atLeast ? ">=" : "<=", target,
+                met ? "met" : "NOT met");
+}
+
+}  // namespace bench
