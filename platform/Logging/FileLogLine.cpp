@@ -3,6 +3,7 @@
 #include "platform/Logging/WideFormat.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace ETWLogging::internal {
 namespace {
@@ -75,6 +76,15 @@ std::wstring LogFilePath(const std::wstring& folder, const std::wstring& moduleB
         path += L"_" + *suffix;
     }
     return path + Kelmora::Format(L"%0.3lu", static_cast<unsigned long>(index)) + L".log";
+}
+
+std::wstring FileLogLockName(const std::wstring& folder) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : folder) {
+        hash ^= static_cast<std::uint64_t>(std::towupper(c));
+        hash *= 1099511628211ull;
+    }
+    return Kelmora::Format(L"VantrelFileLog.%016I64X", hash);
 }
 
 }  // namespace ETWLogging::internal

@@ -44,4 +44,8 @@ std::optional<std::wstring> ComposeLine(const LineParts& parts, DWORD options);
 std::wstring LogFilePath(const std::wstring& folder, const std::wstring& moduleBaseName,
                          const std::wstring* suffix, DWORD index);
 
+// Name of the lock shared by every process writing into the folder (the
+// folder compared without regard to letter case).
+std::wstring FileLogLockName(const std::wstring& folder);
+
 }  // namespace ETWLogging::internal

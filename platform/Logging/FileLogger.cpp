@@ -10,7 +10,6 @@
 #include <shlobj.h>
 
 #include <chrono>
-#include <cwctype>
 
 namespace ETWLogging {
 namespace {
@@ -21,43 +20,6 @@ constexpr std::size_t kRootChars = 260;
 constexpr DWORD kErrorNotInitialised = 20002;
 constexpr DWORD kErrorAlreadyInitialised = 20001;
 constexpr DWORD kSilencedSeverity = 10000;
-
-// Owns one kernel handle.
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~UniqueHandle() { Close(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) {
-            Close();
-            handle_ = other.handle_;
-            other.handle_ = nullptr;
-        }
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    HANDLE get() const { return handle_; }
-    HANDLE release() {
-        HANDLE handle = handle_;
-        handle_ = nullptr;
-        return handle;
-    }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    void Close() {
-        if (handle_ != nullptr) {
-            DWORD error = ::GetLastError();
-            ::CloseHandle(handle_);
-            ::SetLastError(error);
-            handle_ = nullptr;
-        }
-    }
-    HANDLE handle_ = nullptr;
-};
 
 // CoTaskMem-allocated path of a known folder.
 class KnownFolderPath {
@@ -72,16 +34,6 @@ private:
 
 bool PathExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Name of the lock shared by every process writing into one folder.
-std::wstring LockNameFor(const std::wstring& folder) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (wchar_t c : folder) {
-        hash ^= static_cast<std::uint64_t>(std::towupper(c));
-        hash *= 1099511628211ull;
-    }
-    return Kelmora::Format(L"VantrelFileLog.%016I64X", hash);
 }
 
 struct Validity {
@@ -148,32 +100,40 @@ std::shared_ptr<FileLoggerAPI> DefaultFileLoggerAPI() {
 // Logger
 
 // A named mutex shared by all processes that write into one log folder, so
-// that rotation and appending never interleave.
+// that rotation and appending never interleave. Without it no line is
+// written: a mutex that could not be made is tried again at the next line.
 class CLogging::CrossProcessLock {
 public:
-    explicit CrossProcessLock(const std::wstring& folder) {
-        const std::wstring name = LockNameFor(folder);
-        mutex_ = UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str()));
-        if (!mutex_) {
-            mutex_ = UniqueHandle(::CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str()));
-        }
-    }
-    // 0 when held (also after another holder died), else 1460.
+    explicit CrossProcessLock(std::wstring folder) : name_(internal::FileLogLockName(folder)) { Make(); }
+    // 0 when held (also after another holder died); 1460 after the time-out;
+    // the creation's code when no mutex could be made.
     DWORD Acquire(DWORD timeoutMs) {
-        if (!mutex_) {
-            return ERROR_SUCCESS;
+        if (!mutex_ && !Make()) {
+            return createError_;
         }
         DWORD wait = ::WaitForSingleObject(mutex_.get(), timeoutMs);
         return (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ? ERROR_SUCCESS : ERROR_TIMEOUT;
     }
-    void Release() {
-        if (mutex_) {
-            ::ReleaseMutex(mutex_.get());
-        }
-    }
+    void Release() { ::ReleaseMutex(mutex_.get()); }
 
 private:
-    UniqueHandle mutex_;
+    bool Make() {
+        for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
+            mutex_ = Kelmora::KernelHandle(::CreateMutexW(nullptr, FALSE, (space + name_).c_str()));
+            if (mutex_) {
+                return true;
+            }
+            createError_ = ::GetLastError();
+        }
+        if (createError_ == ERROR_SUCCESS) {
+            createError_ = ERROR_INVALID_HANDLE;
+        }
+        return false;
+    }
+
+    std::wstring name_;
+    Kelmora::KernelHandle mutex_;
+    DWORD createError_ = ERROR_SUCCESS;
 };
 
 CLogging::CLogging(std::shared_ptr<FileLoggerAPI> api)
@@ -201,6 +161,7 @@ void CLogging::Reset() {
     refCount_ = 0;
     initialised_ = false;
     folderState_ = 0;
+    unstoredIndex_.reset();
 }
 
 DWORD CLogging::Init(const wchar_t* logName, HMODULE moduleHandle, const wchar_t* suffix,
@@ -400,9 +361,8 @@ DWORD CLogging::WriteLine(const std::wstring& line) {
     if (code != ERROR_SUCCESS) {
         return code;
     }
-    HANDLE raw = nullptr;
-    code = OpenLogFile(raw);
-    UniqueHandle file(raw);
+    Kelmora::FileHandle file;
+    code = OpenLogFile(file);
     if (code == ERROR_SUCCESS) {
         DWORD bytes = static_cast<DWORD>(line.size() * sizeof(wchar_t));
         DWORD written = 0;
@@ -412,7 +372,7 @@ DWORD CLogging::WriteLine(const std::wstring& line) {
             code = ERROR_WRITE_FAULT;
         }
     }
-    file = UniqueHandle();
+    file.reset();
     fileLock_->Release();
     if (code == ERROR_SUCCESS && (options_ & internal::kOptionDebugOutput)) {
         api_->DebugOutput(line.c_str());
@@ -424,61 +384,78 @@ std::wstring CLogging::LogFilePath(DWORD index) const {
     return internal::LogFilePath(logFolder_, moduleBaseName_, suffix_ ? &*suffix_ : nullptr, index);
 }
 
-DWORD CLogging::OpenLogFile(HANDLE& file) {
-    file = nullptr;
+DWORD CLogging::OpenLogFile(Kelmora::FileHandle& file) {
+    file.reset();
     if (logFolder_.empty() || moduleBaseName_.empty() || (suffix_ && suffix_->empty())) {
         return ERROR_INVALID_PARAMETER;
     }
     const DWORD maxEntries = maxEntries_;
     DWORD index = ReadLastLogIdx();
-    bool truncate = false;
-    // A rotation empties its file only when the new index could be stored:
-    // otherwise every later line would rotate again and empty it once more.
+    Kelmora::FileHandle handle;
+    std::uint64_t size = 0;
+    DWORD code = ERROR_SUCCESS;
     if (index >= maxEntries) {
         index = 0;
-        truncate = WriteLastLogIdx(0) == ERROR_SUCCESS;
+        WriteLastLogIdx(0);
+        code = OpenAt(index, CREATE_ALWAYS, handle, size);
     } else {
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data)) {
-            const std::uint64_t size =
-                (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            if (size >= maxSize_) {
-                index = index + 1 < maxEntries ? index + 1 : 0;
-                truncate = WriteLastLogIdx(index) == ERROR_SUCCESS;
-            }
+        // Opened where it is (made when missing); its end is its size.
+        code = OpenAt(index, OPEN_ALWAYS, handle, size);
+        if (code == ERROR_SUCCESS && size >= maxSize_) {
+            handle.reset();
+            index = index + 1 < maxEntries ? index + 1 : 0;
+            WriteLastLogIdx(index);
+            code = OpenAt(index, CREATE_ALWAYS, handle, size);
         }
     }
-    // Appending opens whatever is there; only a rotation empties a file.
-    HANDLE handle = ::CreateFileW(LogFilePath(index).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  truncate ? CREATE_ALWAYS : OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return ::GetLastError();
+    if (code != ERROR_SUCCESS) {
+        return code;
     }
-    UniqueHandle owner(handle);
-    LARGE_INTEGER end{};
-    if (!::SetFilePointerEx(handle, LARGE_INTEGER{}, &end, FILE_END)) {
-        return ::GetLastError();
-    }
-    if (end.QuadPart == 0) {
+    if (size == 0) {
         static const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
         DWORD written = 0;
-        if (!::WriteFile(handle, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
+        if (!::WriteFile(handle.get(), kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
             return ::GetLastError();
         }
     }
-    file = owner.release();
+    file = std::move(handle);
+    return ERROR_SUCCESS;
+}
+
+DWORD CLogging::OpenAt(DWORD index, DWORD disposition, Kelmora::FileHandle& file, std::uint64_t& size) {
+    const std::wstring path = LogFilePath(index);
+    auto open = [&] {
+        return Kelmora::FileHandle(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    };
+    file = open();
+    // A folder removed while the process runs is made again.
+    if (!file && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        DWORD error = ERROR_PATH_NOT_FOUND;
+        if (!api_->CreateDirectoryTree(logFolder_, &error)) {
+            return error != ERROR_SUCCESS ? error : ERROR_PATH_NOT_FOUND;
+        }
+        file = open();
+    }
+    if (!file) {
+        return ::GetLastError();
+    }
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(file.get(), LARGE_INTEGER{}, &end, FILE_END)) {
+        return ::GetLastError();
+    }
+    size = static_cast<std::uint64_t>(end.QuadPart);
     return ERROR_SUCCESS;
 }
 
 DWORD CLogging::ReadLastLogIdx() {
-    if (!PathExists(folderIniPath_)) {
-        return 0;
+    // A position that could not be stored is the ring's own.
+    if (unstoredIndex_) {
+        return *unstoredIndex_;
     }
-    Kelmora::CObfuscatedIniReader reader;
     int value = 0;
-    if (!reader.Load(folderIniPath_) || !reader.GetInt(kSection, L"LastLogIdx", value)) {
+    if (!Kelmora::ReadProfileScrambledInt(folderIniPath_, kSection, L"LastLogIdx", value)) {
         return 0;
     }
     return static_cast<DWORD>(value);
@@ -490,8 +467,12 @@ DWORD CLogging::WriteLastLogIdx(DWORD value) {
     }
     Kelmora::CObfuscatedIniReader reader;
     reader.Load(folderIniPath_);
-    return reader.SetInt(kSection, L"LastLogIdx", static_cast<int>(value)) ? ERROR_SUCCESS
-                                                                           : ERROR_INVALID_PARAMETER;
+    if (!reader.SetInt(kSection, L"LastLogIdx", static_cast<int>(value))) {
+        unstoredIndex_ = value;
+        return ERROR_INVALID_PARAMETER;
+    }
+    unstoredIndex_.reset();
+    return ERROR_SUCCESS;
 }
 
 bool CLogging::IsEnabled(LogLevel level) {

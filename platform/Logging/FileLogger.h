@@ -3,10 +3,12 @@
 #pragma once
 
 #include "platform/Logging/Logging.h"
+#include "platform/wrappers/UniqueHandle.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -98,7 +100,9 @@ private:
     DWORD BuildPaths();
     void LoadSettings();
     bool CheckFolder();
-    DWORD OpenLogFile(HANDLE& file);
+    DWORD OpenLogFile(Kelmora::FileHandle& file);
+    // Opens the file of an index with the disposition; size is its length.
+    DWORD OpenAt(DWORD index, DWORD disposition, Kelmora::FileHandle& file, std::uint64_t& size);
     DWORD ReadLastLogIdx();
     DWORD WriteLastLogIdx(DWORD value);
     DWORD WriteLine(const std::wstring& line);
@@ -118,6 +122,8 @@ private:
     std::unique_ptr<CrossProcessLock> fileLock_;  // taken around each file write
     // 0 until the folder was checked, then 1 (passes) or 2 (fails for good).
     int folderState_ = 0;
+    // The ring's position while the folder log.ini cannot store it.
+    std::optional<DWORD> unstoredIndex_;
     // Setters and IsEnabled run without the lock.
     std::atomic<ULONG> refCount_{0};
     std::atomic<DWORD> maxSize_{kDefaultMaxSize};

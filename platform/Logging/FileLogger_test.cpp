@@ -512,7 +512,7 @@ TEST_F(FileLoggerTest, FilesRotateInARingAndRotationTruncates) {
     }
 }
 
-TEST_F(FileLoggerTest, RotationWithoutAStorableIndexEmptiesNoFile) {
+TEST_F(FileLoggerTest, RotationWithoutAStorableIndexKeepsEveryLine) {
     // A folder where the folder log.ini should be: the index cannot be stored.
     ASSERT_TRUE(api_->CreateDirectoryTree(folder_ + L"\\log.ini", nullptr));
     auto logger = MakeLogger();
@@ -526,6 +526,133 @@ TEST_F(FileLoggerTest, RotationWithoutAStorableIndexEmptiesNoFile) {
     for (const wchar_t* line : {L" second\r\n", L" third\r\n", L" fourth\r\n"}) {
         EXPECT_EQ(CountOf(text, line), 1u) << line;
     }
+}
+
+// Writes raw bytes as the whole file.
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+TEST_F(FileLoggerTest, PositionIsReadBackAsTheProfileFunctionsWroteIt) {
+    struct Case {
+        const char* what;
+        std::string start;  // the folder log.ini before the first line
+    };
+    const Case cases[] = {
+        {"section in lower case", "[config]\r\n"},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Config]\r\n"},
+        {"both", "\xEF\xBB\xBF[CONFIG]\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteTree(folder_);
+        ASSERT_TRUE(api_->CreateDirectoryTree(folder_, nullptr));
+        WriteBytes(folder_ + L"\\log.ini", c.start);
+        auto logger = MakeLogger();
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"first"), 0u);
+        SetFileSize(LogFile(0), 0x40000);
+        // Rotates to file 1 and stores 1; the lines after it append there.
+        for (const wchar_t* text : {L"second", L"third", L"fourth"}) {
+            ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, text), 0u);
+        }
+        const std::wstring text = ReadLog(LogFile(1)).text;
+        for (const wchar_t* line : {L" second\r\n", L" third\r\n", L" fourth\r\n"}) {
+            EXPECT_EQ(CountOf(text, line), 1u) << line;
+        }
+        EXPECT_EQ(ReadLog(LogFile(2)).exists, false);
+    }
+}
+
+TEST_F(FileLoggerTest, RingStaysBoundedWhenThePositionCannotBeStored) {
+    struct Case {
+        const char* what;
+        bool iniIsFolder;  // else a log.ini holding LastLogIdx 0 that cannot be written
+    };
+    const Case cases[] = {{"log.ini is a folder", true}, {"log.ini cannot be written", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteTree(folder_);
+        const std::wstring ini = folder_ + L"\\log.ini";
+        ASSERT_TRUE(api_->CreateDirectoryTree(folder_, nullptr));
+        // Held open without write sharing: readable, not writable (as a
+        // read-only file is on Windows).
+        Kelmora::FileHandle holder;
+        if (c.iniIsFolder) {
+            ASSERT_TRUE(api_->CreateDirectoryTree(ini, nullptr));
+        } else {
+            SetIni(ini, L"LastLogIdx", 0);
+            holder = Kelmora::FileHandle(CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(holder);
+            ASSERT_EQ(GetIni(ini, L"LastLogIdx"), 0);
+        }
+        auto logger = MakeLogger();
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"line 0"), 0u);
+        // Each full file moves the ring on; file 0 is emptied only when the
+        // ring comes round to it.
+        const DWORD targets[] = {1, 2, 0, 1};
+        DWORD full = 0;
+        int n = 1;
+        for (DWORD target : targets) {
+            SetFileSize(LogFile(full), 0x40000);
+            const std::wstring marker = L"line " + std::to_wstring(n++);
+            ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, marker.c_str()), 0u);
+            EXPECT_EQ(ReadLog(LogFile(target)).text,
+                      L"03/02/2026 09:14:05 AM$ -- (Information)$  " + marker + L"\r\n")
+                << target;
+            full = target;
+        }
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"appended"), 0u);
+        EXPECT_EQ(CountOf(ReadLog(LogFile(1)).text, L" appended\r\n"), 1u);
+        EXPECT_FALSE(ReadLog(LogFile(3)).exists);
+        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), c.iniIsFolder ? std::nullopt : std::optional<int>(0));
+    }
+}
+
+TEST_F(FileLoggerTest, LogFolderRemovedWhileRunningIsMadeAgain) {
+    auto logger = MakeLogger();
+    ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"before"), 0u);
+    DeleteTree(root_ + L"\\Corvane");
+    ASSERT_FALSE(ReadLog(LogFile(0)).exists);
+    ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"after"), 0u);
+    FileContent content = ReadLog(LogFile(0));
+    EXPECT_TRUE(content.bom);
+    EXPECT_EQ(content.text, L"03/02/2026 09:14:05 AM$ -- (Information)$  after\r\n");
+
+    // A folder that cannot be made again fails that write only.
+    DeleteTree(root_ + L"\\Corvane");
+    ASSERT_TRUE(api_->CreateDirectoryTree(root_ + L"\\Corvane", nullptr));
+    HANDLE blocker = CreateFileW((root_ + L"\\Corvane\\CVLOGS").c_str(), GENERIC_WRITE, 0, nullptr,
+                                 CREATE_NEW, 0, nullptr);
+    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
+    CloseHandle(blocker);
+    EXPECT_NE(logger->Write(nullptr, nullptr, 0, 3, L"blocked"), 0u);
+    DeleteFileW((root_ + L"\\Corvane\\CVLOGS").c_str());
+    EXPECT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"again"), 0u);
+    EXPECT_EQ(ReadLog(LogFile(0)).text, L"03/02/2026 09:14:05 AM$ -- (Information)$  again\r\n");
+    EXPECT_TRUE(logger->IsEnabled(3));
+}
+
+TEST_F(FileLoggerTest, NoLineIsWrittenWithoutTheCrossProcessLock) {
+    // Objects of another kind under the lock's names: no mutex can be made.
+    const std::wstring name = ETWLogging::internal::FileLogLockName(folder_);
+    std::vector<HANDLE> squatters;
+    for (const wchar_t* space : {L"Global\\", L"Local\\"}) {
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, (space + name).c_str());
+        ASSERT_NE(event, nullptr);
+        squatters.push_back(event);
+    }
+    auto logger = MakeLogger();
+    EXPECT_NE(logger->Write(nullptr, nullptr, 0, 3, L"unlocked"), 0u);
+    EXPECT_FALSE(ReadLog(LogFile(0)).exists);
+    for (HANDLE event : squatters) CloseHandle(event);
+    // Once the names are free the lock is made and lines are written again.
+    EXPECT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"locked"), 0u);
+    EXPECT_EQ(ReadLog(LogFile(0)).text, L"03/02/2026 09:14:05 AM$ -- (Information)$  locked\r\n");
 }
 
 TEST_F(FileLoggerTest, SizeTestUsesTheWholeSixtyFourBitSize) {

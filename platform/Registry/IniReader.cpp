@@ -6,7 +6,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <cwctype>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -87,7 +90,82 @@ bool SplitDotted(const std::wstring& dottedName, std::wstring& section, std::wst
     return true;
 }
 
+bool EqualsIgnoringCase(const wchar_t* a, std::size_t length, const std::wstring& b) {
+    if (length != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < length; ++i) {
+        if (std::towupper(a[i]) != std::towupper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::int32_t LittleEndian32(const std::vector<std::uint8_t>& bytes) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24));
+}
+
 }  // namespace
+
+bool FindScrambledIntInSection(const wchar_t* entries, std::size_t chars, const std::wstring& key,
+                               int& value) {
+    if (entries == nullptr) {
+        return false;
+    }
+    const std::wstring headerKey = L"_" + key;
+    std::optional<std::wstring> header, data;
+    for (std::size_t at = 0; at < chars && entries[at] != L'\0';) {
+        const std::size_t length = wcsnlen(entries + at, chars - at);
+        const std::wstring entry(entries + at, length);
+        at += length + 1;
+        const std::size_t equals = entry.find(L'=');
+        if (equals == std::wstring::npos) {
+            continue;
+        }
+        const std::wstring name = Trim(entry.substr(0, equals));
+        if (!header && EqualsIgnoringCase(name.data(), name.size(), headerKey)) {
+            header = Trim(entry.substr(equals + 1));
+        } else if (!data && EqualsIgnoringCase(name.data(), name.size(), key)) {
+            data = Trim(entry.substr(equals + 1));
+        }
+    }
+    if (!header || !data || header->size() != scrambled::kIniHeaderTextLength ||
+        header->compare(0, 8, L"43565247") != 0) {
+        return false;
+    }
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> plain;
+    if (!scrambled::DecodeIniValue(*header, *data, type, plain) ||
+        type != scrambled::kIniTypeInteger || plain.size() < 4) {
+        return false;
+    }
+    value = LittleEndian32(plain);
+    return true;
+}
+
+bool ReadProfileScrambledInt(const std::wstring& fileName, const std::wstring& section,
+                             const std::wstring& key, int& value) {
+    if (fileName.empty()) {
+        return false;
+    }
+    wchar_t small[2048];
+    std::vector<wchar_t> large;
+    wchar_t* buffer = small;
+    DWORD size = static_cast<DWORD>(std::size(small));
+    for (;;) {
+        const DWORD got = GetPrivateProfileSectionW(section.c_str(), buffer, size, fileName.c_str());
+        // size - 2 means the section did not fit.
+        if (got + 2 < size || size >= (1u << 24)) {
+            return FindScrambledIntInSection(buffer, got, key, value);
+        }
+        size *= 4;
+        large.assign(size, L'\0');
+        buffer = large.data();
+    }
+}
 
 bool CBaseIniReader::Load(const std::wstring& fileName) {
     if (fileName.empty()) {
@@ -224,11 +302,7 @@ void CObfuscatedIniReader::DecodePair(const std::wstring& dottedName,
         const char* bytes = reinterpret_cast<const char*>(plain.data());
         entry.value = FromAnsi(bytes, strnlen(bytes, plain.size()));
     } else {
-        const std::int32_t number = static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(plain[0]) | (static_cast<std::uint32_t>(plain[1]) << 8) |
-            (static_cast<std::uint32_t>(plain[2]) << 16) |
-            (static_cast<std::uint32_t>(plain[3]) << 24));
-        entry.value = std::to_wstring(number);
+        entry.value = std::to_wstring(LittleEndian32(plain));
     }
     entry.decoded = true;
     entry.type = type;

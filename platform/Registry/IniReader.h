@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
 #include <unordered_map>
 
@@ -76,5 +77,18 @@ private:
     std::unordered_map<std::wstring, std::wstring> pendingHeaders_;  // "section.key" -> header
     const bool scrambledOnly_ = true;
 };
+
+// A scrambled integer read the way the profile functions that write it find
+// it: section and key names without regard to letter case, a byte-order mark
+// tolerated, the first entry of a name wins. False when the file, the pair
+// or its integer is missing or does not decode.
+bool ReadProfileScrambledInt(const std::wstring& fileName, const std::wstring& section,
+                             const std::wstring& key, int& value);
+
+// The scrambled integer of an ini pair in the text GetPrivateProfileSection
+// answers ("key=value" entries, each ended by a NUL), keys matched without
+// regard to letter case. Parsing only.
+bool FindScrambledIntInSection(const wchar_t* entries, std::size_t chars, const std::wstring& key,
+                               int& value);
 
 }  // namespace Kelmora

@@ -1,59 +1,19 @@
-// Owners of the raw handles the verifier uses: one move-only class over a
-// traits struct per handle kind. Closing keeps the caller's last error.
+// Owners of the raw handles the verifier uses (the owner class is the
+// shared one; the certificate kinds are added here).
 #pragma once
 
 #include <windows.h>
 #include <wincrypt.h>
+
+#include "platform/wrappers/UniqueHandle.h"
 
 #include <utility>
 
 namespace Tessil::trust_detail {
 
 template <typename Traits>
-class UniqueHandle {
-public:
-    using Type = typename Traits::Type;
-    UniqueHandle() = default;
-    explicit UniqueHandle(Type value) : value_(value) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
+using UniqueHandle = Kelmora::UniqueHandle<Traits>;
 
-    Type get() const { return value_; }
-    Type* put() {
-        reset();
-        return &value_;
-    }
-    explicit operator bool() const { return value_ != Traits::Invalid(); }
-    Type release() { return std::exchange(value_, Traits::Invalid()); }
-    void reset(Type value = Traits::Invalid()) {
-        if (value_ != Traits::Invalid()) {
-            DWORD error = GetLastError();
-            Traits::Close(value_);
-            SetLastError(error);
-        }
-        value_ = value;
-    }
-
-private:
-    Type value_ = Traits::Invalid();
-};
-
-struct FileTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Type h) { CloseHandle(h); }
-};
-struct KernelTraits {
-    using Type = HANDLE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { CloseHandle(h); }
-};
 struct CertStoreTraits {
     using Type = HCERTSTORE;
     static Type Invalid() { return nullptr; }
@@ -74,25 +34,15 @@ struct ChainTraits {
     static Type Invalid() { return nullptr; }
     static void Close(Type h) { CertFreeCertificateChain(h); }
 };
-struct ModuleTraits {
-    using Type = HMODULE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { FreeLibrary(h); }
-};
-struct RegKeyTraits {
-    using Type = HKEY;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { RegCloseKey(h); }
-};
 
-using FileHandle = UniqueHandle<FileTraits>;
-using KernelHandle = UniqueHandle<KernelTraits>;
+using Kelmora::FileHandle;
+using Kelmora::KernelHandle;
 using CertStoreHandle = UniqueHandle<CertStoreTraits>;
 using CryptMsgHandle = UniqueHandle<CryptMsgTraits>;
 using CertHandle = UniqueHandle<CertTraits>;
 using ChainHandle = UniqueHandle<ChainTraits>;
-using ModuleHandle = UniqueHandle<ModuleTraits>;
-using RegKeyHandle = UniqueHandle<RegKeyTraits>;
+using Kelmora::ModuleHandle;
+using Kelmora::RegKeyHandle;
 
 // A byte-range lock over a whole file, released on destruction.
 class FileRangeLock {
