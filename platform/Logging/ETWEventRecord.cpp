@@ -1,7 +1,10 @@
 #include "platform/Logging/ETWEventRecord.h"
 
+#include "platform/Logging/WideFormat.h"
+
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -48,23 +51,6 @@ bool AppendCountedString(ContextRecordBuffer& out, std::wstring_view text) {
     return out.Append(text.data(), units * sizeof(wchar_t));
 }
 
-bool ParseUnsigned(std::wstring_view text, std::size_t& pos, unsigned long& value) {
-    while (pos < text.size() && (text[pos] == L' ' || text[pos] == L'\t')) {
-        ++pos;
-    }
-    const std::size_t start = pos;
-    unsigned long long result = 0;
-    while (pos < text.size() && text[pos] >= L'0' && text[pos] <= L'9') {
-        result = result * 10 + static_cast<unsigned>(text[pos] - L'0');
-        if (result > 0xFFFFFFFFull) {
-            return false;
-        }
-        ++pos;
-    }
-    value = static_cast<unsigned long>(result);
-    return pos > start;
-}
-
 }  // namespace
 
 bool EncodeContextRecord(const ContextFields& fields, ContextRecordBuffer& out) {
@@ -77,36 +63,12 @@ bool EncodeContextRecord(const ContextFields& fields, ContextRecordBuffer& out) 
 }
 
 std::wstring NormaliseFileVersion(std::wstring_view version) {
-    unsigned long parts[4];
-    std::size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            while (pos < version.size() && (version[pos] == L' ' || version[pos] == L'\t')) {
-                ++pos;
-            }
-            if (pos >= version.size() || version[pos] != L',') {
-                return std::wstring(version);
-            }
-            ++pos;
-        }
-        if (!ParseUnsigned(version, pos, parts[i])) {
-            return std::wstring(version);
-        }
+    const std::wstring text(version);  // the scan needs its NUL
+    unsigned parts[4] = {};
+    if (std::swscanf(text.c_str(), L"%u,%u,%u,%u", &parts[0], &parts[1], &parts[2], &parts[3]) != 4) {
+        return text;
     }
-    while (pos < version.size() && (version[pos] == L' ' || version[pos] == L'\t')) {
-        ++pos;
-    }
-    if (pos != version.size()) {
-        return std::wstring(version);
-    }
-    std::wstring result;
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            result += L'.';
-        }
-        result += std::to_wstring(parts[i]);
-    }
-    return result;
+    return Kelmora::Format(L"%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
 }
 
 }  // namespace ETWLogging::internal

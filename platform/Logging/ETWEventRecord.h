@@ -20,8 +20,14 @@ inline constexpr std::uint8_t MapLevel(LogLevel level) {
     return level == LevelInformation6 ? static_cast<std::uint8_t>(LevelInformation)
                                       : static_cast<std::uint8_t>(level);
 }
+// The rule with the logger's own mapping of the levels 1..5.
+template <typename Map>
+constexpr std::uint8_t EventLevelFor(LogLevel level, Map map) {
+    return (level >= 1 && level <= 5) ? static_cast<std::uint8_t>(map(level))
+                                      : static_cast<std::uint8_t>(LevelInformation);
+}
 inline constexpr std::uint8_t EventLevelFor(LogLevel level) {
-    return (level >= 1 && level <= 5) ? MapLevel(level) : static_cast<std::uint8_t>(LevelInformation);
+    return EventLevelFor(level, [](LogLevel l) { return MapLevel(l); });
 }
 
 // Byte buffer with 256 bytes of inline room that moves to the heap when it
@@ -65,7 +71,8 @@ struct ContextFields {
 // Appends the packed little-endian context record; false when out of memory.
 bool EncodeContextRecord(const ContextFields& fields, ContextRecordBuffer& out);
 
-// "%u,%u,%u,%u" becomes "%u.%u.%u.%u"; any other text is kept as it is.
+// A text from which "%u,%u,%u,%u" scans four numbers becomes "%u.%u.%u.%u"
+// (whatever follows them); any other text is kept as it is.
 std::wstring NormaliseFileVersion(std::wstring_view version);
 
 }  // namespace ETWLogging::internal

@@ -458,7 +458,7 @@ DWORD CETWLogging::WriteV(LogLevel level, const wchar_t* file, const wchar_t* fu
     static_assert(sizeof(event) == 80, "header and two MOF fields");
     event.header.Size = sizeof(event);
     event.header.Class.Type = 1;  // information
-    event.header.Class.Level = static_cast<UCHAR>(level >= 1 && level <= 5 ? MapLevel(level) : LevelInformation);
+    event.header.Class.Level = internal::EventLevelFor(level, [this](LogLevel l) { return MapLevel(l); });
     event.header.Class.Version = 2;
     event.header.Guid = kEventClassGuid;
     event.header.Flags = WNODE_FLAG_TRACED_GUID | WNODE_FLAG_USE_MOF_PTR;

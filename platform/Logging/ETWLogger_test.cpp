@@ -2,6 +2,7 @@
 
 #include "platform/Logging/ETWEventRecord.h"
 #include "platform/Logging/LoggerModule.h"
+#include "platform/Logging/testing/CapturingLogger.h"
 #include "platform/Logging/testing/ETWRecordDecoder.h"
 #include "platform/Logging/testing/FakeTraceAPI.h"
 #include "platform/Registry/ObfuscatedRegKey.h"
@@ -534,7 +535,7 @@ TEST(EtwLevels, EventLevelAndFilter) {
     EXPECT_EQ(logger.GetMaxSize(), 0u);
 }
 
-TEST(EtwFileVersion, FourNumbersAreDottedAnythingElseIsKept) {
+TEST(EtwFileVersion, FourScannedNumbersAreDottedAnythingElseIsKept) {
     struct Case {
         const wchar_t* in;
         const wchar_t* out;
@@ -544,10 +545,13 @@ TEST(EtwFileVersion, FourNumbersAreDottedAnythingElseIsKept) {
         {L"10, 0, 300, 4000", L"10.0.300.4000"},
         {L"1.2.3.4", L"1.2.3.4"},
         {L"1,2,3", L"1,2,3"},
-        {L"1,2,3,4,5", L"1,2,3,4,5"},
+        {L"1,2,3,4,5", L"1.2.3.4"},
+        {L"2,1,0,0 (beta)", L"2.1.0.0"},
+        {L" 7,8,9,10", L"7.8.9.10"},
+        {L"2 ,1,0,0", L"2 ,1,0,0"},
+        {L"1, 2 ,3,4", L"1, 2 ,3,4"},
         {L"1,2,x,4", L"1,2,x,4"},
         {L"", L""},
-        {L"4294967296,0,0,0", L"4294967296,0,0,0"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ETWLogging::internal::NormaliseFileVersion(c.in), c.out) << c.in;
