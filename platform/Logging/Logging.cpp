@@ -44,6 +44,7 @@ std::unique_ptr<CLogBuilderIf_ex>& Builder() {
 struct HolderCleanup {
     HolderCleanup() { (void)Builder(); }
     ~HolderCleanup() {
+        internal::g_builtHolder.store(nullptr);
         CLoggerHolder* holder = g_holder.exchange(nullptr);
         if (holder == nullptr) {
             return;
@@ -78,6 +79,7 @@ void BuildHolder() {
         g_built.store(true);
     }
     holder->Build(OrNull(etwAppName), OrNull(logName), moduleHandle, OrNull(suffix), mechanism);
+    internal::g_builtHolder.store(holder, std::memory_order_release);
 }
 
 }  // namespace
@@ -199,7 +201,10 @@ CKelmoraLogHandler* CLoggerHolder::TakeHandler() {
     return handler;
 }
 
-CLoggerHolder* GetLoggerHolder() {
+namespace internal {
+std::atomic<CLoggerHolder*> g_builtHolder{nullptr};
+
+CLoggerHolder* BuildLoggerHolder() {
     try {
         g_buildOnce.call(BuildHolder);
     } catch (const std::bad_alloc&) {
@@ -207,18 +212,10 @@ CLoggerHolder* GetLoggerHolder() {
     }
     return g_holder.load(std::memory_order_acquire);
 }
+}  // namespace internal
 
 CLoggerHolder* ExistingLoggerHolder() {
     return g_holder.load(std::memory_order_acquire);
-}
-
-bool IsLevelEnabled(LogLevel level) {
-    CLoggerHolder* holder = GetLoggerHolder();
-    if (holder == nullptr) {
-        return false;
-    }
-    CLoggingIf* logger = holder->Logger();
-    return logger != nullptr && logger->IsEnabled(level);
 }
 
 void ConfigureLogging(const wchar_t* etwAppName, const wchar_t* logName, HMODULE moduleHandle,
@@ -247,16 +244,5 @@ HMODULE GetCurrentModuleHandle() {
     }
     return module;
 }
-
-namespace testing {
-void InstallLogger(CLoggingIf* logger) {
-    CLoggerHolder* holder = GetLoggerHolder();
-    if (holder == nullptr) {
-        delete logger;
-        return;
-    }
-    holder->ReplaceLogger(logger);
-}
-}  // namespace testing
 
 }  // namespace ETWLogging

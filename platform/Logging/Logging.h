@@ -154,12 +154,29 @@ private:
     CKelmoraLogHandler* handler_ = nullptr;
 };
 
+namespace internal {
+// The holder once its build has finished (null before and after exit): a
+// log site reads it and needs nothing else.
+extern std::atomic<CLoggerHolder*> g_builtHolder;
+CLoggerHolder* BuildLoggerHolder();
+}  // namespace internal
+
 // Builds the holder once per deliverable; null when it could not be made.
-CLoggerHolder* GetLoggerHolder();
+inline CLoggerHolder* GetLoggerHolder() {
+    CLoggerHolder* holder = internal::g_builtHolder.load(std::memory_order_acquire);
+    return holder != nullptr ? holder : internal::BuildLoggerHolder();
+}
 // The holder when it has been built, else null; never builds it.
 CLoggerHolder* ExistingLoggerHolder();
 // True when a logger exists and lets the level through.
-bool IsLevelEnabled(LogLevel level);
+inline bool IsLevelEnabled(LogLevel level) {
+    CLoggerHolder* holder = GetLoggerHolder();
+    if (holder == nullptr) {
+        return false;
+    }
+    CLoggingIf* logger = holder->Logger();
+    return logger != nullptr && logger->IsEnabled(level);
+}
 // Stores the configuration read when the logger is built. The strings are
 // copied. Values stored after the build have no effect.
 void ConfigureLogging(const wchar_t* etwAppName, const wchar_t* logName, HMODULE moduleHandle,
@@ -181,12 +198,6 @@ DWORD Log(LogLevel level, const wchar_t* file, const wchar_t* function, int line
         return 0;
     }
     return holder->Log(level, file, function, line, format, static_cast<std::decay_t<const Args&>>(args)...);
-}
-
-namespace testing {
-// Installs a logger into the holder (building the holder first); the holder
-// owns it. Passing null removes the logger again.
-void InstallLogger(CLoggingIf* logger);
 }
 
 }  // namespace ETWLogging

@@ -171,7 +171,6 @@ TEST(WideFormat, UsesWindowsConversionMeanings) {
     EXPECT_EQ(Kelmora::Format(L"%lu %ld 0x%08X %%", 4294967295ul, -5l, 0xABCu), L"4294967295 -5 0x00000ABC %");
     EXPECT_EQ(Kelmora::Format(L""), L"");
     wchar_t buffer[4];
-    EXPECT_EQ(Kelmora::FormatIntoV != nullptr, true);
     auto into = [&](const wchar_t* format, ...) {
         va_list args;
         va_start(args, format);
@@ -183,6 +182,8 @@ TEST(WideFormat, UsesWindowsConversionMeanings) {
     EXPECT_STREQ(buffer, L"abc");
     EXPECT_EQ(into(L"%s", L"abcdef"), -1);
     EXPECT_STREQ(buffer, L"abc");
+    EXPECT_EQ(into(L"%s", L""), 0);
+    EXPECT_STREQ(buffer, L"");
 }
 
 namespace {

@@ -48,6 +48,15 @@ bool CapturingLogger::Contains(LogLevel level, const std::wstring& text) const {
     return Count(level, text) != 0;
 }
 
+void InstallLogger(CLoggingIf* logger) {
+    CLoggerHolder* holder = GetLoggerHolder();
+    if (holder == nullptr) {
+        delete logger;
+        return;
+    }
+    holder->ReplaceLogger(logger);
+}
+
 ScopedCapturingLogger::ScopedCapturingLogger() : logger_(new CapturingLogger()) {
     InstallLogger(logger_);
 }

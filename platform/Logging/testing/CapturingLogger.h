@@ -9,6 +9,10 @@
 
 namespace ETWLogging::testing {
 
+// Installs a logger into the holder (building the holder first); the holder
+// owns it. Passing null removes the logger again.
+void InstallLogger(CLoggingIf* logger);
+
 struct LogRecord {
     LogLevel level;
     std::wstring file;
