@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-pkgs=(g++-mingw-w64-x86-64 wine wine64 rapidjson-dev googletest osslsigncode gcab
+pkgs=(g++-mingw-w64-x86-64 wine wine64 rapidjson-dev googletest osslsigncode gcab libspdlog-dev libfmt-dev
       faketime openssl cmake ninja-build python3 clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
