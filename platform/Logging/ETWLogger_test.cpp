@@ -558,33 +558,11 @@ TEST(EtwFileVersion, FourScannedNumbersAreDottedAnythingElseIsKept) {
     }
 }
 
-TEST(EtwFileVersion, TranslationBlockIsCheckedBeforeItIsRead) {
-    static const WORD translation[2] = {0x0409, 0x04b0};
-    static const wchar_t version[] = L"2,0,0,1";
-    struct Case {
-        UINT translationBytes;
-        const wchar_t* expected;
-    };
-    const Case cases[] = {{4, L"2.0.0.1"}, {8, L"2.0.0.1"}, {2, L""}, {0, L""}};
-    for (const Case& c : cases) {
-        std::vector<std::wstring> asked;
-        auto query = [&](const wchar_t* block, const void*& data, UINT& bytes) {
-            asked.push_back(block);
-            if (std::wstring(block) == L"\\VarFileInfo\\Translation") {
-                data = translation;
-                bytes = c.translationBytes;
-                return true;
-            }
-            if (std::wstring(block) == L"\\StringFileInfo\\040904b0\\FileVersion") {
-                data = version;
-                bytes = 8;
-                return true;
-            }
-            return false;
-        };
-        EXPECT_EQ(ETWLogging::internal::FileVersionFromResource(query), c.expected) << c.translationBytes;
-        EXPECT_EQ(asked.size(), c.translationBytes >= 4 ? 2u : 1u);
-    }
+TEST(EtwFileVersion, ReadFromTheFilesOwnResourceOrEmpty) {
+    std::wstring path(MAX_PATH, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), MAX_PATH));
+    EXPECT_EQ(ETWLogging::internal::FileVersionOf(path), L"5.6.7.8");
+    EXPECT_EQ(ETWLogging::internal::FileVersionOf(path + L".missing"), L"");
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 #include "platform/Logging/LoggerModule.h"
 
 #include "platform/Logging/ETWEventRecord.h"
-#include "platform/Logging/WideFormat.h"
 #include "platform/files/FileUtils.h"
-
-#include <cwchar>
-#include <vector>
+#include "platform/files/FileVersionInfo.h"
 
 namespace ETWLogging::internal {
 
@@ -27,43 +24,13 @@ HMODULE ModuleOfLoggingCode() {
     return static_cast<HMODULE>(info.AllocationBase);
 }
 
-std::wstring FileVersionFromResource(const VersionBlockQuery& query) {
-    const void* data = nullptr;
-    UINT bytes = 0;
-    // A translation is a language and a code page, 16 bits each.
-    if (!query(L"\\VarFileInfo\\Translation", data, bytes) || data == nullptr || bytes < 4) {
-        return {};
-    }
-    const auto* translation = static_cast<const WORD*>(data);
-    std::wstring block = Kelmora::Format(L"\\StringFileInfo\\%04x%04x\\FileVersion", translation[0],
-                                         translation[1]);
-    const void* text = nullptr;
-    UINT chars = 0;
-    if (!query(block.c_str(), text, chars) || text == nullptr || chars == 0) {
-        return {};
-    }
-    const auto* version = static_cast<const wchar_t*>(text);
-    return NormaliseFileVersion(std::wstring(version, wcsnlen(version, chars)));
-}
-
 std::wstring FileVersionOf(const std::wstring& path) {
-    DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) {
+    // The reader checks the resource's blocks against its length.
+    Kelmora::FileVersionInfo info;
+    if (!info.Load(path)) {
         return {};
     }
-    std::vector<BYTE> resource(size);
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, resource.data())) {
-        return {};
-    }
-    return FileVersionFromResource([&resource](const wchar_t* subBlock, const void*& data, UINT& bytes) {
-        void* found = nullptr;
-        if (!::VerQueryValueW(resource.data(), subBlock, &found, &bytes)) {
-            return false;
-        }
-        data = found;
-        return true;
-    });
+    return NormaliseFileVersion(info.GetFirstTranslationString(L"FileVersion"));
 }
 
 }  // namespace ETWLogging::internal

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 namespace ETWLogging::internal {
@@ -18,14 +17,8 @@ std::wstring StripExtension(const std::wstring& fileName);
 // The module that holds the logging code.
 HMODULE ModuleOfLoggingCode();
 
-// Looks a sub-block of a version resource up (VerQueryValueW's contract).
-using VersionBlockQuery = std::function<bool(const wchar_t* subBlock, const void*& data, UINT& bytes)>;
-
-// "FileVersion" of the first translation listed, with "a,b,c,d" rewritten as
-// "a.b.c.d"; empty when there is none.
-std::wstring FileVersionFromResource(const VersionBlockQuery& query);
-
-// FileVersionFromResource on the file's version resource; empty without one.
+// "FileVersion" of the first translation listed in the file's version
+// resource, with "a,b,c,d" rewritten as "a.b.c.d"; empty without one.
 std::wstring FileVersionOf(const std::wstring& path);
 
 }  // namespace ETWLogging::internal

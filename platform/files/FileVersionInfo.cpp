@@ -2,6 +2,7 @@
 
 #include "platform/wrappers/ShlObjAPI.h"
 
+#include <cstdint>
 #include <cwchar>
 
 namespace Kelmora {
@@ -84,6 +85,14 @@ bool FileVersionInfo::Query(const std::wstring& subBlock, const void*& data, UIN
 }
 
 std::wstring FileVersionInfo::GetString(const std::wstring& name) {
+    return StringOf(name, SIZE_MAX);
+}
+
+std::wstring FileVersionInfo::GetFirstTranslationString(const std::wstring& name) {
+    return StringOf(name, 1);
+}
+
+std::wstring FileVersionInfo::StringOf(const std::wstring& name, std::size_t translations) {
     if (!loaded_) {
         return {};
     }
@@ -98,6 +107,9 @@ std::wstring FileVersionInfo::GetString(const std::wstring& name) {
     std::size_t entries = tableBytes / 4;
     if (static_cast<std::size_t>(end - tableStart) / 4 < entries) {
         entries = static_cast<std::size_t>(end - tableStart) / 4;
+    }
+    if (entries > translations) {
+        entries = translations;
     }
     for (std::size_t k = 0; k < entries; ++k) {
         const BYTE* entry = tableStart + 4 * k;

@@ -23,10 +23,15 @@ public:
     // The first translation's value of that name, read within the length
     // the resource gives; empty when nothing is loaded or nothing matches.
     virtual std::wstring GetString(const std::wstring& name);      // 2
+    // The value of that name in the first translation listed only; empty
+    // when that translation lacks it.
+    std::wstring GetFirstTranslationString(const std::wstring& name);
 
 private:
     // The value's bytes, when they lie wholly inside the loaded resource.
     bool Query(const std::wstring& subBlock, const void*& data, UINT& length);
+    // The value in the first of at most `translations` listed entries that has it.
+    std::wstring StringOf(const std::wstring& name, std::size_t translations);
 
     std::vector<BYTE> resource_;
     bool loaded_ = false;

@@ -23,6 +23,18 @@ TEST(FileVersionInfoTest, ReadsStringsOfAWellFormedResource) {
     EXPECT_EQ(L"10.0.100.1", info.GetString(L"ProductVersion"));
 }
 
+TEST(FileVersionInfoTest, FirstTranslationOnlyWhenAsked) {
+    Kelmora::FileVersionInfo info;
+    EXPECT_EQ(L"", info.GetFirstTranslationString(L"ProductVersion"));  // nothing loaded
+    ASSERT_TRUE(info.Load(BesideTest(L"vt_version_good.dll")));
+    EXPECT_EQ(L"10.0.100.1", info.GetFirstTranslationString(L"ProductVersion"));
+    EXPECT_EQ(L"only in the second translation", info.GetString(L"Comments"));
+    EXPECT_EQ(L"", info.GetFirstTranslationString(L"Comments"));
+    Kelmora::FileVersionInfo crafted;
+    EXPECT_FALSE(crafted.Load(BesideTest(L"vt_version_short.dll")));
+    EXPECT_EQ(L"", crafted.GetFirstTranslationString(L"FileVersion"));
+}
+
 TEST(FileVersionInfoTest, RefusesMissingAndCraftedResources) {
     Kelmora::FileVersionInfo none;
     EXPECT_FALSE(none.Load(BesideTest(L"os_info_test.exe")));  // no version resource
