@@ -5,9 +5,7 @@
 #include "platform/Registry/ObfuscatedRegKey.h"
 #include "platform/files/FileUtils.h"
 #include "platform/Registry/RegKey.h"
-
-#include <objbase.h>
-#include <shlobj.h>
+#include "platform/wrappers/KnownFolderPath.h"
 
 #include <cstring>
 #include <cwchar>
@@ -28,17 +26,6 @@ constexpr wchar_t kDefaultKeyPath[] = L"SOFTWARE\\Corvane\\Logging";
 constexpr wchar_t kDefaultLogPath[] = L"\\Corvane\\CVLOGS";
 constexpr wchar_t kDefaultEtlPath[] = L"\\Corvane\\CVLOGS\\ETW";
 constexpr wchar_t kEtlFileName[] = L"cvlogs.etl";
-
-// CoTaskMem-allocated path of a known folder.
-class KnownFolderPath {
-public:
-    ~KnownFolderPath() { ::CoTaskMemFree(path_); }
-    HRESULT Get(REFKNOWNFOLDERID id, DWORD flags) { return ::SHGetKnownFolderPath(id, flags, nullptr, &path_); }
-    const wchar_t* c_str() const { return path_; }
-
-private:
-    wchar_t* path_ = nullptr;
-};
 
 bool ReadString(Kelmora::CRegKey& key, const wchar_t* name, std::wstring& out) {
     std::wstring value;
@@ -67,11 +54,11 @@ bool ETWAppProperties::Load(const wchar_t* name) {
 }
 
 bool ETWAppProperties::GetProgramDataFolder() {
-    KnownFolderPath path;
-    if (FAILED(path.Get(FOLDERID_ProgramData, KF_FLAG_CREATE)) || path.c_str() == nullptr) {
+    std::wstring path = Kelmora::KnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE);
+    if (path.empty()) {
         return false;
     }
-    programDataFolder = path.c_str();
+    programDataFolder = std::move(path);
     return true;
 }
 

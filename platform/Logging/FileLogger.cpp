@@ -5,9 +5,8 @@
 #include "platform/Logging/WideFormat.h"
 #include "platform/Registry/IniReader.h"
 #include "platform/files/FileUtils.h"
+#include "platform/wrappers/KnownFolderPath.h"
 
-#include <objbase.h>
-#include <shlobj.h>
 
 #include <chrono>
 
@@ -20,17 +19,6 @@ constexpr std::size_t kRootChars = 260;
 constexpr DWORD kErrorNotInitialised = 20002;
 constexpr DWORD kErrorAlreadyInitialised = 20001;
 constexpr DWORD kSilencedSeverity = 10000;
-
-// CoTaskMem-allocated path of a known folder.
-class KnownFolderPath {
-public:
-    ~KnownFolderPath() { ::CoTaskMemFree(path_); }
-    HRESULT Get(REFKNOWNFOLDERID id, DWORD flags) { return ::SHGetKnownFolderPath(id, flags, nullptr, &path_); }
-    const wchar_t* c_str() const { return path_; }
-
-private:
-    wchar_t* path_ = nullptr;
-};
 
 bool PathExists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -68,13 +56,13 @@ std::optional<int> GetSetting(Kelmora::CObfuscatedIniReader& folder, Kelmora::CO
 // System services
 
 HRESULT FileLoggerAPI::GetProgramDataFolder(std::wstring& path) {
-    KnownFolderPath folder;
-    HRESULT result = folder.Get(FOLDERID_ProgramData, KF_FLAG_CREATE);
+    HRESULT result = E_FAIL;
+    std::wstring folder = Kelmora::KnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, &result);
     if (SUCCEEDED(result)) {
-        if (folder.c_str() == nullptr) {
+        if (folder.empty()) {
             return E_FAIL;
         }
-        path = folder.c_str();
+        path = std::move(folder);
     }
     return result;
 }

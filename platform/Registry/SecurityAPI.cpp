@@ -1,5 +1,7 @@
 #include "platform/Registry/SecurityAPI.h"
 
+#include "platform/wrappers/KnownFolderPath.h"
+
 #include <shlobj.h>
 
 #include <string>
@@ -49,13 +51,11 @@ SecurityAPI::~SecurityAPI() {
 bool SecurityAPI::Bind() {
     EnterCriticalSection(&lock_);
     if (library_ == nullptr) {
-        PWSTR system = nullptr;
-        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, &system)) &&
-            system != nullptr) {
-            const std::wstring path = std::wstring(system) + L"\\advapi32.dll";
+        const std::wstring system = Kelmora::KnownFolderPath(FOLDERID_System);
+        if (!system.empty()) {
+            const std::wstring path = system + L"\\advapi32.dll";
             library_ = LoadLibraryExW(path.c_str(), nullptr, 0);
         }
-        CoTaskMemFree(system);
         if (library_ != nullptr) {
             for (std::size_t i = 0; i < kFunctionCount; ++i) {
                 functions_[i] = GetProcAddress(library_, kFunctionNames[i]);

@@ -1,5 +1,6 @@
 #include "platform/files/FileVersionInfo.h"
 
+#include "platform/wrappers/KnownFolderPath.h"
 #include "platform/wrappers/ShlObjAPI.h"
 
 #include <cstdint>
@@ -143,15 +144,13 @@ SystemFileVersionInfo::~SystemFileVersionInfo() = default;
 bool SystemFileVersionInfo::Load(const std::wstring& fileName) {
     std::wstring folder = systemFolder_;
     if (folder.empty()) {
-        PWSTR path = nullptr;
-        if (SUCCEEDED(shell_->SHGetKnownFolderPath(FOLDERID_System, 0, nullptr, &path)) &&
-            path != nullptr && path[0] != L'\0') {
-            systemFolder_ = std::wstring(path) + L"\\";
+        const std::wstring path = KnownFolderPath(*shell_, FOLDERID_System);
+        if (!path.empty()) {
+            systemFolder_ = path + L"\\";
             folder = systemFolder_;
         } else {
             folder = L"\\";
         }
-        CoTaskMemFree(path);
     }
     return FileVersionInfo::Load(folder + fileName);
 }

@@ -48,7 +48,7 @@ std::unordered_map<std::wstring, Value> buildTable() {
     for (const auto& known : internal::kKnownFolderPlaceholders) {
         const KNOWNFOLDERID* id = known.id;
         table.emplace(known.placeholder, [id](const CommonReplacements::_Impl& impl) {
-            return internal::KnownFolderPath(*impl.shell, *id);
+            return KnownFolderPath(*impl.shell, *id);
         });
     }
     return table;

@@ -63,7 +63,7 @@ std::unordered_map<std::wstring, Value> buildTable() {
     for (const auto& known : Kelmora::internal::kKnownFolderPlaceholders) {
         const KNOWNFOLDERID* id = known.id;
         table.emplace(known.placeholder, [id](const PathHelpers::_Impl& impl) {
-            return Kelmora::internal::KnownFolderPath(*impl.shell, *id);
+            return Kelmora::KnownFolderPath(*impl.shell, *id);
         });
     }
     return table;

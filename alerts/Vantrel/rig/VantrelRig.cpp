@@ -8,6 +8,7 @@
 #include "neighbours/viewer/ViewerNeighbour.h"
 
 #include "platform/Registry/ObfuscatedRegKey.h"
+#include "platform/wrappers/KnownFolderPath.h"
 
 #include <shlobj.h>
 
@@ -234,13 +235,9 @@ Outcome run(const Paths& paths, const Scenario& scenario) {
 }
 
 std::wstring moduleLogFolder(const std::wstring& logName) {
-    PWSTR programData = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &programData))) {
-        folder = std::wstring(programData) + L"\\Corvane\\CVLOGS\\" + logName + L"\\Vantrel";
-    }
-    CoTaskMemFree(programData);
-    return folder;
+    const std::wstring programData = Kelmora::KnownFolderPath(FOLDERID_ProgramData);
+    return programData.empty() ? std::wstring()
+                               : programData + L"\\Corvane\\CVLOGS\\" + logName + L"\\Vantrel";
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include "platform/Registry/IniReader.h"
 #include "platform/Registry/ObfuscatedRegKey.h"
+#include "platform/wrappers/KnownFolderPath.h"
 #include "tools/common/testing/ProgramTestSupport.h"
 
 #include <windows.h>
@@ -94,13 +95,7 @@ private:
     static constexpr const wchar_t* kValue = L"Logging Mechanism";
 
     static std::filesystem::path ProgramData() {
-        wchar_t* path = nullptr;
-        std::filesystem::path folder;
-        if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path))) {
-            folder = path;
-        }
-        CoTaskMemFree(path);
-        return folder;
+        return std::filesystem::path(Kelmora::KnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE));
     }
     static std::optional<std::string> ReadFile(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
