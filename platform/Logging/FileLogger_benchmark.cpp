@@ -6,6 +6,7 @@
 #include "platform/Logging/FileLogLine.h"
 #include "platform/Logging/FileLogger.h"
 #include "platform/Registry/IniReader.h"
+#include "platform/Registry/IniText.h"
 
 #if __has_include(<spdlog/spdlog.h>)
 #include <spdlog/sinks/rotating_file_sink.h>
@@ -204,7 +205,7 @@ int main() {
     const DWORD got = GetPrivateProfileSectionW(L"Config", section, 2048, bare.ini.c_str());
     int index = 0;
     const double decode = SecondsPerCall(timed, [&] {
-        Kelmora::FindScrambledIntInSection(section, got, L"LastLogIdx", index);
+        Kelmora::ini::FindScrambledIntInSection(section, got, L"LastLogIdx", index);
     });
     const double compose = SecondsPerCall(timed, [&] { (void)ETWLogging::internal::ComposeLine(parts, logger.GetOptions()); });
     const double paths = SecondsPerCall(timed, [&] { (void)logger.LogFilePath(0); });

@@ -1,5 +1,6 @@
 #include "platform/Registry/IniReader.h"
 
+#include "platform/Registry/IniText.h"
 #include "platform/Registry/ScrambledFormat.h"
 
 #include <cerrno>
@@ -7,9 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,35 +50,6 @@ bool ToAnsi(const std::wstring& text, std::string& out) {
                                out.data(), needed, nullptr, nullptr) == needed;
 }
 
-std::wstring Trim(const std::wstring& text) {
-    std::size_t end = text.size();
-    while (end > 0 && std::iswspace(text[end - 1])) --end;
-    std::size_t begin = 0;
-    while (begin < end && std::iswspace(text[begin])) ++begin;
-    return text.substr(begin, end - begin);
-}
-
-// Decimal the way wtol reads it: white space, a sign, digits; 0 when none.
-int ParseDecimal(const std::wstring& text) {
-    std::size_t at = 0;
-    while (at < text.size() && std::iswspace(text[at])) ++at;
-    bool negative = false;
-    if (at < text.size() && (text[at] == L'+' || text[at] == L'-')) {
-        negative = text[at] == L'-';
-        ++at;
-    }
-    long long value = 0;
-    for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
-        if (value <= static_cast<long long>(INT_MAX) + 1) {
-            value = value * 10 + (text[at] - L'0');
-        }
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
-
 bool SplitDotted(const std::wstring& dottedName, std::wstring& section, std::wstring& key) {
     const std::size_t dot = dottedName.find(L'.');
     if (dot == std::wstring::npos) {
@@ -90,61 +60,7 @@ bool SplitDotted(const std::wstring& dottedName, std::wstring& section, std::wst
     return true;
 }
 
-bool EqualsIgnoringCase(const wchar_t* a, std::size_t length, const std::wstring& b) {
-    if (length != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        if (std::towupper(a[i]) != std::towupper(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::int32_t LittleEndian32(const std::vector<std::uint8_t>& bytes) {
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-        (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24));
-}
-
 }  // namespace
-
-bool FindScrambledIntInSection(const wchar_t* entries, std::size_t chars, const std::wstring& key,
-                               int& value) {
-    if (entries == nullptr) {
-        return false;
-    }
-    const std::wstring headerKey = L"_" + key;
-    std::optional<std::wstring> header, data;
-    for (std::size_t at = 0; at < chars && entries[at] != L'\0';) {
-        const std::size_t length = wcsnlen(entries + at, chars - at);
-        const std::wstring entry(entries + at, length);
-        at += length + 1;
-        const std::size_t equals = entry.find(L'=');
-        if (equals == std::wstring::npos) {
-            continue;
-        }
-        const std::wstring name = Trim(entry.substr(0, equals));
-        if (!header && EqualsIgnoringCase(name.data(), name.size(), headerKey)) {
-            header = Trim(entry.substr(equals + 1));
-        } else if (!data && EqualsIgnoringCase(name.data(), name.size(), key)) {
-            data = Trim(entry.substr(equals + 1));
-        }
-    }
-    if (!header || !data || header->size() != scrambled::kIniHeaderTextLength ||
-        header->compare(0, 8, L"43565247") != 0) {
-        return false;
-    }
-    std::uint32_t type = 0;
-    std::vector<std::uint8_t> plain;
-    if (!scrambled::DecodeIniValue(*header, *data, type, plain) ||
-        type != scrambled::kIniTypeInteger || plain.size() < 4) {
-        return false;
-    }
-    value = LittleEndian32(plain);
-    return true;
-}
 
 bool ReadProfileScrambledInt(const std::wstring& fileName, const std::wstring& section,
                              const std::wstring& key, int& value) {
@@ -159,7 +75,7 @@ bool ReadProfileScrambledInt(const std::wstring& fileName, const std::wstring& s
         const DWORD got = GetPrivateProfileSectionW(section.c_str(), buffer, size, fileName.c_str());
         // size - 2 means the section did not fit.
         if (got + 2 < size || size >= (1u << 24)) {
-            return FindScrambledIntInSection(buffer, got, key, value);
+            return ini::FindScrambledIntInSection(buffer, got, key, value);
         }
         size *= 4;
         large.assign(size, L'\0');
@@ -192,22 +108,12 @@ void CBaseIniReader::ParseLine(const char* line) {
     if (line == nullptr) {
         return;
     }
-    const std::wstring text = Trim(FromAnsi(line, std::strlen(line)));
-    if (text.empty() || text[0] == L';') {
-        return;
+    ini::Line parsed = ini::ParseLine(FromAnsi(line, std::strlen(line)));
+    if (parsed.kind == ini::Line::kSection) {
+        currentSection_ = std::move(parsed.section);
+    } else if (parsed.kind == ini::Line::kValue) {
+        AddValue(currentSection_, parsed.key, parsed.value, false);
     }
-    if (text[0] == L'[' && text.back() == L']' && text.size() >= 2) {
-        std::wstring name = text.substr(1, text.size() - 2);
-        if (!name.empty()) {
-            currentSection_ = name;
-        }
-        return;
-    }
-    const std::size_t equals = text.find(L'=');
-    if (equals == std::wstring::npos) {
-        return;
-    }
-    AddValue(currentSection_, Trim(text.substr(0, equals)), Trim(text.substr(equals + 1)), false);
 }
 
 bool CBaseIniReader::GetInt(const std::wstring& section, const std::wstring& key, int& value) {
@@ -265,8 +171,7 @@ bool CObfuscatedIniReader::AddValue(const std::wstring& section, const std::wstr
     if (!replace && found != sections_.end() && found->second.count(key) != 0) {
         return false;
     }
-    if (!key.empty() && key[0] == L'_' && value.size() == scrambled::kIniHeaderTextLength &&
-        value.compare(0, 8, L"43565247") == 0) {
+    if (ini::IsHeaderEntry(key, value)) {
         pendingHeaders_[section + L"." + key.substr(1)] = value;
         return false;
     }
@@ -302,7 +207,7 @@ void CObfuscatedIniReader::DecodePair(const std::wstring& dottedName,
         const char* bytes = reinterpret_cast<const char*>(plain.data());
         entry.value = FromAnsi(bytes, strnlen(bytes, plain.size()));
     } else {
-        entry.value = std::to_wstring(LittleEndian32(plain));
+        entry.value = std::to_wstring(ini::LittleEndian32(plain));
     }
     entry.decoded = true;
     entry.type = type;
@@ -331,7 +236,7 @@ bool CObfuscatedIniReader::GetInt(const std::wstring& dottedName, int& value) {
     if (!GetString(dottedName, text)) {
         return false;
     }
-    value = ParseDecimal(text);
+    value = ini::ParseDecimal(text);
     return true;
 }
 

@@ -85,10 +85,4 @@ private:
 bool ReadProfileScrambledInt(const std::wstring& fileName, const std::wstring& section,
                              const std::wstring& key, int& value);
 
-// The scrambled integer of an ini pair in the text GetPrivateProfileSection
-// answers ("key=value" entries, each ended by a NUL), keys matched without
-// regard to letter case. Parsing only.
-bool FindScrambledIntInSection(const wchar_t* entries, std::size_t chars, const std::wstring& key,
-                               int& value);
-
 }  // namespace Kelmora

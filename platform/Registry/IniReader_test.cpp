@@ -259,3 +259,48 @@ TEST_F(IniReaderTest, GetIntReadsLikeWtol) {
 }
 
 }  // namespace
+
+namespace {
+
+// The reader finds exact names only; the profile functions that write the
+// pair find them without regard to case and past a byte-order mark.
+TEST_F(IniReaderTest, ProfileReadFindsThePairAsTheProfileFunctionsDo) {
+    const std::string pair = std::string("_Value=") + kFiveHeader + "\r\nValue=" + kFiveData + "\r\n";
+    struct Case {
+        const char* what;
+        std::string file;
+        std::wstring section, key;
+        bool found;
+        int value;
+    };
+    const Case cases[] = {
+        {"exact names", "[Config]\r\n" + pair, L"Config", L"Value", true, 5},
+        {"section in another case", "[config]\r\n" + pair, L"Config", L"Value", true, 5},
+        {"key in another case", "[Config]\r\n" + pair, L"Config", L"VALUE", true, 5},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Config]\r\n" + pair, L"Config", L"Value", true, 5},
+        {"first of two wins",
+         "[Config]\r\n" + pair + "_value=" + kMinusTwoHeader + "\r\nvalue=" + kMinusTwoData + "\r\n", L"Config",
+         L"Value", true, 5},
+        {"text value is no integer",
+         std::string("[Config]\r\n_Value=") + kTextHeader + "\r\nValue=" + kTextData + "\r\n", L"Config", L"Value",
+         false, 0},
+        {"plain value", "[Config]\r\nValue=5\r\n", L"Config", L"Value", false, 0},
+        {"header without data", std::string("[Config]\r\n_Value=") + kFiveHeader + "\r\n", L"Config", L"Value",
+         false, 0},
+        {"other section", "[Other]\r\n" + pair, L"Config", L"Value", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Write(c.file);
+        int value = 0;
+        EXPECT_EQ(Kelmora::ReadProfileScrambledInt(path_, c.section, c.key, value), c.found);
+        if (c.found) {
+            EXPECT_EQ(value, c.value);
+        }
+    }
+    int value = 0;
+    EXPECT_FALSE(Kelmora::ReadProfileScrambledInt(dir_ + L"\\missing.ini", L"Config", L"Value", value));
+    EXPECT_FALSE(Kelmora::ReadProfileScrambledInt(L"", L"Config", L"Value", value));
+}
+
+}  // namespace
