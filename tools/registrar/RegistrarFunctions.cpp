@@ -2,7 +2,7 @@
 
 #include "platform/Registry/RegKey.h"
 #include "platform/files/OSInfo.h"
-#include "tools/common/KernelHandle.h"
+#include "platform/wrappers/UniqueHandle.h"
 
 #include <cwchar>
 #include <utility>
@@ -54,8 +54,8 @@ bool runProcessAndWait(const std::wstring& commandLine, DWORD& exitCode) {
                         &info)) {
         return false;
     }
-    Tessil::KernelHandle process(info.hProcess);
-    Tessil::KernelHandle thread(info.hThread);
+    Kelmora::KernelHandle process(info.hProcess);
+    Kelmora::KernelHandle thread(info.hThread);
     WaitForSingleObject(process.get(), INFINITE);
     return GetExitCodeProcess(process.get(), &exitCode) != FALSE;
 }
