@@ -387,13 +387,19 @@ DWORD CLogging::OpenLogFile(Kelmora::FileHandle& file) {
         WriteLastLogIdx(0);
         code = OpenAt(index, CREATE_ALWAYS, handle, size);
     } else {
-        // Opened where it is (made when missing); its end is its size.
-        code = OpenAt(index, OPEN_ALWAYS, handle, size);
-        if (code == ERROR_SUCCESS && size >= maxSize_) {
-            handle.reset();
+        // The file of the index is looked up: a full one moves the ring on
+        // (emptying the next file), else lines append (a missing file is made).
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        const bool present =
+            ::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data) != FALSE;
+        const std::uint64_t found =
+            (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (present && found >= maxSize_) {
             index = index + 1 < maxEntries ? index + 1 : 0;
             WriteLastLogIdx(index);
             code = OpenAt(index, CREATE_ALWAYS, handle, size);
+        } else {
+            code = OpenAt(index, OPEN_ALWAYS, handle, size);
         }
     }
     if (code != ERROR_SUCCESS) {
