@@ -8,10 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Tessil::testing::FileExists;
@@ -97,11 +100,18 @@ protected:
     const std::wstring programFolder = folder.file(L"bin");
     const std::wstring program = programFolder + L"\\Brisvel.exe";
     const std::wstring registry = product + L"\\appregistry.dat";
+    const std::wstring badFile = registry + L".bad";
     const std::wstring journal = folder.file(L"installer.journal");
 };
 
-enum class Start { NoFile, Codes, NotJson };
+enum class Start { NoFile, Codes, Bytes };
 enum class End { Unchanged, Missing, Codes };
+
+// The bytes of a reference file holding text.
+std::string Text(const std::wstring& text) { return Utf16Le(text); }
+
+const std::string kNotJson = Text(L"{\"registry\":[{\"appcode\":");
+const std::string kNoRegistry = Text(L"{\"other\":1}");
 
 struct Case {
     const char* name;
@@ -113,6 +123,8 @@ struct Case {
     End end;
     Codes endCodes;
     bool uninstalls;  // installer run and deletions scheduled
+    std::string startBytes = {};  // for Start::Bytes
+    bool keepsBadFile = false;    // the start bytes kept beside as appregistry.dat.bad
 };
 
 const Case kCases[] = {
@@ -121,8 +133,10 @@ const Case kCases[] = {
     {"RegisterSortsTheCodes", Start::Codes, {L"B"}, L"/register=A", nullptr, 0, End::Codes,
      {L"A", L"B"}, false},
     {"RegisterTwice", Start::Codes, {L"A"}, L"-register=A", nullptr, 1, End::Unchanged, {}, false},
-    {"RegisterOverInvalidFile", Start::NotJson, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
-     false},
+    {"RegisterOverInvalidFile", Start::Bytes, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
+     false, kNotJson, true},
+    {"RegisterOverObjectWithoutRegistry", Start::Bytes, {}, L"-register=A", nullptr, 0, End::Codes,
+     {L"A"}, false, kNoRegistry, true},
     {"UnregisterOneOfTwo", Start::Codes, {L"A", L"B"}, L"-unregister=A", nullptr, 0, End::Codes,
      {L"B"}, false},
     {"UnregisterTheLastCode", Start::Codes, {L"A"}, L"/unregister=A", nullptr, 0, End::Codes, {},
@@ -133,8 +147,17 @@ const Case kCases[] = {
      {}, false},
     {"UnregisterWithoutFile", Start::NoFile, {}, L"-unregister=A", nullptr, 0, End::Missing, {},
      true},
-    {"UnregisterOverInvalidFile", Start::NotJson, {}, L"-unregister=A", nullptr, 0, End::Unchanged,
-     {}, true},
+    // A file that is there but does not load may still list other codes.
+    {"UnregisterOverInvalidFile", Start::Bytes, {}, L"-unregister=A", nullptr, 1, End::Unchanged,
+     {}, false, kNotJson},
+    {"UnregisterOverObjectWithoutRegistry", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, kNoRegistry},
+    {"UnregisterOverCodesThatAreNumbers", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":5}]}")},
+    {"UnregisterOverAnEmptyObject", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{}")},
+    {"UnregisterOverANumberTooLarge", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[1e309]}")},
     {"Help", Start::Codes, {L"A"}, L"-?", nullptr, 1, End::Unchanged, {}, false},
     {"NoArgument", Start::Codes, {L"A"}, L"", nullptr, 1, End::Unchanged, {}, false},
     {"TwoArguments", Start::Codes, {L"A"}, L"-unregister=A -unregister=A", nullptr, 1,
@@ -147,9 +170,8 @@ class BrisvelCases : public BrisvelProcess, public ::testing::WithParamInterface
 
 TEST_P(BrisvelCases, Run) {
     const Case& c = GetParam();
-    std::string startBytes;
+    std::string startBytes = c.startBytes;
     if (c.start == Start::Codes) startBytes = ReferenceBytes(c.startCodes);
-    if (c.start == Start::NotJson) startBytes = Utf16Le(L"{\"registry\":[{\"appcode\":");
     if (c.start != Start::NoFile) WriteBytes(registry, startBytes);
     if (c.installerExitCode) SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", c.installerExitCode);
 
@@ -159,6 +181,11 @@ TEST_P(BrisvelCases, Run) {
         case End::Unchanged: EXPECT_EQ(ReadBytes(registry), startBytes); break;
         case End::Missing: EXPECT_FALSE(FileExists(registry)); break;
         case End::Codes: EXPECT_EQ(ReadBytes(registry), ReferenceBytes(c.endCodes)); break;
+    }
+    if (c.keepsBadFile) {
+        EXPECT_EQ(ReadBytes(badFile), startBytes);
+    } else {
+        EXPECT_FALSE(FileExists(badFile));
     }
     EXPECT_EQ(ReadBytes(journal), c.uninstalls ? InstallerRun() : "");
     EXPECT_EQ(NewDeletions(),
@@ -198,19 +225,50 @@ TEST_F(BrisvelProcess, ProductFolderMissingOrEmptyEndsTheRun) {
     EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
 }
 
-TEST_F(BrisvelProcess, UnreadableFileUninstallsOnUnregisterAndIsKeptOnRegister) {
+// Locked for a moment by a backup or a scanner, or not a file at all: the file
+// may list other codes, so neither switch changes anything.
+TEST_F(BrisvelProcess, AFileThatCannotBeReadChangesNothing) {
     const std::string bytes = ReferenceBytes({L"A", L"B"});
     WriteBytes(registry, bytes);
     HANDLE locked = CreateFileW(registry.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locked, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Run(L"-register=C"), 1u);
-    EXPECT_EQ(ReadBytes(journal), "");
-    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
     CloseHandle(locked);
+    EXPECT_TRUE(log.HasLine(L"Could not read " + registry + L" - nothing changed")) << log.File();
     EXPECT_EQ(ReadBytes(registry), bytes);
-    EXPECT_EQ(ReadBytes(journal), InstallerRun());
-    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+    EXPECT_FALSE(FileExists(badFile));
+
+    ASSERT_TRUE(DeleteFileW(registry.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(registry.c_str(), nullptr));
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_EQ(Run(L"-register=C"), 1u);
+    EXPECT_TRUE(RemoveDirectoryW(registry.c_str()));
+
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+TEST_F(BrisvelProcess, AFileThatDoesNotLoadIsKeptBesideOnRegisterAndLeftOnUnregister) {
+    const std::string older = Text(L"older");
+    WriteBytes(badFile, older);
+    WriteBytes(registry, kNotJson);
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_TRUE(log.HasLine(L"Could not load " + registry + L" - not uninstalling")) << log.File();
+    EXPECT_EQ(ReadBytes(registry), kNotJson);
+    EXPECT_EQ(ReadBytes(badFile), older);
+
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=A"), 0u);
+    EXPECT_TRUE(log.HasLine(L"Kept the content of " + registry + L", which does not load, as " +
+                            badFile))
+        << log.File();
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"A"}));
+    EXPECT_EQ(ReadBytes(badFile), kNotJson);  // the older one replaced
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
 }
 
 TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {

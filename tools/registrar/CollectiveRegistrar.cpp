@@ -59,37 +59,70 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
         return false;
     }
 
-    bool storeReadable = true;
+    bool storeLoaded = true;
     if (!provider_->setup()) {
         VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not setup the referenceProvider.");
-        storeReadable = false;
+        storeLoaded = false;
+        if (provider_->unreadable()) {
+            // Perhaps locked for a moment: it may list codes that still count.
+            VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not read %ls - nothing changed",
+                   registryFilePath_.c_str());
+            return false;
+        }
     }
     if (!manager_->loadReferences()) {
         VT_LOG(ETWLogging::LevelError, kSource, kExecute,
                L"Could not loadReferences in the referenceManager.");
-        storeReadable = false;
+        storeLoaded = false;
     }
 
     if (parser.hasFlag(L"register")) {
-        // An unreadable store is rewritten with the codes held in memory.
-        const std::wstring code = parser.getFlagValue(L"register");
-        if (!code.empty() && manager_->addReference(code) && manager_->saveReferences()) {
-            VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
-                   code.c_str(), registryFilePath_.c_str());
-            return true;
-        }
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Registration of %ls failed (file: %ls)",
-               code.c_str(), registryFilePath_.c_str());
-        return false;
+        return registerCode(parser.getFlagValue(L"register"), storeLoaded);
     }
     if (parser.hasFlag(L"unregister")) {
-        return unregister(parser.getFlagValue(L"unregister"), storeReadable);
+        return unregister(parser.getFlagValue(L"unregister"), storeLoaded);
     }
     return false;
 }
 
-bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeReadable) {
-    if (fileIO_->exists(registryFilePath_.c_str()) && storeReadable) {
+bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoaded) {
+    const auto failed = [&] {
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Registration of %ls failed (file: %ls)",
+               code.c_str(), registryFilePath_.c_str());
+        return false;
+    };
+    if (code.empty() || !manager_->addReference(code)) {
+        return failed();
+    }
+    if (!storeLoaded) {
+        // Rewritten with the codes held in memory, the old bytes kept beside.
+        const std::wstring copy = registryFilePath_ + kUnloadableCopySuffix;
+        if (!fileIO_->copy(registryFilePath_.c_str(), copy.c_str())) {
+            VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+                   L"Could not keep the content of %ls, which does not load, as %ls",
+                   registryFilePath_.c_str(), copy.c_str());
+            return false;
+        }
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+               L"Kept the content of %ls, which does not load, as %ls", registryFilePath_.c_str(),
+               copy.c_str());
+    }
+    if (!manager_->saveReferences()) {
+        return failed();
+    }
+    VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
+           code.c_str(), registryFilePath_.c_str());
+    return true;
+}
+
+bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeLoaded) {
+    if (!storeLoaded) {
+        // It may still list other codes.
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not load %ls - not uninstalling",
+               registryFilePath_.c_str());
+        return false;
+    }
+    if (fileIO_->exists(registryFilePath_.c_str())) {
         if (code.empty() || !manager_->removeReference(code)) {
             return false;
         }

@@ -15,6 +15,10 @@ namespace Tessil {
 
 class CollectiveRegistrar {
 public:
+    // Where a registration keeps the bytes of a reference file that does not
+    // load before it rewrites the file: the file's path and this suffix.
+    static constexpr const wchar_t* kUnloadableCopySuffix = L".bad";
+
     // Runs the uninstallation; given the reference file path.
     using UninstallCallback = std::function<bool(const wchar_t* registryFilePath)>;
 
@@ -31,11 +35,15 @@ public:
 
     // One switch, -register=<code> or -unregister=<code>, after the program
     // path. True when the registration, the unregistration or the
-    // uninstallation it led to succeeded.
+    // uninstallation it led to succeeded. A reference file that exists but
+    // cannot be read changes nothing; one that does not load is left as it is
+    // by an unregistration and kept beside (kUnloadableCopySuffix) before a
+    // registration rewrites it.
     bool execute(int argc, const wchar_t* const argv[]);
 
 private:
-    bool unregister(const std::wstring& code, bool storeReadable);
+    bool registerCode(const std::wstring& code, bool storeLoaded);
+    bool unregister(const std::wstring& code, bool storeLoaded);
 
     // Declared in this order so that they are released in the reverse one:
     // manager, provider, parser, fileIO, callback, path.

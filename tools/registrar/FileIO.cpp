@@ -46,11 +46,9 @@ std::shared_ptr<FILE> FileIO::open(const wchar_t* path, const wchar_t* mode) {
 
 bool FileIO::exists(const wchar_t* path) {
     if (path == nullptr) return false;
-    // What an input file stream opened with share mode _SH_DENYNO tests.
-    FILE* file = _wfsopen(path, L"rb", _SH_DENYNO);
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool FileIO::write(FILE* file, const void* data, std::size_t size) {
@@ -81,6 +79,11 @@ bool FileIO::replace(const wchar_t* from, const wchar_t* to) {
 bool FileIO::remove(const wchar_t* path) {
     if (path == nullptr) return false;
     return _wremove(path) == 0;
+}
+
+bool FileIO::copy(const wchar_t* from, const wchar_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return CopyFileW(from, to, FALSE) != FALSE;
 }
 
 }  // namespace Tessil

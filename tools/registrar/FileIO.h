@@ -15,7 +15,8 @@ public:
     // on failure.
     virtual std::shared_ptr<FILE> open(const char* path, const char* mode) = 0;
     virtual std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) = 0;
-    // True when the path names a file that can be opened for reading.
+    // False only when nothing is found at the path (no such file or folder on
+    // the way); a file that cannot be opened or a folder in its place exists.
     virtual bool exists(const wchar_t* path) = 0;
 
     // Added for saving safely (a save must see every write error).
@@ -27,6 +28,8 @@ public:
     // Puts the file from in the place of to in one step, replacing it.
     virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
     virtual bool remove(const wchar_t* path) = 0;
+    // Copies the file to to, replacing a file there.
+    virtual bool copy(const wchar_t* from, const wchar_t* to) = 0;
 };
 
 // The C runtime's files; replace is MoveFileExW, which the C runtime lacks.
@@ -39,6 +42,7 @@ public:
     bool close(std::shared_ptr<FILE>& file) override;
     bool replace(const wchar_t* from, const wchar_t* to) override;
     bool remove(const wchar_t* path) override;
+    bool copy(const wchar_t* from, const wchar_t* to) override;
 };
 
 }  // namespace Tessil

@@ -40,20 +40,34 @@ TEST(FileIO, OpenWideAndNarrow) {
     EXPECT_EQ(std::string(buffer), "abc");
 }
 
-TEST(FileIO, ExistsOnlyForReadableFiles) {
+TEST(FileIO, ExistsUnlessNothingIsThere) {
     ScopedTempFolder folder;
     FileIO io;
     const std::wstring path = folder.file(L"a.dat");
     EXPECT_FALSE(io.exists(path.c_str()));
+    EXPECT_FALSE(io.exists(folder.file(L"no-folder\\a.dat").c_str()));
+    EXPECT_FALSE(io.exists(nullptr));
     WriteBytes(path, "");
     EXPECT_TRUE(io.exists(path.c_str()));  // an empty file exists
-    EXPECT_FALSE(io.exists(folder.path().wstring().c_str()));
-    EXPECT_FALSE(io.exists(nullptr));
+    EXPECT_TRUE(io.exists(folder.path().wstring().c_str()));
     FILE* locked = _wfsopen(path.c_str(), L"rb", _SH_DENYRW);
     ASSERT_NE(locked, nullptr);
-    EXPECT_FALSE(io.exists(path.c_str()));  // cannot be read: counts as missing
+    EXPECT_TRUE(io.exists(path.c_str()));  // there, though it cannot be read now
     std::fclose(locked);
-    EXPECT_TRUE(io.exists(path.c_str()));
+}
+
+TEST(FileIO, CopyReplacesTheTarget) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring from = folder.file(L"a.dat");
+    const std::wstring to = folder.file(L"a.dat.bad");
+    WriteBytes(from, "new");
+    WriteBytes(to, "older");
+    EXPECT_TRUE(io.copy(from.c_str(), to.c_str()));
+    EXPECT_EQ(ReadBytes(to), "new");
+    EXPECT_EQ(ReadBytes(from), "new");
+    EXPECT_FALSE(io.copy(folder.file(L"missing").c_str(), to.c_str()));
+    EXPECT_FALSE(io.copy(nullptr, to.c_str()));
 }
 
 TEST(FileIO, CloseFlushesClosesForEveryHolderAndReportsOnce) {

@@ -1,5 +1,6 @@
 #include "tools/registrar/ReferenceProvider.h"
 
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,7 @@ bool ReferenceProvider::loadReferences(std::set<std::wstring>&) { return true; }
 bool ReferenceProvider::saveReferences(const std::set<std::wstring>&) { return true; }
 bool ReferenceProvider::doSetup() { return true; }
 bool ReferenceProvider::doTeardown() { return true; }
+bool ReferenceProvider::unreadable() const { return false; }
 
 JSONReferenceProvider::JSONReferenceProvider(std::shared_ptr<JSONParser> parser,
                                              std::shared_ptr<IFileIO> fileIO, std::wstring path)
@@ -44,6 +46,7 @@ JSONReferenceProvider::JSONReferenceProvider(std::shared_ptr<JSONParser> parser,
 JSONReferenceProvider::~JSONReferenceProvider() { teardown(); }
 
 bool JSONReferenceProvider::doSetup() {
+    unreadable_ = false;
     if (!parser_ || !fileIO_) {
         return false;
     }
@@ -52,10 +55,17 @@ bool JSONReferenceProvider::doSetup() {
     }
     std::shared_ptr<FILE> file = fileIO_->open(path_.c_str(), L"rb");
     if (!file) {
+        unreadable_ = true;
         return false;
     }
-    return parser_->parseFile(file.get());
+    if (parser_->parseFile(file.get())) {
+        return true;
+    }
+    unreadable_ = std::ferror(file.get()) != 0;
+    return false;
 }
+
+bool JSONReferenceProvider::unreadable() const { return unreadable_; }
 
 bool JSONReferenceProvider::doTeardown() { return true; }
 

@@ -24,6 +24,9 @@ public:
     virtual bool saveReferences(const std::set<std::wstring>& codes);
     virtual bool doSetup();
     virtual bool doTeardown();
+    // Whether the last setup failed because the store exists but could not be
+    // read (as against read but not loaded). False in this base.
+    virtual bool unreadable() const;
 
 protected:
     ~ReferenceProvider() = default;
@@ -47,6 +50,7 @@ public:
 
     // Reads the file when it exists; a missing file is no failure.
     bool doSetup() override;
+    bool unreadable() const override;
     bool doTeardown() override;
     // Adds the codes of the document read by doSetup; false, adding nothing,
     // for an object without a valid "registry" array.
@@ -62,6 +66,7 @@ private:
     std::shared_ptr<JSONParser> parser_;
     std::shared_ptr<IFileIO> fileIO_;
     std::wstring path_;
+    bool unreadable_ = false;
 };
 
 }  // namespace Tessil

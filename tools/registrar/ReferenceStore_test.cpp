@@ -158,6 +158,7 @@ TEST_F(ReferenceStore, LoadingFiles) {
         EXPECT_TRUE(store.manager.addReference(L"kept"));  // loading adds to the set
         EXPECT_EQ(store.provider->setup(), c.setUp);
         EXPECT_EQ(store.provider->isSetUp(), c.setUp);
+        EXPECT_FALSE(store.provider->unreadable());  // read, whether or not it loads
         EXPECT_EQ(store.manager.loadReferences(), c.loaded);
         Codes expected = c.codes;
         expected.insert(L"kept");
@@ -167,10 +168,11 @@ TEST_F(ReferenceStore, LoadingFiles) {
     }
 }
 
-TEST_F(ReferenceStore, MissingOrUnreadableFileCountsAsNoReferences) {
+TEST_F(ReferenceStore, MissingFileCountsAsNoReferencesUnreadableFailsSetup) {
     {
         Store store(path);
         EXPECT_TRUE(store.provider->setup());
+        EXPECT_FALSE(store.provider->unreadable());
         EXPECT_TRUE(store.manager.loadReferences());
         EXPECT_EQ(store.manager.referenceCount(), 0u);
     }
@@ -179,17 +181,16 @@ TEST_F(ReferenceStore, MissingOrUnreadableFileCountsAsNoReferences) {
     ASSERT_NE(locked, nullptr);
     {
         Store store(path);
-        EXPECT_TRUE(store.provider->setup());  // cannot be read: counts as missing
-        EXPECT_TRUE(store.manager.loadReferences());
-        EXPECT_EQ(store.manager.referenceCount(), 0u);
+        EXPECT_FALSE(store.provider->setup());  // there, but cannot be read now
+        EXPECT_TRUE(store.provider->unreadable());
     }
     std::fclose(locked);
     std::filesystem::remove(std::filesystem::path(path));
     std::filesystem::create_directory(std::filesystem::path(path));
     {
         Store store(path);  // a folder in the file's place
-        EXPECT_TRUE(store.provider->setup());
-        EXPECT_TRUE(store.manager.loadReferences());
+        EXPECT_FALSE(store.provider->setup());
+        EXPECT_TRUE(store.provider->unreadable());
         EXPECT_TRUE(store.manager.addReference(L"A"));
         EXPECT_FALSE(store.manager.saveReferences());  // nor is it replaced
     }
@@ -203,6 +204,7 @@ TEST_F(ReferenceStore, AFileThatExistsButWillNotOpenFailsSetup) {
     io->failReadOpen = true;
     Store store(path, io);
     EXPECT_FALSE(store.provider->setup());
+    EXPECT_TRUE(store.provider->unreadable());
     EXPECT_TRUE(store.manager.loadReferences());  // the document is still null
     EXPECT_EQ(store.manager.referenceCount(), 0u);
 }

@@ -67,4 +67,9 @@ bool FaultyFileIO::remove(const wchar_t* path) {
     return real_.remove(path);
 }
 
+bool FaultyFileIO::copy(const wchar_t* from, const wchar_t* to) {
+    journal_.push_back(std::wstring(L"copy ") + from + L" " + to);
+    return real_.copy(from, to);
+}
+
 }  // namespace Tessil::testing

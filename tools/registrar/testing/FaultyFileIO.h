@@ -33,6 +33,7 @@ public:
     bool close(std::shared_ptr<FILE>& file) override;
     bool replace(const wchar_t* from, const wchar_t* to) override;
     bool remove(const wchar_t* path) override;
+    bool copy(const wchar_t* from, const wchar_t* to) override;
 
 private:
     bool failsNow();  // counts one step
