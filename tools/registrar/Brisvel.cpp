@@ -17,7 +17,8 @@ int wmain(int argc, wchar_t* argv[]) {
     const std::wstring path = productFolder + L"\\appregistry.dat";
     bool succeeded = false;
     {
-        Tessil::CollectiveRegistrar registrar(path, uninstallComponent);
+        Tessil::CollectiveRegistrar registrar(path, uninstallComponent, nullptr, nullptr, nullptr,
+                                              nullptr, cancelRestartDeletions);
         succeeded = registrar.execute(argc, argv);
     }
     return succeeded ? 0 : 1;

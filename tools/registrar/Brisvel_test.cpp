@@ -271,6 +271,57 @@ TEST_F(BrisvelProcess, AFileThatDoesNotLoadIsKeptBesideOnRegisterAndLeftOnUnregi
     EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
 }
 
+// A reinstallation before the restart: the deletions the last unregistration
+// scheduled would remove the new program and reference file.
+TEST_F(BrisvelProcess, ARegistrationCancelsTheDeletionsOfTheLastUnregistration) {
+    using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
+    const std::wstring other = folder.file(L"other.txt");
+    // Entries of others, among them a rename of the reference file: they stay.
+    Pairs expected = renames.RenamePairs();
+    const Pairs foreign = {{L"\\??\\" + other, L""},
+                           {L"\\??\\" + registry, L"!\\??\\" + other},
+                           {L"\\??\\" + product + L"\\other.dat", L""}};
+    expected.insert(expected.end(), foreign.begin(), foreign.end());
+    renames.WriteRenamePairs(expected);
+    renames.RememberRenameCount();
+
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+    EXPECT_EQ(renames.RenamePairs(), expected);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+
+    // A second registration finds nothing to cancel and leaves the list alone.
+    EXPECT_EQ(Run(L"-register=C"), 0u);
+    EXPECT_EQ(renames.RenamePairs(), expected);
+}
+
+// The restart itself: only this test's own entries are in the list while the
+// prefix restarts (the test program runs alone, and the others' entries are put
+// back afterwards), one of them a marker file whose deletion shows that the
+// restart carried the list out.
+TEST_F(BrisvelProcess, TheRestartAfterARegistrationKeepsTheNewInstallation) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+
+    auto own = renames.RenamePairs();
+    own.erase(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(
+                                             std::min(renames.OldRenameCount(), own.size())));
+    renames.WriteRenamePairs(own);
+    const std::wstring marker = folder.file(L"marker.txt");
+    WriteBytes(marker, "x");
+    ASSERT_TRUE(MoveFileExW(marker.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+
+    const auto restart = RunProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r");
+    ASSERT_TRUE(restart.started);
+    ASSERT_TRUE(restart.ended);
+    EXPECT_FALSE(FileExists(marker));
+    EXPECT_TRUE(FileExists(program));
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+}
+
 TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {
     EXPECT_EQ(Run(L"-register=A"), 0u);
     EXPECT_TRUE(log.HasLine(L"Saved registration of A to " + registry)) << log.File();

@@ -27,9 +27,11 @@ CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFilePath,
                                          std::shared_ptr<IFileIO> fileIO,
                                          std::shared_ptr<JSONParser> parser,
                                          std::shared_ptr<ReferenceProvider> provider,
-                                         std::shared_ptr<ReferenceManager> manager)
+                                         std::shared_ptr<ReferenceManager> manager,
+                                         RegisteredCallback registeredCallback)
     : registryFilePath_(std::move(registryFilePath)),
       uninstallCallback_(std::move(uninstallCallback)),
+      registeredCallback_(std::move(registeredCallback)),
       fileIO_(std::move(fileIO)),
       parser_(std::move(parser)),
       provider_(std::move(provider)),
@@ -112,6 +114,11 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoade
     }
     VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
            code.c_str(), registryFilePath_.c_str());
+    if (registeredCallback_ && !registeredCallback_(registryFilePath_.c_str())) {
+        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
+               L"Could not cancel the deletions at restart of %ls", registryFilePath_.c_str());
+        return false;
+    }
     return true;
 }
 

@@ -21,6 +21,10 @@ public:
 
     // Runs the uninstallation; given the reference file path.
     using UninstallCallback = std::function<bool(const wchar_t* registryFilePath)>;
+    // Run after a registration was saved, given the reference file path: takes
+    // back what an earlier uninstallation left to be done at restart. The
+    // program binds cancelRestartDeletions.
+    using RegisteredCallback = std::function<bool(const wchar_t* registryFilePath)>;
 
     // Empty pointers get defaults, made in this order: a FileIO, a parser, a
     // JSONReferenceProvider over both and the path, a manager over it.
@@ -28,7 +32,8 @@ public:
                         std::shared_ptr<IFileIO> fileIO = nullptr,
                         std::shared_ptr<JSONParser> parser = nullptr,
                         std::shared_ptr<ReferenceProvider> provider = nullptr,
-                        std::shared_ptr<ReferenceManager> manager = nullptr);
+                        std::shared_ptr<ReferenceManager> manager = nullptr,
+                        RegisteredCallback registeredCallback = nullptr);
     ~CollectiveRegistrar();
     CollectiveRegistrar(const CollectiveRegistrar&) = delete;
     CollectiveRegistrar& operator=(const CollectiveRegistrar&) = delete;
@@ -46,9 +51,10 @@ private:
     bool unregister(const std::wstring& code, bool storeLoaded);
 
     // Declared in this order so that they are released in the reverse one:
-    // manager, provider, parser, fileIO, callback, path.
+    // manager, provider, parser, fileIO, callbacks, path.
     std::wstring registryFilePath_;
     UninstallCallback uninstallCallback_;
+    RegisteredCallback registeredCallback_;
     std::shared_ptr<IFileIO> fileIO_;
     std::shared_ptr<JSONParser> parser_;
     std::shared_ptr<ReferenceProvider> provider_;

@@ -186,6 +186,44 @@ TEST(CollectiveRegistrar, AFileThatCannotBeReadChangesNothing) {
     EXPECT_FALSE(FileExists(path + CollectiveRegistrar::kUnloadableCopySuffix));
 }
 
+// The registered callback runs once after a saved registration, and its
+// failure fails the run.
+TEST(CollectiveRegistrar, ASavedRegistrationRunsTheRegisteredCallback) {
+    ScopedTempFolder folder;
+    const std::wstring path = folder.file(L"appregistry.dat");
+    struct Case {
+        const wchar_t* argument;
+        bool answer;
+        bool expectedResult;
+        int expectedCalls;
+    };
+    const Case cases[] = {
+        {L"-register=A", true, true, 1},
+        {L"-register=A", true, false, 0},  // already registered: nothing saved
+        {L"-register=B", false, false, 1},
+        {L"-unregister=B", true, true, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::wstring> calls;
+        ScopedCapturingLogger logger;
+        CollectiveRegistrar registrar(
+            path, [](const wchar_t*) { return true; }, nullptr, nullptr, nullptr, nullptr,
+            [&](const wchar_t* file) {
+                calls.push_back(file);
+                return c.answer;
+            });
+        const wchar_t* argv[] = {L"Brisvel.exe", c.argument};
+        EXPECT_EQ(registrar.execute(2, argv), c.expectedResult);
+        EXPECT_EQ(calls, std::vector<std::wstring>(c.expectedCalls, path));
+        if (!c.answer) {
+            ASSERT_FALSE(logger->Records().empty());
+            EXPECT_EQ(logger->Records().back().text,
+                      L"Could not cancel the deletions at restart of " + path);
+        }
+    }
+    EXPECT_EQ(ReadBytes(path), ReferenceBytes({L"A"}));
+}
+
 // A store given from outside is used as given, and the defaults it implies are
 // not made again.
 TEST(CollectiveRegistrar, UsesTheCollaboratorsItIsGiven) {
