@@ -112,6 +112,7 @@ std::string Text(const std::wstring& text) { return Utf16Le(text); }
 
 const std::string kNotJson = Text(L"{\"registry\":[{\"appcode\":");
 const std::string kNoRegistry = Text(L"{\"other\":1}");
+const std::string kCodesOfTwo = ReferenceBytes({L"A", L"B"});
 
 struct Case {
     const char* name;
@@ -158,6 +159,11 @@ const Case kCases[] = {
      End::Unchanged, {}, false, Text(L"{}")},
     {"UnregisterOverANumberTooLarge", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
      End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[1e309]}")},
+    // The text ends at its first NUL; an odd last byte is no part of it.
+    {"UnregisterReadsUpToTheFirstNul", Start::Bytes, {}, L"-unregister=A", nullptr, 0, End::Codes,
+     {L"B"}, false, kCodesOfTwo + std::string("\0\0}\0", 4)},
+    {"UnregisterIgnoresAnOddLastByte", Start::Bytes, {}, L"-unregister=A", nullptr, 0, End::Codes,
+     {L"B"}, false, kCodesOfTwo + "}"},
     {"Help", Start::Codes, {L"A"}, L"-?", nullptr, 1, End::Unchanged, {}, false},
     {"NoArgument", Start::Codes, {L"A"}, L"", nullptr, 1, End::Unchanged, {}, false},
     {"TwoArguments", Start::Codes, {L"A"}, L"-unregister=A -unregister=A", nullptr, 1,

@@ -107,7 +107,6 @@ bool JSONParser::parseFile(FILE* file) {
     std::size_t total = 0;
     bool pendingLow = false;  // a low byte waiting for its high byte
     unsigned char low = 0;
-    bool containsNul = false;
     for (;;) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
         if (got == 0) {
@@ -124,12 +123,11 @@ bool JSONParser::parseFile(FILE* file) {
                 continue;
             }
             pendingLow = false;
-            const wchar_t unit = static_cast<wchar_t>(low | (buffer[i] << 8));
-            containsNul = containsNul || unit == L'\0';
-            text.push_back(unit);
+            text.push_back(static_cast<wchar_t>(low | (buffer[i] << 8)));
         }
     }
-    if (std::ferror(file) != 0 || pendingLow || containsNul) {
+    // An odd last byte is no part of the text, which ends at its first NUL.
+    if (std::ferror(file) != 0) {
         return false;
     }
     const wchar_t* start = text.c_str();

@@ -39,9 +39,9 @@ public:
     // UTF-16, nested at most kMaxDepth deep); the document becomes the value,
     // or null on an error.
     virtual bool parse(const std::wstring& text);
-    // The same for a file's content in UTF-16LE, a leading FF FE skipped. Also
-    // false for a file over kMaxFileBytes, of odd length, holding a NUL code
-    // unit or that cannot be read.
+    // The same for a file's content in UTF-16LE, a leading FF FE skipped: the
+    // text ends at its first NUL unit, and an odd last byte is ignored. Also
+    // false for a file over kMaxFileBytes or that cannot be read.
     virtual bool parseFile(FILE* file);
     // Compact JSON text of the document ("null" for a new parser).
     virtual std::wstring toString() const;
