@@ -36,6 +36,16 @@ const std::wstring kViewerKey = L"Vantrel/Viewer";
 const std::wstring kProductMessage = L"Vantrel.Product";
 const std::wstring kViewerMessage = L"Vantrel.Viewer";
 
+// The service takes a product key's last part as the product id, so an id
+// holding "/" would name another product.
+bool validProductId(const std::wstring& id) {
+    if (id.find(L'/') == std::wstring::npos) {
+        return true;
+    }
+    VT_LOG(kError, kSource, kFunction, L"Invalid command line. A product id must not contain '/'.");
+    return false;
+}
+
 std::shared_ptr<Tessil::MessageBusClient> defaultBus() {
     return std::make_shared<Tessil::MessageBusClient>(std::make_shared<Tessil::MessageBusLib>());
 }
@@ -108,7 +118,11 @@ int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOpt
                    L"if registering a product.");
             return kExitBadCommandLine;
         }
-        const std::wstring key = kProductKey + L"/" + parser.getFlagValue(L"registerProduct");
+        const std::wstring id = parser.getFlagValue(L"registerProduct");
+        if (!validProductId(id)) {
+            return kExitBadCommandLine;
+        }
+        const std::wstring key = kProductKey + L"/" + id;
         Tessil::JSONFormatter value;
         value.setString(L"pluginPath", parser.getFlagValue(L"pluginPath"));
         value.setString(L"pluginFile", parser.getFlagValue(L"pluginFile"));
@@ -123,6 +137,9 @@ int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOpt
     }
     if (parser.hasFlag(L"unregisterProduct")) {
         const std::wstring id = parser.getFlagValue(L"unregisterProduct");
+        if (!validProductId(id)) {
+            return kExitBadCommandLine;
+        }
         return unregister(bus, *settings, kProductKey + L"/" + id,
                           kProductMessage + L"." + id + L".Unregistered", kProductUnregistration,
                           options);
