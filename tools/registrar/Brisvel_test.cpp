@@ -86,7 +86,8 @@ protected:
         return sources;
     }
     std::vector<std::wstring> UninstallDeletions(const std::wstring& programPath) const {
-        return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + product};
+        return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + newFile,
+                L"\\??\\" + product};
     }
 
     // Declared first: the values and renames are put back last.
@@ -100,6 +101,7 @@ protected:
     const std::wstring programFolder = folder.file(L"bin");
     const std::wstring program = programFolder + L"\\Brisvel.exe";
     const std::wstring registry = product + L"\\appregistry.dat";
+    const std::wstring newFile = product + L"\\appregistry.da~";  // a save's new file
     const std::wstring badFile = registry + L".bad";
     const std::wstring journal = folder.file(L"installer.journal");
 };
@@ -193,6 +195,7 @@ TEST_P(BrisvelCases, Run) {
     } else {
         EXPECT_FALSE(FileExists(badFile));
     }
+    EXPECT_FALSE(FileExists(newFile));
     EXPECT_EQ(ReadBytes(journal), c.uninstalls ? InstallerRun() : "");
     EXPECT_EQ(NewDeletions(),
               c.uninstalls ? UninstallDeletions(program) : std::vector<std::wstring>{});
@@ -326,6 +329,44 @@ TEST_F(BrisvelProcess, TheRestartAfterARegistrationKeepsTheNewInstallation) {
     EXPECT_FALSE(FileExists(marker));
     EXPECT_TRUE(FileExists(program));
     EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+}
+
+// The new file of a save is as long as the reference file's name, so every
+// product folder whose reference file fits can be saved to.
+TEST_F(BrisvelProcess, SavesInProductFoldersUpToTheLongestThatFits) {
+    const std::wstring base = folder.file(L"long");
+    ASSERT_LT(base.size(), 200u);
+    for (std::size_t length = 240; length <= 243; ++length) {
+        const std::wstring longFolder = base + L"\\" + std::wstring(length - base.size() - 1, L'x');
+        ASSERT_EQ(longFolder.size(), length);
+        std::filesystem::create_directories(longFolder);
+        productValue.WriteString(longFolder);
+        EXPECT_EQ(Run(L"-register=A"), 0u) << length;
+        EXPECT_EQ(ReadBytes(longFolder + L"\\appregistry.dat"), ReferenceBytes({L"A"})) << length;
+        std::filesystem::remove_all(base);
+    }
+}
+
+TEST_F(BrisvelProcess, ALeftoverNewFileIsRemovedByTheNextRunAndScheduledWithTheFolder) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    WriteBytes(newFile, "left over by a crash");
+    EXPECT_EQ(Run(L"-unregister=C"), 1u);
+    EXPECT_FALSE(FileExists(newFile));
+    WriteBytes(newFile, "left over by a crash");
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_FALSE(FileExists(newFile));
+    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+}
+
+TEST_F(BrisvelProcess, ASaveKeepsTheAttributesOfTheFileItReplaces) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    ASSERT_TRUE(SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_NE(GetFileAttributesW(registry.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"A", L"B"}));
+    const DWORD attributes = GetFileAttributesW(registry.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
 }
 
 TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {

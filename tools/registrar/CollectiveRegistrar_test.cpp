@@ -142,7 +142,7 @@ TEST_P(CollectiveRegistrarCases, Execute) {
             EXPECT_EQ(ReadBytes(path), ReferenceBytes(c.endCodes));
             break;
     }
-    EXPECT_FALSE(FileExists(path + L".tmp"));
+    EXPECT_FALSE(FileExists(Tessil::JSONReferenceProvider::newFilePath(path)));
 
     std::vector<Line> lines;
     for (const auto& record : logger->Records()) {

@@ -73,7 +73,19 @@ bool FileIO::close(std::shared_ptr<FILE>& file) {
 
 bool FileIO::replace(const wchar_t* from, const wchar_t* to) {
     if (from == nullptr || to == nullptr) return false;
-    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD attributes = GetFileAttributesW(to);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !ReplaceFileW(to, from, nullptr, 0, nullptr, nullptr)) {
+        return false;
+    }
+    // ReplaceFileW keeps them on Windows; made sure of where it does not.
+    if (GetFileAttributesW(to) != attributes) {
+        SetFileAttributesW(to, attributes);
+    }
+    return true;
 }
 
 bool FileIO::remove(const wchar_t* path) {

@@ -25,14 +25,16 @@ public:
     // Flushes the handle to the disk and closes it, for every holder; false
     // when any of these fails. file is empty afterwards in every case.
     virtual bool close(std::shared_ptr<FILE>& file) = 0;
-    // Puts the file from in the place of to in one step, replacing it.
+    // Puts the file from in the place of to in one step, replacing it; a file
+    // replaced keeps its attributes and security.
     virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
     virtual bool remove(const wchar_t* path) = 0;
     // Copies the file to to, replacing a file there.
     virtual bool copy(const wchar_t* from, const wchar_t* to) = 0;
 };
 
-// The C runtime's files; replace is MoveFileExW, which the C runtime lacks.
+// The C runtime's files; replace is ReplaceFileW (MoveFileExW when there is
+// nothing to replace), which the C runtime lacks.
 class FileIO : public IFileIO {
 public:
     std::shared_ptr<FILE> open(const char* path, const char* mode) override;

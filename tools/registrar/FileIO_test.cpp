@@ -121,6 +121,18 @@ TEST(FileIO, ReplaceAndRemove) {
     EXPECT_TRUE(io.remove(from.c_str()));
     EXPECT_FALSE(FileExists(from));
     EXPECT_FALSE(io.remove(from.c_str()));
+
+    // Into a place where nothing was; and over a file whose attributes stay.
+    const std::wstring fresh = folder.file(L"fresh.dat");
+    WriteBytes(from, "first");
+    EXPECT_TRUE(io.replace(from.c_str(), fresh.c_str()));
+    EXPECT_EQ(ReadBytes(fresh), "first");
+    ASSERT_TRUE(SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    WriteBytes(from, "second");
+    EXPECT_TRUE(io.replace(from.c_str(), fresh.c_str()));
+    EXPECT_EQ(ReadBytes(fresh), "second");
+    EXPECT_NE(GetFileAttributesW(fresh.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

@@ -45,10 +45,22 @@ JSONReferenceProvider::JSONReferenceProvider(std::shared_ptr<JSONParser> parser,
 
 JSONReferenceProvider::~JSONReferenceProvider() { teardown(); }
 
+std::wstring JSONReferenceProvider::newFilePath(const std::wstring& path) {
+    std::wstring newPath = path;
+    if (!newPath.empty()) {
+        newPath.back() = newPath.back() == L'~' ? L'_' : L'~';
+    }
+    return newPath;
+}
+
 bool JSONReferenceProvider::doSetup() {
     unreadable_ = false;
     if (!parser_ || !fileIO_) {
         return false;
+    }
+    const std::wstring newPath = newFilePath(path_);
+    if (fileIO_->exists(newPath.c_str())) {
+        fileIO_->remove(newPath.c_str());  // left by an interrupted save
     }
     if (!fileIO_->exists(path_.c_str())) {
         return true;  // no file means no references
@@ -95,7 +107,7 @@ bool JSONReferenceProvider::saveReferences(const std::set<std::wstring>& codes) 
         parser_->appendToArray(kRegistryKey, code, kAppCodeKey);
     }
     // The reference file itself is touched only by the last step.
-    const std::wstring newPath = path_ + kNewFileSuffix;
+    const std::wstring newPath = newFilePath(path_);
     std::shared_ptr<FILE> file = fileIO_->open(newPath.c_str(), L"wb");
     if (!file) {
         return false;

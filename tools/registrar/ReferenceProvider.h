@@ -40,15 +40,18 @@ private:
 class JSONReferenceProvider : public ReferenceProvider {
 public:
     static constexpr const wchar_t* kDefaultPath = L"appregistry.json";
-    // Suffix of the new file written beside the reference file on a save.
-    static constexpr const wchar_t* kNewFileSuffix = L".tmp";
+    // The new file a save writes beside the file at path before it takes that
+    // file's place: the same path with its last character replaced by "~" ("_"
+    // when it is "~"), so that it fits wherever the path itself fits.
+    static std::wstring newFilePath(const std::wstring& path);
 
     // An empty path means kDefaultPath in the current folder.
     JSONReferenceProvider(std::shared_ptr<JSONParser> parser, std::shared_ptr<IFileIO> fileIO,
                           std::wstring path);
     virtual ~JSONReferenceProvider();  // runs teardown()
 
-    // Reads the file when it exists; a missing file is no failure.
+    // Removes a new file an interrupted save left behind, then reads the file
+    // when it exists; a missing file is no failure.
     bool doSetup() override;
     bool unreadable() const override;
     bool doTeardown() override;

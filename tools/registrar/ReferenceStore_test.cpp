@@ -51,7 +51,7 @@ class ReferenceStore : public ::testing::Test {
 protected:
     ScopedTempFolder folder;
     const std::wstring path = folder.file(L"appregistry.dat");
-    const std::wstring newPath = path + L".tmp";
+    const std::wstring newPath = JSONReferenceProvider::newFilePath(path);
 };
 
 TEST_F(ReferenceStore, SavingBThenAWritesAFirst) {
@@ -320,7 +320,8 @@ TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
     store.manager.removeReference(L"B");
     ASSERT_TRUE(store.manager.saveReferences());
     const std::size_t bytes = Utf16Le(ReferenceText(NewCodes())).size();
-    std::vector<std::wstring> expected = {L"exists " + path, L"open " + path + L" rb", L"open " + newPath + L" wb"};
+    std::vector<std::wstring> expected = {L"exists " + newPath, L"exists " + path, L"open " + path + L" rb",
+                                          L"open " + newPath + L" wb"};
     for (std::size_t written = 0; written < bytes; written += 256) {
         expected.push_back(L"write " + std::to_wstring(std::min<std::size_t>(256, bytes - written)));
     }
@@ -415,6 +416,22 @@ TEST(ReferenceProviderBase, AnswersTrueAndDefersToItsHooks) {
     EXPECT_TRUE(provider.isSetUp());
     provider.allowTeardown = true;
     EXPECT_TRUE(provider.teardown());
+}
+
+TEST(JSONReferenceProviderPath, TheNewFileIsAsLongAsTheFile) {
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L"C:\\p\\appregistry.dat"), L"C:\\p\\appregistry.da~");
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L"a~"), L"a_");
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L""), L"");
+}
+
+TEST_F(ReferenceStore, ALeftoverNewFileIsRemovedBySetup) {
+    WriteBytes(path, Utf16Le(L"{\"registry\":[{\"appcode\":\"A\"}]}"));
+    WriteBytes(newPath, "left over");
+    Store store(path);
+    EXPECT_TRUE(store.provider->setup());
+    EXPECT_FALSE(FileExists(newPath));
+    EXPECT_TRUE(store.manager.loadReferences());
+    EXPECT_EQ(store.manager.codes(), Codes{L"A"});
 }
 
 TEST(JSONReferenceProviderPath, AnEmptyPathMeansAppregistryJsonInTheCurrentFolder) {

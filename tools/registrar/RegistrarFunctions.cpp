@@ -3,6 +3,7 @@
 #include "platform/Registry/RegKey.h"
 #include "platform/files/OSInfo.h"
 #include "tools/common/KernelHandle.h"
+#include "tools/registrar/ReferenceProvider.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -124,7 +125,10 @@ std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
                                            const std::wstring& productFolder) {
     std::vector<std::wstring> names;
     if (!programPath.empty()) names.push_back(programPath);
-    if (!registryFilePath.empty()) names.push_back(registryFilePath);
+    if (!registryFilePath.empty()) {
+        names.push_back(registryFilePath);
+        names.push_back(Tessil::JSONReferenceProvider::newFilePath(registryFilePath));
+    }
     names.push_back(productFolder);
     return names;
 }

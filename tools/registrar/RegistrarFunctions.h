@@ -51,8 +51,9 @@ std::wstring uninstallCommandLine(const std::wstring& installerFolder,
                                   const std::wstring& productFolder, const std::wstring& script);
 
 // The names an uninstallation schedules for deletion at the next restart, in
-// this order: the program file (left out when empty), the reference file (left
-// out when empty), the product folder.
+// this order: the program file (left out when empty), the reference file and
+// the new file of an interrupted save (both left out when the reference file
+// path is empty), the product folder.
 std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
                                            const std::wstring& registryFilePath,
                                            const std::wstring& productFolder);

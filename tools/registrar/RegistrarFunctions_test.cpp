@@ -172,9 +172,10 @@ TEST(WithoutDeletionsOf, TakesOutOnlyTheDeletionsOfTheNamesGiven) {
     }
 }
 
-TEST(RestartDeletions, AreTheProgramTheReferenceFileAndTheFolder) {
+TEST(RestartDeletions, AreTheProgramTheReferenceAndNewFilesAndTheFolder) {
     EXPECT_EQ(restartDeletions(L"C:\\b\\Brisvel.exe", L"C:\\p\\appregistry.dat", L"C:\\p"),
-              (std::vector<std::wstring>{L"C:\\b\\Brisvel.exe", L"C:\\p\\appregistry.dat", L"C:\\p"}));
+              (std::vector<std::wstring>{L"C:\\b\\Brisvel.exe", L"C:\\p\\appregistry.dat",
+                                         L"C:\\p\\appregistry.da~", L"C:\\p"}));
     EXPECT_EQ(restartDeletions(L"", L"", L"C:\\p"), std::vector<std::wstring>{L"C:\\p"});
 }
 
