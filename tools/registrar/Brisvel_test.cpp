@@ -161,6 +161,9 @@ const Case kCases[] = {
      End::Unchanged, {}, false, Text(L"{}")},
     {"UnregisterOverANumberTooLarge", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
      End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[1e309]}")},
+    {"UnregisterOverANumberThatOverflows", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false,
+     Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[99999980e301]}")},
     // The text ends at its first NUL; an odd last byte is no part of it.
     {"UnregisterReadsUpToTheFirstNul", Start::Bytes, {}, L"-unregister=A", nullptr, 0, End::Codes,
      {L"B"}, false, kCodesOfTwo + std::string("\0\0}\0", 4)},

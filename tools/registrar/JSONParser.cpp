@@ -4,6 +4,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <stdexcept>
@@ -34,7 +35,9 @@ public:
     bool Uint(unsigned u) { return document_.Uint(u); }
     bool Int64(int64_t i) { return document_.Int64(i); }
     bool Uint64(uint64_t u) { return document_.Uint64(u); }
-    bool Double(double d) { return document_.Double(d); }
+    // A number beyond a double's range would be kept as infinity, which the
+    // writer refuses.
+    bool Double(double d) { return std::isfinite(d) && document_.Double(d); }
     bool RawNumber(const Ch* s, SizeType n, bool copy) { return document_.RawNumber(s, n, copy); }
     bool String(const Ch* s, SizeType n, bool copy) { return document_.String(s, n, copy); }
     bool Key(const Ch* s, SizeType n, bool copy) { return document_.Key(s, n, copy); }

@@ -58,6 +58,12 @@ TEST(JSONParser, ParseAcceptsAnyRootAndRefusesInvalidText) {
         {L"\"text\"", true, true, L"\"text\""},
         {L"5", true, true, L"5"},
         {L"null", true, true, L"null"},
+        // Numbers beyond the range of a double are refused, however written.
+        {L"[1e309]", false, true, L"null"},
+        {L"[-1e309]", false, true, L"null"},
+        {L"[99999980e301]", false, true, L"null"},
+        {L"{\"n\":-99999980e301}", false, true, L"null"},
+        {L"[1.7976931348623157e308]", true, true, L"[1.7976931348623157e308]"},
         {L"", false, true, L"null"},
         {L"   ", false, true, L"null"},
         {L"{", false, true, L"null"},
