@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cwchar>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -88,6 +89,19 @@ protected:
     std::vector<std::wstring> UninstallDeletions(const std::wstring& programPath) const {
         return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + newFile,
                 L"\\??\\" + product};
+    }
+    // Whether the run's log holds message from the registrar's source line.
+    bool Logged(int line, const std::wstring& message) const {
+        wchar_t source[32];
+        swprintf(source, 32, L"CollectiveRegistrar:%5d]$", line);
+        const std::wstring tail = L" " + message;
+        for (const std::wstring& text : log.Lines()) {
+            if (text.find(source) != std::wstring::npos && text.size() >= tail.size() &&
+                text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // Declared first: the values and renames are put back last.
@@ -370,6 +384,69 @@ TEST_F(BrisvelProcess, ASaveKeepsTheAttributesOfTheFileItReplaces) {
     const DWORD attributes = GetFileAttributesW(registry.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// Each log line of the registrar names its fixed line number.
+TEST_F(BrisvelProcess, LogLinesCarryTheirFixedNumbers) {
+    constexpr int kWithSource = 0x18;
+    struct Step {
+        const char* name;
+        std::optional<std::string> bytes;  // the reference file; none: no file
+        bool installerKnown;
+        bool readOnly;
+        std::wstring arguments;
+        std::vector<std::pair<int, std::wstring>> lines;
+    };
+    const std::wstring saved = L"Saved registration of A to " + registry;
+    const std::vector<Step> steps = {
+        {"unrecognized", ReferenceBytes({L"A"}), true, false, L"-Register=A",
+         {{100, L"Found an unrecognized command line switch - exiting."}}},
+        {"not json", kNotJson, true, false, L"-register=A",
+         {{114, L"Could not setup the referenceProvider."}, {131, saved}}},
+        {"no registry", kNoRegistry, true, false, L"-register=A",
+         {{120, L"Could not loadReferences in the referenceManager."}, {131, saved}}},
+        {"twice", ReferenceBytes({L"A"}), true, false, L"-register=A",
+         {{135, L"Registration of A failed (file: " + registry + L")"}}},
+        {"no file", std::nullopt, false, false, L"-unregister=A",
+         {{142, L"Could not find " + registry +
+                    L" or could not initialize referenceManager - uninstalling"},
+          {146, L"Uninstall of " + registry + L" failed"}}},
+        {"read-only", ReferenceBytes({L"A", L"B"}), true, true, L"-unregister=A",
+         {{156, L"Could not save unregister of code A"}}},
+        {"last code", ReferenceBytes({L"A"}), false, false, L"-unregister=A",
+         {{164, L"Uninstall of " + registry + L" failed after last reference removed"}}},
+        // Lines the registrar adds to those.
+        {"unloadable kept", kNotJson, true, false, L"-register=A",
+         {{125, L"Kept the content of " + registry + L", which does not load, as " + badFile}}},
+        {"unloadable left", kNotJson, true, false, L"-unregister=A",
+         {{141, L"Could not load " + registry + L" - not uninstalling"}}},
+    };
+    for (const Step& step : steps) {
+        SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(registry.c_str());
+        if (step.bytes) WriteBytes(registry, *step.bytes);
+        if (step.readOnly) SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (step.installerKnown) {
+            installerValue.WriteString(installer);
+        } else {
+            installerValue.Remove();
+        }
+        ASSERT_TRUE(log.Clear(kWithSource));
+        Run(step.arguments);
+        for (const auto& [line, message] : step.lines) {
+            EXPECT_TRUE(Logged(line, message)) << step.name << " " << line << " " << log.File();
+        }
+    }
+    SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    HANDLE locked = CreateFileW(registry.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(log.Clear(kWithSource));
+    Run(L"-unregister=A");
+    CloseHandle(locked);
+    EXPECT_TRUE(Logged(116, L"Could not read " + registry + L" - nothing changed")) << log.File();
 }
 
 TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {

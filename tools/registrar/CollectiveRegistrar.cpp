@@ -14,6 +14,31 @@ namespace {
 constexpr const wchar_t* kSource = L"CollectiveRegistrar";
 constexpr const wchar_t* kExecute = L"Tessil::CollectiveRegistrar::execute";
 
+// The number each log line carries, fixed whatever its place in this file.
+enum LogLine : int {
+    kUnrecognizedSwitch = 100,
+    kNoSetup = 114,
+    kUnreadable = 116,
+    kNoLoad = 120,
+    kKeptUnloadable = 125,
+    kUnloadableNotKept = 126,
+    kSaved = 131,
+    kNotCancelled = 133,
+    kRegistrationFailed = 135,
+    kUnloadableNotUninstalled = 141,
+    kUninstalling = 142,
+    kUninstallFailed = 146,
+    kUnregisterNotSaved = 156,
+    kLastUninstallFailed = 164,
+};
+
+template <typename... Args>
+void logLine(LogLine line, ETWLogging::LogLevel level, const wchar_t* format, const Args&... args) {
+    if (ETWLogging::IsLevelEnabled(level)) {
+        (void)ETWLogging::Log(level, kSource, kExecute, line, format, args...);
+    }
+}
+
 const CommandLineParser::FlagDefinition kSwitches[] = {
     {L"?", L"Displays help."},
     {L"register", L"Registers the provided app code as a dependency on this collective component."},
@@ -53,8 +78,8 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
         return false;
     }
     if (!parser.parse(argc, argv)) {
-        VT_LOG(ETWLogging::LevelNormal, kSource, kExecute,
-               L"Found an unrecognized command line switch - exiting.");
+        logLine(kUnrecognizedSwitch, ETWLogging::LevelNormal,
+                L"Found an unrecognized command line switch - exiting.");
         return false;
     }
     if (parser.hasFlag(L"?")) {
@@ -63,18 +88,18 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
 
     bool storeLoaded = true;
     if (!provider_->setup()) {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not setup the referenceProvider.");
+        logLine(kNoSetup, ETWLogging::LevelError, L"Could not setup the referenceProvider.");
         storeLoaded = false;
         if (provider_->unreadable()) {
             // Perhaps locked for a moment: it may list codes that still count.
-            VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not read %ls - nothing changed",
-                   registryFilePath_.c_str());
+            logLine(kUnreadable, ETWLogging::LevelError, L"Could not read %ls - nothing changed",
+                    registryFilePath_.c_str());
             return false;
         }
     }
     if (!manager_->loadReferences()) {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Could not loadReferences in the referenceManager.");
+        logLine(kNoLoad, ETWLogging::LevelError,
+                L"Could not loadReferences in the referenceManager.");
         storeLoaded = false;
     }
 
@@ -89,8 +114,8 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
 
 bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoaded) {
     const auto failed = [&] {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Registration of %ls failed (file: %ls)",
-               code.c_str(), registryFilePath_.c_str());
+        logLine(kRegistrationFailed, ETWLogging::LevelError,
+                L"Registration of %ls failed (file: %ls)", code.c_str(), registryFilePath_.c_str());
         return false;
     };
     if (code.empty() || !manager_->addReference(code)) {
@@ -100,23 +125,23 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoade
         // Rewritten with the codes held in memory, the old bytes kept beside.
         const std::wstring copy = registryFilePath_ + kUnloadableCopySuffix;
         if (!fileIO_->copy(registryFilePath_.c_str(), copy.c_str())) {
-            VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-                   L"Could not keep the content of %ls, which does not load, as %ls",
-                   registryFilePath_.c_str(), copy.c_str());
+            logLine(kUnloadableNotKept, ETWLogging::LevelError,
+                    L"Could not keep the content of %ls, which does not load, as %ls",
+                    registryFilePath_.c_str(), copy.c_str());
             return false;
         }
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Kept the content of %ls, which does not load, as %ls", registryFilePath_.c_str(),
-               copy.c_str());
+        logLine(kKeptUnloadable, ETWLogging::LevelError,
+                L"Kept the content of %ls, which does not load, as %ls", registryFilePath_.c_str(),
+                copy.c_str());
     }
     if (!manager_->saveReferences()) {
         return failed();
     }
-    VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
-           code.c_str(), registryFilePath_.c_str());
+    logLine(kSaved, ETWLogging::LevelNormal, L"Saved registration of %ls to %ls",
+            code.c_str(), registryFilePath_.c_str());
     if (registeredCallback_ && !registeredCallback_(registryFilePath_.c_str())) {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Could not cancel the deletions at restart of %ls", registryFilePath_.c_str());
+        logLine(kNotCancelled, ETWLogging::LevelError,
+                L"Could not cancel the deletions at restart of %ls", registryFilePath_.c_str());
         return false;
     }
     return true;
@@ -125,8 +150,8 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoade
 bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeLoaded) {
     if (!storeLoaded) {
         // It may still list other codes.
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not load %ls - not uninstalling",
-               registryFilePath_.c_str());
+        logLine(kUnloadableNotUninstalled, ETWLogging::LevelError,
+                L"Could not load %ls - not uninstalling", registryFilePath_.c_str());
         return false;
     }
     if (fileIO_->exists(registryFilePath_.c_str())) {
@@ -134,8 +159,8 @@ bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeLoaded)
             return false;
         }
         if (!manager_->saveReferences()) {
-            VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not save unregister of code %ls",
-                   code.c_str());
+            logLine(kUnregisterNotSaved, ETWLogging::LevelError,
+                    L"Could not save unregister of code %ls", code.c_str());
             return false;
         }
         if (manager_->referenceCount() != 0) {
@@ -144,18 +169,18 @@ bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeLoaded)
         if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
             return true;
         }
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Uninstall of %ls failed after last reference removed", registryFilePath_.c_str());
+        logLine(kLastUninstallFailed, ETWLogging::LevelError,
+                L"Uninstall of %ls failed after last reference removed", registryFilePath_.c_str());
         return false;
     }
-    VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-           L"Could not find %ls or could not initialize referenceManager - uninstalling",
-           registryFilePath_.c_str());
+    logLine(kUninstalling, ETWLogging::LevelError,
+            L"Could not find %ls or could not initialize referenceManager - uninstalling",
+            registryFilePath_.c_str());
     if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
         return true;
     }
-    VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Uninstall of %ls failed",
-           registryFilePath_.c_str());
+    logLine(kUninstallFailed, ETWLogging::LevelError, L"Uninstall of %ls failed",
+            registryFilePath_.c_str());
     return false;
 }
 
