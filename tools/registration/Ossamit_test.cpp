@@ -276,4 +276,13 @@ TEST(OssamitImage, BindsOnlyKernel32AtStart) {
     }
 }
 
+// The verified COM creation belongs to the alert service: Ossamit creates no
+// COM objects, so its image names no class-object lookup.
+TEST(OssamitImage, HoldsNoVerifiedComCreation) {
+    std::ifstream in(std::filesystem::path(WinePath(VT_OSSAMIT_EXE)), std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.find(std::string("CoGetClassObject\0", 17)), std::string::npos);
+}
+
 }  // namespace
