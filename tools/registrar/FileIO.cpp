@@ -30,13 +30,6 @@ std::shared_ptr<FILE> Own(FILE* file) {
 
 IFileIO::~IFileIO() = default;
 
-std::shared_ptr<FILE> FileIO::open(const char* path, const char* mode) {
-    if (path == nullptr || mode == nullptr) return nullptr;
-    FILE* file = nullptr;
-    if (fopen_s(&file, path, mode) != 0) return nullptr;
-    return Own(file);
-}
-
 std::shared_ptr<FILE> FileIO::open(const wchar_t* path, const wchar_t* mode) {
     if (path == nullptr || mode == nullptr) return nullptr;
     FILE* file = nullptr;

@@ -13,7 +13,6 @@ public:
     virtual ~IFileIO();
     // The handle is closed with fclose when its last holder lets it go; empty
     // on failure.
-    virtual std::shared_ptr<FILE> open(const char* path, const char* mode) = 0;
     virtual std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) = 0;
     // False only when nothing is found at the path (no such file or folder on
     // the way); a file that cannot be opened or a folder in its place exists.
@@ -37,7 +36,6 @@ public:
 // nothing to replace), which the C runtime lacks.
 class FileIO : public IFileIO {
 public:
-    std::shared_ptr<FILE> open(const char* path, const char* mode) override;
     std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) override;
     bool exists(const wchar_t* path) override;
     bool write(FILE* file, const void* data, std::size_t size) override;

@@ -171,16 +171,6 @@ bool JSONParser::writeTo(const ByteSink& sink) const {
     return sink(buffer, used);
 }
 
-bool JSONParser::writeFile(FILE* file) const {
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = writeTo([file](const char* data, std::size_t size) {
-        return std::fwrite(data, 1, size, file) == size;
-    });
-    return written && std::fflush(file) == 0 && std::ferror(file) == 0;
-}
-
 const Value* JSONParser::findMember(const std::wstring& key) const {
     if (!document_.IsObject()) {
         return nullptr;
@@ -346,12 +336,6 @@ void JSONParser::appendToArray(const std::wstring& key, const std::wstring& valu
         return;
     }
     member->PushBack(element, allocator);
-}
-
-void JSONParser::clear() {
-    if (document_.IsObject()) {
-        document_.RemoveAllMembers();
-    }
 }
 
 bool JSONParser::isEmpty() const { return !(document_.IsObject() && document_.MemberCount() > 0); }

@@ -14,11 +14,6 @@ bool FaultyFileIO::failsNow() {
     return false;
 }
 
-std::shared_ptr<FILE> FaultyFileIO::open(const char* path, const char* mode) {
-    journal_.push_back(L"open8 " + std::wstring(path, path + std::char_traits<char>::length(path)));
-    return real_.open(path, mode);
-}
-
 std::shared_ptr<FILE> FaultyFileIO::open(const wchar_t* path, const wchar_t* mode) {
     journal_.push_back(std::wstring(L"open ") + path + L" " + mode);
     if (std::wstring(mode) == L"rb") {
