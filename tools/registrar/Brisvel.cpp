@@ -11,7 +11,7 @@ int wmain(int argc, wchar_t* argv[]) {
         return 1;
     }
     std::wstring productFolder;
-    if (!readMachineRegistryFolder(L"Software\\Corvane\\Vantrel", L"Install Dir", productFolder)) {
+    if (!readProductFolder(productFolder)) {
         return 1;
     }
     const std::wstring path = productFolder + L"\\appregistry.dat";

@@ -4,6 +4,7 @@
 // renames it found. The program logs to its file log.
 #include "tools/common/testing/ProgramFileLog.h"
 #include "tools/common/testing/ProgramTestSupport.h"
+#include "tools/registrar/RegistrarFunctions.h"
 #include "tools/registrar/testing/FileTestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -32,9 +33,6 @@ using Tessil::testing::WriteBytes;
 
 namespace {
 
-constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
-constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
-constexpr const wchar_t* kInstallDir = L"Install Dir";
 constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
 
@@ -106,8 +104,8 @@ protected:
 
     // Declared first: the values and renames are put back last.
     SavedMachineValue renames{kSessionManager, kPendingRenames};
-    SavedMachineValue productValue{kProductKey, kInstallDir};
-    SavedMachineValue installerValue{kInstallerKey, kInstallDir};
+    SavedMachineValue productValue{kProductKey, kInstallDirValue};
+    SavedMachineValue installerValue{kInstallerKey, kInstallDirValue};
     ProgramFileLog log{L"Brisvel"};
     ScopedTempFolder folder;
     const std::wstring product = folder.file(L"Vantrel");

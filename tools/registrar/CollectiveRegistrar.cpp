@@ -2,6 +2,7 @@
 
 #include "platform/Logging/Logging.h"
 #include "tools/common/CommandLineParser.h"
+#include "tools/registrar/BrisvelSwitches.h"
 
 #include <iterator>
 #include <utility>
@@ -39,12 +40,6 @@ void logLine(LogLine line, ETWLogging::LogLevel level, const wchar_t* format, co
     }
 }
 
-const CommandLineParser::FlagDefinition kSwitches[] = {
-    {L"?", L"Displays help."},
-    {L"register", L"Registers the provided app code as a dependency on this collective component."},
-    {L"unregister", L"Unregisters provided app code as a dependency on this collective component."},
-};
-
 }  // namespace
 
 CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFilePath,
@@ -73,7 +68,7 @@ CollectiveRegistrar::~CollectiveRegistrar() = default;
 
 bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
     CommandLineParser parser(
-        std::vector<CommandLineParser::FlagDefinition>(std::begin(kSwitches), std::end(kSwitches)));
+        std::vector<CommandLineParser::FlagDefinition>(std::begin(kBrisvelSwitches), std::end(kBrisvelSwitches)));
     if (argc != 2) {
         return false;
     }
@@ -82,7 +77,7 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
                 L"Found an unrecognized command line switch - exiting.");
         return false;
     }
-    if (parser.hasFlag(L"?")) {
+    if (parser.hasFlag(kHelpSwitch)) {
         return false;
     }
 
@@ -103,11 +98,11 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
         storeLoaded = false;
     }
 
-    if (parser.hasFlag(L"register")) {
-        return registerCode(parser.getFlagValue(L"register"), storeLoaded);
+    if (parser.hasFlag(kRegisterSwitch)) {
+        return registerCode(parser.getFlagValue(kRegisterSwitch), storeLoaded);
     }
-    if (parser.hasFlag(L"unregister")) {
-        return unregister(parser.getFlagValue(L"unregister"), storeLoaded);
+    if (parser.hasFlag(kUnregisterSwitch)) {
+        return unregister(parser.getFlagValue(kUnregisterSwitch), storeLoaded);
     }
     return false;
 }

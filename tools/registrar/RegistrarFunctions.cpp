@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
-constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
-constexpr const wchar_t* kInstallDirValue = L"Install Dir";
 constexpr const wchar_t* kSessionManagerKey = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
 constexpr ULONG kValueChars = 260;
@@ -62,6 +59,10 @@ bool readMachineRegistryFolder(const wchar_t* subKey, const wchar_t* valueName, 
     }
     out = std::move(folder);
     return true;
+}
+
+bool readProductFolder(std::wstring& out) {
+    return readMachineRegistryFolder(kProductKey, kInstallDirValue, out);
 }
 
 bool runProcessAndWait(const std::wstring& commandLine, DWORD& exitCode) {
@@ -169,7 +170,7 @@ std::wstring withoutDeletionsOf(const std::wstring& renameList,
 
 bool cancelRestartDeletions(const wchar_t* registryFilePath) {
     std::wstring productFolder;
-    if (!readMachineRegistryFolder(kProductKey, kInstallDirValue, productFolder)) {
+    if (!readProductFolder(productFolder)) {
         return false;
     }
     Kelmora::CRegKey key;
@@ -215,7 +216,7 @@ bool uninstallComponent(const wchar_t* registryFilePath) {
         return false;
     }
     std::wstring productFolder;
-    if (!readMachineRegistryFolder(kProductKey, kInstallDirValue, productFolder)) {
+    if (!readProductFolder(productFolder)) {
         return false;
     }
     const wchar_t* script = isWindowsXpOrLater() != 0 ? L"vantrel64.inf" : L"vantrel32.inf";

@@ -7,6 +7,13 @@
 #include <string>
 #include <vector>
 
+// The product's key under HKEY_LOCAL_MACHINE, whose value kInstallDirValue
+// names the product folder; the suite installer's key names its own folder
+// with a value of the same name.
+inline constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
+inline constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
+inline constexpr const wchar_t* kInstallDirValue = L"Install Dir";
+
 // Reads a REG_SZ of up to 259 characters under HKEY_LOCAL_MACHINE\subKey
 // (KEY_READ). On success out holds the text up to its first NUL; on failure
 // out is unchanged.
@@ -15,6 +22,9 @@ bool readMachineRegistryString(const wchar_t* subKey, const wchar_t* valueName, 
 // readMachineRegistryString for a folder: an empty value counts as unreadable,
 // since it would name the root of the current drive.
 bool readMachineRegistryFolder(const wchar_t* subKey, const wchar_t* valueName, std::wstring& out);
+
+// The product folder: readMachineRegistryFolder of the product's key.
+bool readProductFolder(std::wstring& out);
 
 // Starts the command line without a window and waits for the process to end.
 // True when its exit code could be read.

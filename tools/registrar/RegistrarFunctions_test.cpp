@@ -16,8 +16,8 @@ using Tessil::testing::WinePath;
 
 namespace {
 
-constexpr const wchar_t* kKey = L"Software\\Corvane\\Vantrel";
-constexpr const wchar_t* kValue = L"Install Dir";
+constexpr const wchar_t* kKey = kProductKey;
+constexpr const wchar_t* kValue = kInstallDirValue;
 
 // A value of the given type and raw content under the private HKLM.
 void SetRaw(DWORD type, const std::wstring& data, std::size_t extraBytes = sizeof(wchar_t)) {
