@@ -58,23 +58,20 @@ bool JSONReferenceProvider::doSetup() {
     if (!parser_ || !fileIO_) {
         return false;
     }
+    bool loaded = true;
+    if (fileIO_->exists(path_.c_str())) {
+        std::shared_ptr<FILE> file = fileIO_->open(path_.c_str(), L"rb");
+        loaded = file && parser_->parseFile(file.get());
+        unreadable_ = !file || (!loaded && std::ferror(file.get()) != 0);
+    }  // else no file means no references
+    if (unreadable_) {
+        return false;  // nothing is touched beside a file that may be locked for a moment
+    }
     const std::wstring newPath = newFilePath(path_);
     if (fileIO_->exists(newPath.c_str())) {
         fileIO_->remove(newPath.c_str());  // left by an interrupted save
     }
-    if (!fileIO_->exists(path_.c_str())) {
-        return true;  // no file means no references
-    }
-    std::shared_ptr<FILE> file = fileIO_->open(path_.c_str(), L"rb");
-    if (!file) {
-        unreadable_ = true;
-        return false;
-    }
-    if (parser_->parseFile(file.get())) {
-        return true;
-    }
-    unreadable_ = std::ferror(file.get()) != 0;
-    return false;
+    return loaded;
 }
 
 bool JSONReferenceProvider::unreadable() const { return unreadable_; }

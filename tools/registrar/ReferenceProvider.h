@@ -10,7 +10,7 @@
 
 namespace Tessil {
 
-// The Part gives this base no virtual destructor: own a provider through a
+// This base has no virtual destructor: own a provider through a
 // shared pointer made from its own type (std::make_shared<Derived>), which
 // destroys it as that type.
 class ReferenceProvider {
@@ -50,8 +50,9 @@ public:
                           std::wstring path);
     virtual ~JSONReferenceProvider();  // runs teardown()
 
-    // Removes a new file an interrupted save left behind, then reads the file
-    // when it exists; a missing file is no failure.
+    // Reads the file when it exists (a missing file is no failure), then,
+    // unless it could not be read, removes a new file an interrupted save left
+    // behind.
     bool doSetup() override;
     bool unreadable() const override;
     bool doTeardown() override;

@@ -177,6 +177,7 @@ TEST_F(ReferenceStore, MissingFileCountsAsNoReferencesUnreadableFailsSetup) {
         EXPECT_EQ(store.manager.referenceCount(), 0u);
     }
     WriteBytes(path, Utf16Le(L"{\"registry\":[{\"appcode\":\"A\"}]}"));
+    WriteBytes(newPath, "left over");
     FILE* locked = _wfsopen(path.c_str(), L"rb", _SH_DENYRW);
     ASSERT_NE(locked, nullptr);
     {
@@ -185,6 +186,8 @@ TEST_F(ReferenceStore, MissingFileCountsAsNoReferencesUnreadableFailsSetup) {
         EXPECT_TRUE(store.provider->unreadable());
     }
     std::fclose(locked);
+    EXPECT_TRUE(FileExists(newPath));  // nothing is touched beside it
+    std::filesystem::remove(std::filesystem::path(newPath));
     std::filesystem::remove(std::filesystem::path(path));
     std::filesystem::create_directory(std::filesystem::path(path));
     {
@@ -320,7 +323,7 @@ TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
     store.manager.removeReference(L"B");
     ASSERT_TRUE(store.manager.saveReferences());
     const std::size_t bytes = Utf16Le(ReferenceText(NewCodes())).size();
-    std::vector<std::wstring> expected = {L"exists " + newPath, L"exists " + path, L"open " + path + L" rb",
+    std::vector<std::wstring> expected = {L"exists " + path, L"open " + path + L" rb", L"exists " + newPath,
                                           L"open " + newPath + L" wb"};
     for (std::size_t written = 0; written < bytes; written += 256) {
         expected.push_back(L"write " + std::to_wstring(std::min<std::size_t>(256, bytes - written)));
