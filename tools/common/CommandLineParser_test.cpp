@@ -1,5 +1,7 @@
 #include "tools/common/CommandLineParser.h"
 
+#include "tools/registration/OssamitFlags.h"
+
 #include <gtest/gtest.h>
 
 #include <cwchar>
@@ -9,18 +11,7 @@
 
 namespace {
 
-// The flag table of Ossamit, in its order.
-const CommandLineParser::FlagDefinition kOssamitFlags[] = {
-    {L"?", L"Display helpful information about the command line flags."},
-    {L"registerProduct",
-     L"Register a product plugin. Specify a unique identifier for the plugin. The "
-     L"'pluginPath' and 'pluginFile' flags are required if this flag is specified."},
-    {L"unregisterProduct", L"Unregister a product plugin. Specify the unique identifier for the plugin."},
-    {L"registerViewer", L"Register a viewer. Specify a unique identifier for the plugin."},
-    {L"unregisterViewer", L"Unregister a viewer. Specify the unique identifier for the plugin."},
-    {L"pluginPath", L"The path to the product plugin. Drem placeholders can be used."},
-    {L"pluginFile", L"The filename of the product plugin."},
-};
+using Drem::kOssamitFlags;
 
 CommandLineParser MakeOssamitParser() {
     return CommandLineParser(std::vector<CommandLineParser::FlagDefinition>(

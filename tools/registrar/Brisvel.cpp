@@ -11,13 +11,14 @@ int wmain(int argc, wchar_t* argv[]) {
         return 1;
     }
     std::wstring productFolder;
-    if (!readMachineRegistryFolder(L"Software\\Corvane\\Vantrel", L"Install Dir", productFolder)) {
+    if (!readProductFolder(productFolder)) {
         return 1;
     }
     const std::wstring path = productFolder + L"\\appregistry.dat";
     bool succeeded = false;
     {
-        Tessil::CollectiveRegistrar registrar(path, uninstallComponent);
+        Tessil::CollectiveRegistrar registrar(path, uninstallComponent, nullptr, nullptr, nullptr,
+                                              nullptr, cancelRestartDeletions);
         succeeded = registrar.execute(argc, argv);
     }
     return succeeded ? 0 : 1;

@@ -4,14 +4,19 @@
 // renames it found. The program logs to its file log.
 #include "tools/common/testing/ProgramFileLog.h"
 #include "tools/common/testing/ProgramTestSupport.h"
+#include "tools/registrar/RegistrarFunctions.h"
 #include "tools/registrar/testing/FileTestHelpers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cwchar>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Tessil::testing::FileExists;
@@ -28,9 +33,6 @@ using Tessil::testing::WriteBytes;
 
 namespace {
 
-constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
-constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
-constexpr const wchar_t* kInstallDir = L"Install Dir";
 constexpr const wchar_t* kSessionManager = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
 
@@ -83,13 +85,27 @@ protected:
         return sources;
     }
     std::vector<std::wstring> UninstallDeletions(const std::wstring& programPath) const {
-        return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + product};
+        return {L"\\??\\" + programPath, L"\\??\\" + registry, L"\\??\\" + newFile,
+                L"\\??\\" + product};
+    }
+    // Whether the run's log holds message from the registrar's source line.
+    bool Logged(int line, const std::wstring& message) const {
+        wchar_t source[32];
+        swprintf(source, 32, L"CollectiveRegistrar:%5d]$", line);
+        const std::wstring tail = L" " + message;
+        for (const std::wstring& text : log.Lines()) {
+            if (text.find(source) != std::wstring::npos && text.size() >= tail.size() &&
+                text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // Declared first: the values and renames are put back last.
     SavedMachineValue renames{kSessionManager, kPendingRenames};
-    SavedMachineValue productValue{kProductKey, kInstallDir};
-    SavedMachineValue installerValue{kInstallerKey, kInstallDir};
+    SavedMachineValue productValue{kProductKey, kInstallDirValue};
+    SavedMachineValue installerValue{kInstallerKey, kInstallDirValue};
     ProgramFileLog log{L"Brisvel"};
     ScopedTempFolder folder;
     const std::wstring product = folder.file(L"Vantrel");
@@ -97,11 +113,20 @@ protected:
     const std::wstring programFolder = folder.file(L"bin");
     const std::wstring program = programFolder + L"\\Brisvel.exe";
     const std::wstring registry = product + L"\\appregistry.dat";
+    const std::wstring newFile = product + L"\\appregistry.da~";  // a save's new file
+    const std::wstring badFile = registry + L".bad";
     const std::wstring journal = folder.file(L"installer.journal");
 };
 
-enum class Start { NoFile, Codes, NotJson };
+enum class Start { NoFile, Codes, Bytes };
 enum class End { Unchanged, Missing, Codes };
+
+// The bytes of a reference file holding text.
+std::string Text(const std::wstring& text) { return Utf16Le(text); }
+
+const std::string kNotJson = Text(L"{\"registry\":[{\"appcode\":");
+const std::string kNoRegistry = Text(L"{\"other\":1}");
+const std::string kCodesOfTwo = ReferenceBytes({L"A", L"B"});
 
 struct Case {
     const char* name;
@@ -113,6 +138,8 @@ struct Case {
     End end;
     Codes endCodes;
     bool uninstalls;  // installer run and deletions scheduled
+    std::string startBytes = {};  // for Start::Bytes
+    bool keepsBadFile = false;    // the start bytes kept beside as appregistry.dat.bad
 };
 
 const Case kCases[] = {
@@ -121,8 +148,10 @@ const Case kCases[] = {
     {"RegisterSortsTheCodes", Start::Codes, {L"B"}, L"/register=A", nullptr, 0, End::Codes,
      {L"A", L"B"}, false},
     {"RegisterTwice", Start::Codes, {L"A"}, L"-register=A", nullptr, 1, End::Unchanged, {}, false},
-    {"RegisterOverInvalidFile", Start::NotJson, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
-     false},
+    {"RegisterOverInvalidFile", Start::Bytes, {}, L"-register=A", nullptr, 0, End::Codes, {L"A"},
+     false, kNotJson, true},
+    {"RegisterOverObjectWithoutRegistry", Start::Bytes, {}, L"-register=A", nullptr, 0, End::Codes,
+     {L"A"}, false, kNoRegistry, true},
     {"UnregisterOneOfTwo", Start::Codes, {L"A", L"B"}, L"-unregister=A", nullptr, 0, End::Codes,
      {L"B"}, false},
     {"UnregisterTheLastCode", Start::Codes, {L"A"}, L"/unregister=A", nullptr, 0, End::Codes, {},
@@ -133,8 +162,25 @@ const Case kCases[] = {
      {}, false},
     {"UnregisterWithoutFile", Start::NoFile, {}, L"-unregister=A", nullptr, 0, End::Missing, {},
      true},
-    {"UnregisterOverInvalidFile", Start::NotJson, {}, L"-unregister=A", nullptr, 0, End::Unchanged,
-     {}, true},
+    // A file that is there but does not load may still list other codes.
+    {"UnregisterOverInvalidFile", Start::Bytes, {}, L"-unregister=A", nullptr, 1, End::Unchanged,
+     {}, false, kNotJson},
+    {"UnregisterOverObjectWithoutRegistry", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, kNoRegistry},
+    {"UnregisterOverCodesThatAreNumbers", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":5}]}")},
+    {"UnregisterOverAnEmptyObject", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{}")},
+    {"UnregisterOverANumberTooLarge", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false, Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[1e309]}")},
+    {"UnregisterOverANumberThatOverflows", Start::Bytes, {}, L"-unregister=A", nullptr, 1,
+     End::Unchanged, {}, false,
+     Text(L"{\"registry\":[{\"appcode\":\"A\"}],\"n\":[99999980e301]}")},
+    // The text ends at its first NUL; an odd last byte is no part of it.
+    {"UnregisterReadsUpToTheFirstNul", Start::Bytes, {}, L"-unregister=A", nullptr, 0, End::Codes,
+     {L"B"}, false, kCodesOfTwo + std::string("\0\0}\0", 4)},
+    {"UnregisterIgnoresAnOddLastByte", Start::Bytes, {}, L"-unregister=A", nullptr, 0, End::Codes,
+     {L"B"}, false, kCodesOfTwo + "}"},
     {"Help", Start::Codes, {L"A"}, L"-?", nullptr, 1, End::Unchanged, {}, false},
     {"NoArgument", Start::Codes, {L"A"}, L"", nullptr, 1, End::Unchanged, {}, false},
     {"TwoArguments", Start::Codes, {L"A"}, L"-unregister=A -unregister=A", nullptr, 1,
@@ -147,9 +193,8 @@ class BrisvelCases : public BrisvelProcess, public ::testing::WithParamInterface
 
 TEST_P(BrisvelCases, Run) {
     const Case& c = GetParam();
-    std::string startBytes;
+    std::string startBytes = c.startBytes;
     if (c.start == Start::Codes) startBytes = ReferenceBytes(c.startCodes);
-    if (c.start == Start::NotJson) startBytes = Utf16Le(L"{\"registry\":[{\"appcode\":");
     if (c.start != Start::NoFile) WriteBytes(registry, startBytes);
     if (c.installerExitCode) SetEnvironmentVariableW(L"VT_CVINST_EXIT_CODE", c.installerExitCode);
 
@@ -160,6 +205,12 @@ TEST_P(BrisvelCases, Run) {
         case End::Missing: EXPECT_FALSE(FileExists(registry)); break;
         case End::Codes: EXPECT_EQ(ReadBytes(registry), ReferenceBytes(c.endCodes)); break;
     }
+    if (c.keepsBadFile) {
+        EXPECT_EQ(ReadBytes(badFile), startBytes);
+    } else {
+        EXPECT_FALSE(FileExists(badFile));
+    }
+    EXPECT_FALSE(FileExists(newFile));
     EXPECT_EQ(ReadBytes(journal), c.uninstalls ? InstallerRun() : "");
     EXPECT_EQ(NewDeletions(),
               c.uninstalls ? UninstallDeletions(program) : std::vector<std::wstring>{});
@@ -198,19 +249,202 @@ TEST_F(BrisvelProcess, ProductFolderMissingOrEmptyEndsTheRun) {
     EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
 }
 
-TEST_F(BrisvelProcess, UnreadableFileUninstallsOnUnregisterAndIsKeptOnRegister) {
+// Locked for a moment by a backup or a scanner, or not a file at all: the file
+// may list other codes, so neither switch changes anything.
+TEST_F(BrisvelProcess, AFileThatCannotBeReadChangesNothing) {
     const std::string bytes = ReferenceBytes({L"A", L"B"});
     WriteBytes(registry, bytes);
     HANDLE locked = CreateFileW(registry.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(locked, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Run(L"-register=C"), 1u);
-    EXPECT_EQ(ReadBytes(journal), "");
-    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
     CloseHandle(locked);
+    EXPECT_TRUE(log.HasLine(L"Could not read " + registry + L" - nothing changed")) << log.File();
     EXPECT_EQ(ReadBytes(registry), bytes);
-    EXPECT_EQ(ReadBytes(journal), InstallerRun());
+    EXPECT_FALSE(FileExists(badFile));
+
+    ASSERT_TRUE(DeleteFileW(registry.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(registry.c_str(), nullptr));
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_EQ(Run(L"-register=C"), 1u);
+    EXPECT_TRUE(RemoveDirectoryW(registry.c_str()));
+
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+TEST_F(BrisvelProcess, AFileThatDoesNotLoadIsKeptBesideOnRegisterAndLeftOnUnregister) {
+    const std::string older = Text(L"older");
+    WriteBytes(badFile, older);
+    WriteBytes(registry, kNotJson);
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-unregister=A"), 1u);
+    EXPECT_TRUE(log.HasLine(L"Could not load " + registry + L" - not uninstalling")) << log.File();
+    EXPECT_EQ(ReadBytes(registry), kNotJson);
+    EXPECT_EQ(ReadBytes(badFile), older);
+
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=A"), 0u);
+    EXPECT_TRUE(log.HasLine(L"Kept the content of " + registry + L", which does not load, as " +
+                            badFile))
+        << log.File();
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"A"}));
+    EXPECT_EQ(ReadBytes(badFile), kNotJson);  // the older one replaced
+    EXPECT_EQ(ReadBytes(journal), "");
+    EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
+}
+
+// A reinstallation before the restart: the deletions the last unregistration
+// scheduled would remove the new program and reference file.
+TEST_F(BrisvelProcess, ARegistrationCancelsTheDeletionsOfTheLastUnregistration) {
+    using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
+    const std::wstring other = folder.file(L"other.txt");
+    // Entries of others, among them a rename of the reference file: they stay.
+    Pairs expected = renames.RenamePairs();
+    const Pairs foreign = {{L"\\??\\" + other, L""},
+                           {L"\\??\\" + registry, L"!\\??\\" + other},
+                           {L"\\??\\" + product + L"\\other.dat", L""}};
+    expected.insert(expected.end(), foreign.begin(), foreign.end());
+    renames.WriteRenamePairs(expected);
+    renames.RememberRenameCount();
+
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
     EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+    EXPECT_EQ(renames.RenamePairs(), expected);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+
+    // A second registration finds nothing to cancel and leaves the list alone.
+    EXPECT_EQ(Run(L"-register=C"), 0u);
+    EXPECT_EQ(renames.RenamePairs(), expected);
+}
+
+// The restart itself: only this test's own entries are in the list while the
+// prefix restarts (the test program runs alone, and the others' entries are put
+// back afterwards), one of them a marker file whose deletion shows that the
+// restart carried the list out.
+TEST_F(BrisvelProcess, TheRestartAfterARegistrationKeepsTheNewInstallation) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+
+    auto own = renames.RenamePairs();
+    own.erase(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(
+                                             std::min(renames.OldRenameCount(), own.size())));
+    renames.WriteRenamePairs(own);
+    const std::wstring marker = folder.file(L"marker.txt");
+    WriteBytes(marker, "x");
+    ASSERT_TRUE(MoveFileExW(marker.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+
+    const auto restart = RunProgram(L"C:\\windows\\system32\\wineboot.exe", L"-r");
+    ASSERT_TRUE(restart.started);
+    ASSERT_TRUE(restart.ended);
+    EXPECT_FALSE(FileExists(marker));
+    EXPECT_TRUE(FileExists(program));
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+}
+
+// The new file of a save is as long as the reference file's name, so every
+// product folder whose reference file fits can be saved to.
+TEST_F(BrisvelProcess, SavesInProductFoldersUpToTheLongestThatFits) {
+    const std::wstring base = folder.file(L"long");
+    ASSERT_LT(base.size(), 200u);
+    for (std::size_t length = 240; length <= 243; ++length) {
+        const std::wstring longFolder = base + L"\\" + std::wstring(length - base.size() - 1, L'x');
+        ASSERT_EQ(longFolder.size(), length);
+        std::filesystem::create_directories(longFolder);
+        productValue.WriteString(longFolder);
+        EXPECT_EQ(Run(L"-register=A"), 0u) << length;
+        EXPECT_EQ(ReadBytes(longFolder + L"\\appregistry.dat"), ReferenceBytes({L"A"})) << length;
+        std::filesystem::remove_all(base);
+    }
+}
+
+TEST_F(BrisvelProcess, ALeftoverNewFileIsRemovedByTheNextRunAndScheduledWithTheFolder) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    WriteBytes(newFile, "left over by a crash");
+    EXPECT_EQ(Run(L"-unregister=C"), 1u);
+    EXPECT_FALSE(FileExists(newFile));
+    WriteBytes(newFile, "left over by a crash");
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_FALSE(FileExists(newFile));
+    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+}
+
+TEST_F(BrisvelProcess, ASaveKeepsTheAttributesOfTheFileItReplaces) {
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    ASSERT_TRUE(SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_NE(GetFileAttributesW(registry.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    EXPECT_EQ(Run(L"-register=B"), 0u);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"A", L"B"}));
+    const DWORD attributes = GetFileAttributesW(registry.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// Each log line of the registrar names its fixed line number.
+TEST_F(BrisvelProcess, LogLinesCarryTheirFixedNumbers) {
+    constexpr int kWithSource = 0x18;
+    struct Step {
+        const char* name;
+        std::optional<std::string> bytes;  // the reference file; none: no file
+        bool installerKnown;
+        bool readOnly;
+        std::wstring arguments;
+        std::vector<std::pair<int, std::wstring>> lines;
+    };
+    const std::wstring saved = L"Saved registration of A to " + registry;
+    const std::vector<Step> steps = {
+        {"unrecognized", ReferenceBytes({L"A"}), true, false, L"-Register=A",
+         {{100, L"Found an unrecognized command line switch - exiting."}}},
+        {"not json", kNotJson, true, false, L"-register=A",
+         {{114, L"Could not setup the referenceProvider."}, {131, saved}}},
+        {"no registry", kNoRegistry, true, false, L"-register=A",
+         {{120, L"Could not loadReferences in the referenceManager."}, {131, saved}}},
+        {"twice", ReferenceBytes({L"A"}), true, false, L"-register=A",
+         {{135, L"Registration of A failed (file: " + registry + L")"}}},
+        {"no file", std::nullopt, false, false, L"-unregister=A",
+         {{142, L"Could not find " + registry +
+                    L" or could not initialize referenceManager - uninstalling"},
+          {146, L"Uninstall of " + registry + L" failed"}}},
+        {"read-only", ReferenceBytes({L"A", L"B"}), true, true, L"-unregister=A",
+         {{156, L"Could not save unregister of code A"}}},
+        {"last code", ReferenceBytes({L"A"}), false, false, L"-unregister=A",
+         {{164, L"Uninstall of " + registry + L" failed after last reference removed"}}},
+        // Lines the registrar adds to those.
+        {"unloadable kept", kNotJson, true, false, L"-register=A",
+         {{125, L"Kept the content of " + registry + L", which does not load, as " + badFile}}},
+        {"unloadable left", kNotJson, true, false, L"-unregister=A",
+         {{141, L"Could not load " + registry + L" - not uninstalling"}}},
+    };
+    for (const Step& step : steps) {
+        SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(registry.c_str());
+        if (step.bytes) WriteBytes(registry, *step.bytes);
+        if (step.readOnly) SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (step.installerKnown) {
+            installerValue.WriteString(installer);
+        } else {
+            installerValue.Remove();
+        }
+        ASSERT_TRUE(log.Clear(kWithSource));
+        Run(step.arguments);
+        for (const auto& [line, message] : step.lines) {
+            EXPECT_TRUE(Logged(line, message)) << step.name << " " << line << " " << log.File();
+        }
+    }
+    SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    HANDLE locked = CreateFileW(registry.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(log.Clear(kWithSource));
+    Run(L"-unregister=A");
+    CloseHandle(locked);
+    EXPECT_TRUE(Logged(116, L"Could not read " + registry + L" - nothing changed")) << log.File();
 }
 
 TEST_F(BrisvelProcess, RunsAreLoggedToTheProgramsFile) {

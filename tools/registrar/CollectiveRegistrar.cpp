@@ -2,6 +2,7 @@
 
 #include "platform/Logging/Logging.h"
 #include "tools/common/CommandLineParser.h"
+#include "tools/registrar/BrisvelSwitches.h"
 
 #include <iterator>
 #include <utility>
@@ -14,11 +15,30 @@ namespace {
 constexpr const wchar_t* kSource = L"CollectiveRegistrar";
 constexpr const wchar_t* kExecute = L"Tessil::CollectiveRegistrar::execute";
 
-const CommandLineParser::FlagDefinition kSwitches[] = {
-    {L"?", L"Displays help."},
-    {L"register", L"Registers the provided app code as a dependency on this collective component."},
-    {L"unregister", L"Unregisters provided app code as a dependency on this collective component."},
+// The number each log line carries, fixed whatever its place in this file.
+enum LogLine : int {
+    kUnrecognizedSwitch = 100,
+    kNoSetup = 114,
+    kUnreadable = 116,
+    kNoLoad = 120,
+    kKeptUnloadable = 125,
+    kUnloadableNotKept = 126,
+    kSaved = 131,
+    kNotCancelled = 133,
+    kRegistrationFailed = 135,
+    kUnloadableNotUninstalled = 141,
+    kUninstalling = 142,
+    kUninstallFailed = 146,
+    kUnregisterNotSaved = 156,
+    kLastUninstallFailed = 164,
 };
+
+template <typename... Args>
+void logLine(LogLine line, ETWLogging::LogLevel level, const wchar_t* format, const Args&... args) {
+    if (ETWLogging::IsLevelEnabled(level)) {
+        (void)ETWLogging::Log(level, kSource, kExecute, line, format, args...);
+    }
+}
 
 }  // namespace
 
@@ -27,9 +47,11 @@ CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFilePath,
                                          std::shared_ptr<IFileIO> fileIO,
                                          std::shared_ptr<JSONParser> parser,
                                          std::shared_ptr<ReferenceProvider> provider,
-                                         std::shared_ptr<ReferenceManager> manager)
+                                         std::shared_ptr<ReferenceManager> manager,
+                                         RegisteredCallback registeredCallback)
     : registryFilePath_(std::move(registryFilePath)),
       uninstallCallback_(std::move(uninstallCallback)),
+      registeredCallback_(std::move(registeredCallback)),
       fileIO_(std::move(fileIO)),
       parser_(std::move(parser)),
       provider_(std::move(provider)),
@@ -46,56 +68,94 @@ CollectiveRegistrar::~CollectiveRegistrar() = default;
 
 bool CollectiveRegistrar::execute(int argc, const wchar_t* const argv[]) {
     CommandLineParser parser(
-        std::vector<CommandLineParser::FlagDefinition>(std::begin(kSwitches), std::end(kSwitches)));
+        std::vector<CommandLineParser::FlagDefinition>(std::begin(kBrisvelSwitches), std::end(kBrisvelSwitches)));
     if (argc != 2) {
         return false;
     }
     if (!parser.parse(argc, argv)) {
-        VT_LOG(ETWLogging::LevelNormal, kSource, kExecute,
-               L"Found an unrecognized command line switch - exiting.");
+        logLine(kUnrecognizedSwitch, ETWLogging::LevelNormal,
+                L"Found an unrecognized command line switch - exiting.");
         return false;
     }
-    if (parser.hasFlag(L"?")) {
+    if (parser.hasFlag(kHelpSwitch)) {
         return false;
     }
 
-    bool storeReadable = true;
+    bool storeLoaded = true;
     if (!provider_->setup()) {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not setup the referenceProvider.");
-        storeReadable = false;
+        logLine(kNoSetup, ETWLogging::LevelError, L"Could not setup the referenceProvider.");
+        storeLoaded = false;
+        if (provider_->unreadable()) {
+            // Perhaps locked for a moment: it may list codes that still count.
+            logLine(kUnreadable, ETWLogging::LevelError, L"Could not read %ls - nothing changed",
+                    registryFilePath_.c_str());
+            return false;
+        }
     }
     if (!manager_->loadReferences()) {
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Could not loadReferences in the referenceManager.");
-        storeReadable = false;
+        logLine(kNoLoad, ETWLogging::LevelError,
+                L"Could not loadReferences in the referenceManager.");
+        storeLoaded = false;
     }
 
-    if (parser.hasFlag(L"register")) {
-        // An unreadable store is rewritten with the codes held in memory.
-        const std::wstring code = parser.getFlagValue(L"register");
-        if (!code.empty() && manager_->addReference(code) && manager_->saveReferences()) {
-            VT_LOG(ETWLogging::LevelNormal, kSource, kExecute, L"Saved registration of %ls to %ls",
-                   code.c_str(), registryFilePath_.c_str());
-            return true;
-        }
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Registration of %ls failed (file: %ls)",
-               code.c_str(), registryFilePath_.c_str());
-        return false;
+    if (parser.hasFlag(kRegisterSwitch)) {
+        return registerCode(parser.getFlagValue(kRegisterSwitch), storeLoaded);
     }
-    if (parser.hasFlag(L"unregister")) {
-        return unregister(parser.getFlagValue(L"unregister"), storeReadable);
+    if (parser.hasFlag(kUnregisterSwitch)) {
+        return unregister(parser.getFlagValue(kUnregisterSwitch), storeLoaded);
     }
     return false;
 }
 
-bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeReadable) {
-    if (fileIO_->exists(registryFilePath_.c_str()) && storeReadable) {
+bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoaded) {
+    const auto failed = [&] {
+        logLine(kRegistrationFailed, ETWLogging::LevelError,
+                L"Registration of %ls failed (file: %ls)", code.c_str(), registryFilePath_.c_str());
+        return false;
+    };
+    if (code.empty() || !manager_->addReference(code)) {
+        return failed();
+    }
+    if (!storeLoaded) {
+        // Rewritten with the codes held in memory, the old bytes kept beside.
+        const std::wstring copy = registryFilePath_ + kUnloadableCopySuffix;
+        if (!fileIO_->copy(registryFilePath_.c_str(), copy.c_str())) {
+            logLine(kUnloadableNotKept, ETWLogging::LevelError,
+                    L"Could not keep the content of %ls, which does not load, as %ls",
+                    registryFilePath_.c_str(), copy.c_str());
+            return false;
+        }
+        logLine(kKeptUnloadable, ETWLogging::LevelError,
+                L"Kept the content of %ls, which does not load, as %ls", registryFilePath_.c_str(),
+                copy.c_str());
+    }
+    if (!manager_->saveReferences()) {
+        return failed();
+    }
+    logLine(kSaved, ETWLogging::LevelNormal, L"Saved registration of %ls to %ls",
+            code.c_str(), registryFilePath_.c_str());
+    if (registeredCallback_ && !registeredCallback_(registryFilePath_.c_str())) {
+        logLine(kNotCancelled, ETWLogging::LevelError,
+                L"Could not cancel the deletions at restart of %ls", registryFilePath_.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeLoaded) {
+    if (!storeLoaded) {
+        // It may still list other codes.
+        logLine(kUnloadableNotUninstalled, ETWLogging::LevelError,
+                L"Could not load %ls - not uninstalling", registryFilePath_.c_str());
+        return false;
+    }
+    if (fileIO_->exists(registryFilePath_.c_str())) {
         if (code.empty() || !manager_->removeReference(code)) {
             return false;
         }
         if (!manager_->saveReferences()) {
-            VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Could not save unregister of code %ls",
-                   code.c_str());
+            logLine(kUnregisterNotSaved, ETWLogging::LevelError,
+                    L"Could not save unregister of code %ls", code.c_str());
             return false;
         }
         if (manager_->referenceCount() != 0) {
@@ -104,18 +164,18 @@ bool CollectiveRegistrar::unregister(const std::wstring& code, bool storeReadabl
         if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
             return true;
         }
-        VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-               L"Uninstall of %ls failed after last reference removed", registryFilePath_.c_str());
+        logLine(kLastUninstallFailed, ETWLogging::LevelError,
+                L"Uninstall of %ls failed after last reference removed", registryFilePath_.c_str());
         return false;
     }
-    VT_LOG(ETWLogging::LevelError, kSource, kExecute,
-           L"Could not find %ls or could not initialize referenceManager - uninstalling",
-           registryFilePath_.c_str());
+    logLine(kUninstalling, ETWLogging::LevelError,
+            L"Could not find %ls or could not initialize referenceManager - uninstalling",
+            registryFilePath_.c_str());
     if (uninstallCallback_ && uninstallCallback_(registryFilePath_.c_str())) {
         return true;
     }
-    VT_LOG(ETWLogging::LevelError, kSource, kExecute, L"Uninstall of %ls failed",
-           registryFilePath_.c_str());
+    logLine(kUninstallFailed, ETWLogging::LevelError, L"Uninstall of %ls failed",
+            registryFilePath_.c_str());
     return false;
 }
 

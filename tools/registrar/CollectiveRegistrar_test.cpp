@@ -70,7 +70,10 @@ const Case kCases[] = {
     {"RegisterWithoutCode", Start::NoFile, {}, {L"-register"}, true, 0, false, 0, End::Missing, {},
      {{kError, L"Registration of  failed (file: %P)"}}},
     {"RegisterOverInvalidFile", Start::NotJson, {}, {L"-register=A"}, true, 0, true, 0,
-     End::Codes, {L"A"}, {{kError, kNoSetup}, {kTrace, L"Saved registration of A to %P"}}},
+     End::Codes, {L"A"},
+     {{kError, kNoSetup},
+      {kError, L"Kept the content of %P, which does not load, as %P.bad"},
+      {kTrace, L"Saved registration of A to %P"}}},
     {"RegisterWhoseSaveFails", Start::Codes, {L"B"}, {L"-register=A"}, true, 1, false, 0,
      End::Unchanged, {}, {{kError, L"Registration of A failed (file: %P)"}}},
     {"UnregisterKeepsTheOthers", Start::Codes, {L"A", L"B"}, {L"-unregister=A"}, true, 0, true, 0,
@@ -89,8 +92,8 @@ const Case kCases[] = {
      End::Missing, {}, {{kError, kUninstalling}}},
     {"UnregisterWithoutFileUninstallFails", Start::NoFile, {}, {L"-unregister=A"}, false, 0, false,
      1, End::Missing, {}, {{kError, kUninstalling}, {kError, L"Uninstall of %P failed"}}},
-    {"UnregisterOverInvalidFile", Start::NotJson, {}, {L"-unregister=A"}, true, 0, true, 1,
-     End::Unchanged, {}, {{kError, kNoSetup}, {kError, kUninstalling}}},
+    {"UnregisterOverInvalidFile", Start::NotJson, {}, {L"-unregister=A"}, true, 0, false, 0,
+     End::Unchanged, {}, {{kError, kNoSetup}, {kError, L"Could not load %P - not uninstalling"}}},
     {"OtherLetterCase", Start::Codes, {L"A"}, {L"-Register=A"}, true, 0, false, 0, End::Unchanged,
      {}, {{kTrace, kUnrecognized}}},
     {"UnknownSwitch", Start::Codes, {L"A"}, {L"-add=A"}, true, 0, false, 0, End::Unchanged, {},
@@ -139,7 +142,7 @@ TEST_P(CollectiveRegistrarCases, Execute) {
             EXPECT_EQ(ReadBytes(path), ReferenceBytes(c.endCodes));
             break;
     }
-    EXPECT_FALSE(FileExists(path + L".tmp"));
+    EXPECT_FALSE(FileExists(Tessil::JSONReferenceProvider::newFilePath(path)));
 
     std::vector<Line> lines;
     for (const auto& record : logger->Records()) {
@@ -149,8 +152,9 @@ TEST_P(CollectiveRegistrarCases, Execute) {
     }
     std::vector<Line> expected;
     for (Line line : c.expectedLines) {
-        const auto at = line.text.find(L"%P");
-        if (at != std::wstring::npos) line.text.replace(at, 2, path);
+        for (auto at = line.text.find(L"%P"); at != std::wstring::npos; at = line.text.find(L"%P")) {
+            line.text.replace(at, 2, path);
+        }
         expected.push_back(line);
     }
     EXPECT_EQ(lines, expected);
@@ -158,6 +162,67 @@ TEST_P(CollectiveRegistrarCases, Execute) {
 
 INSTANTIATE_TEST_SUITE_P(All, CollectiveRegistrarCases, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file that is there but cannot be opened: neither switch writes, runs or
+// uninstalls anything.
+TEST(CollectiveRegistrar, AFileThatCannotBeReadChangesNothing) {
+    ScopedTempFolder folder;
+    const std::wstring path = folder.file(L"appregistry.dat");
+    const std::string bytes = ReferenceBytes({L"A"});
+    WriteBytes(path, bytes);
+    for (const wchar_t* argument : {L"-register=B", L"-unregister=A"}) {
+        auto io = std::make_shared<FaultyFileIO>();
+        io->failReadOpen = true;
+        int uninstalls = 0;
+        ScopedCapturingLogger logger;
+        CollectiveRegistrar registrar(path, [&](const wchar_t*) { return ++uninstalls > 0; }, io);
+        const wchar_t* argv[] = {L"Brisvel.exe", argument};
+        EXPECT_FALSE(registrar.execute(2, argv));
+        EXPECT_EQ(uninstalls, 0);
+        ASSERT_EQ(logger->Records().size(), 2u);
+        EXPECT_EQ(logger->Records()[1].text, L"Could not read " + path + L" - nothing changed");
+    }
+    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_FALSE(FileExists(path + CollectiveRegistrar::kUnloadableCopySuffix));
+}
+
+// The registered callback runs once after a saved registration, and its
+// failure fails the run.
+TEST(CollectiveRegistrar, ASavedRegistrationRunsTheRegisteredCallback) {
+    ScopedTempFolder folder;
+    const std::wstring path = folder.file(L"appregistry.dat");
+    struct Case {
+        const wchar_t* argument;
+        bool answer;
+        bool expectedResult;
+        int expectedCalls;
+    };
+    const Case cases[] = {
+        {L"-register=A", true, true, 1},
+        {L"-register=A", true, false, 0},  // already registered: nothing saved
+        {L"-register=B", false, false, 1},
+        {L"-unregister=B", true, true, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::wstring> calls;
+        ScopedCapturingLogger logger;
+        CollectiveRegistrar registrar(
+            path, [](const wchar_t*) { return true; }, nullptr, nullptr, nullptr, nullptr,
+            [&](const wchar_t* file) {
+                calls.push_back(file);
+                return c.answer;
+            });
+        const wchar_t* argv[] = {L"Brisvel.exe", c.argument};
+        EXPECT_EQ(registrar.execute(2, argv), c.expectedResult);
+        EXPECT_EQ(calls, std::vector<std::wstring>(c.expectedCalls, path));
+        if (!c.answer) {
+            ASSERT_FALSE(logger->Records().empty());
+            EXPECT_EQ(logger->Records().back().text,
+                      L"Could not cancel the deletions at restart of " + path);
+        }
+    }
+    EXPECT_EQ(ReadBytes(path), ReferenceBytes({L"A"}));
+}
 
 // A store given from outside is used as given, and the defaults it implies are
 // not made again.

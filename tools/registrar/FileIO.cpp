@@ -30,13 +30,6 @@ std::shared_ptr<FILE> Own(FILE* file) {
 
 IFileIO::~IFileIO() = default;
 
-std::shared_ptr<FILE> FileIO::open(const char* path, const char* mode) {
-    if (path == nullptr || mode == nullptr) return nullptr;
-    FILE* file = nullptr;
-    if (fopen_s(&file, path, mode) != 0) return nullptr;
-    return Own(file);
-}
-
 std::shared_ptr<FILE> FileIO::open(const wchar_t* path, const wchar_t* mode) {
     if (path == nullptr || mode == nullptr) return nullptr;
     FILE* file = nullptr;
@@ -46,11 +39,9 @@ std::shared_ptr<FILE> FileIO::open(const wchar_t* path, const wchar_t* mode) {
 
 bool FileIO::exists(const wchar_t* path) {
     if (path == nullptr) return false;
-    // What an input file stream opened with share mode _SH_DENYNO tests.
-    FILE* file = _wfsopen(path, L"rb", _SH_DENYNO);
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool FileIO::write(FILE* file, const void* data, std::size_t size) {
@@ -75,12 +66,29 @@ bool FileIO::close(std::shared_ptr<FILE>& file) {
 
 bool FileIO::replace(const wchar_t* from, const wchar_t* to) {
     if (from == nullptr || to == nullptr) return false;
-    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    const DWORD attributes = GetFileAttributesW(to);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        !ReplaceFileW(to, from, nullptr, 0, nullptr, nullptr)) {
+        return false;
+    }
+    // ReplaceFileW keeps them on Windows; made sure of where it does not.
+    if (GetFileAttributesW(to) != attributes) {
+        SetFileAttributesW(to, attributes);
+    }
+    return true;
 }
 
 bool FileIO::remove(const wchar_t* path) {
     if (path == nullptr) return false;
     return _wremove(path) == 0;
+}
+
+bool FileIO::copy(const wchar_t* from, const wchar_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return CopyFileW(from, to, FALSE) != FALSE;
 }
 
 }  // namespace Tessil

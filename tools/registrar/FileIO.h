@@ -13,9 +13,9 @@ public:
     virtual ~IFileIO();
     // The handle is closed with fclose when its last holder lets it go; empty
     // on failure.
-    virtual std::shared_ptr<FILE> open(const char* path, const char* mode) = 0;
     virtual std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) = 0;
-    // True when the path names a file that can be opened for reading.
+    // False only when nothing is found at the path (no such file or folder on
+    // the way); a file that cannot be opened or a folder in its place exists.
     virtual bool exists(const wchar_t* path) = 0;
 
     // Added for saving safely (a save must see every write error).
@@ -24,21 +24,25 @@ public:
     // Flushes the handle to the disk and closes it, for every holder; false
     // when any of these fails. file is empty afterwards in every case.
     virtual bool close(std::shared_ptr<FILE>& file) = 0;
-    // Puts the file from in the place of to in one step, replacing it.
+    // Puts the file from in the place of to in one step, replacing it; a file
+    // replaced keeps its attributes and security.
     virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
     virtual bool remove(const wchar_t* path) = 0;
+    // Copies the file to to, replacing a file there.
+    virtual bool copy(const wchar_t* from, const wchar_t* to) = 0;
 };
 
-// The C runtime's files; replace is MoveFileExW, which the C runtime lacks.
+// The C runtime's files; replace is ReplaceFileW (MoveFileExW when there is
+// nothing to replace), which the C runtime lacks.
 class FileIO : public IFileIO {
 public:
-    std::shared_ptr<FILE> open(const char* path, const char* mode) override;
     std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) override;
     bool exists(const wchar_t* path) override;
     bool write(FILE* file, const void* data, std::size_t size) override;
     bool close(std::shared_ptr<FILE>& file) override;
     bool replace(const wchar_t* from, const wchar_t* to) override;
     bool remove(const wchar_t* path) override;
+    bool copy(const wchar_t* from, const wchar_t* to) override;
 };
 
 }  // namespace Tessil

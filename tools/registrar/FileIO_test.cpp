@@ -17,14 +17,11 @@ using Tessil::testing::WriteBytes;
 
 namespace {
 
-std::string Narrow(const std::wstring& text) { return std::filesystem::path(text).string(); }
-
-TEST(FileIO, OpenWideAndNarrow) {
+TEST(FileIO, Open) {
     ScopedTempFolder folder;
     FileIO io;
     const std::wstring path = folder.file(L"a.dat");
     EXPECT_EQ(io.open(path.c_str(), L"rb"), nullptr);
-    EXPECT_EQ(io.open(Narrow(path).c_str(), "rb"), nullptr);
     EXPECT_EQ(io.open(folder.file(L"missing\\a.dat").c_str(), L"wb"), nullptr);
     EXPECT_EQ(io.open(static_cast<const wchar_t*>(nullptr), L"rb"), nullptr);
     {
@@ -33,27 +30,41 @@ TEST(FileIO, OpenWideAndNarrow) {
         EXPECT_TRUE(io.write(file.get(), "abc", 3));
     }  // closed by the last holder
     EXPECT_EQ(ReadBytes(path), "abc");
-    std::shared_ptr<FILE> narrow = io.open(Narrow(path).c_str(), "rb");
-    ASSERT_NE(narrow, nullptr);
+    std::shared_ptr<FILE> file = io.open(path.c_str(), L"rb");
+    ASSERT_NE(file, nullptr);
     char buffer[4] = {};
-    EXPECT_EQ(std::fread(buffer, 1, 3, narrow.get()), 3u);
+    EXPECT_EQ(std::fread(buffer, 1, 3, file.get()), 3u);
     EXPECT_EQ(std::string(buffer), "abc");
 }
 
-TEST(FileIO, ExistsOnlyForReadableFiles) {
+TEST(FileIO, ExistsUnlessNothingIsThere) {
     ScopedTempFolder folder;
     FileIO io;
     const std::wstring path = folder.file(L"a.dat");
     EXPECT_FALSE(io.exists(path.c_str()));
+    EXPECT_FALSE(io.exists(folder.file(L"no-folder\\a.dat").c_str()));
+    EXPECT_FALSE(io.exists(nullptr));
     WriteBytes(path, "");
     EXPECT_TRUE(io.exists(path.c_str()));  // an empty file exists
-    EXPECT_FALSE(io.exists(folder.path().wstring().c_str()));
-    EXPECT_FALSE(io.exists(nullptr));
+    EXPECT_TRUE(io.exists(folder.path().wstring().c_str()));
     FILE* locked = _wfsopen(path.c_str(), L"rb", _SH_DENYRW);
     ASSERT_NE(locked, nullptr);
-    EXPECT_FALSE(io.exists(path.c_str()));  // cannot be read: counts as missing
+    EXPECT_TRUE(io.exists(path.c_str()));  // there, though it cannot be read now
     std::fclose(locked);
-    EXPECT_TRUE(io.exists(path.c_str()));
+}
+
+TEST(FileIO, CopyReplacesTheTarget) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring from = folder.file(L"a.dat");
+    const std::wstring to = folder.file(L"a.dat.bad");
+    WriteBytes(from, "new");
+    WriteBytes(to, "older");
+    EXPECT_TRUE(io.copy(from.c_str(), to.c_str()));
+    EXPECT_EQ(ReadBytes(to), "new");
+    EXPECT_EQ(ReadBytes(from), "new");
+    EXPECT_FALSE(io.copy(folder.file(L"missing").c_str(), to.c_str()));
+    EXPECT_FALSE(io.copy(nullptr, to.c_str()));
 }
 
 TEST(FileIO, CloseFlushesClosesForEveryHolderAndReportsOnce) {
@@ -107,6 +118,18 @@ TEST(FileIO, ReplaceAndRemove) {
     EXPECT_TRUE(io.remove(from.c_str()));
     EXPECT_FALSE(FileExists(from));
     EXPECT_FALSE(io.remove(from.c_str()));
+
+    // Into a place where nothing was; and over a file whose attributes stay.
+    const std::wstring fresh = folder.file(L"fresh.dat");
+    WriteBytes(from, "first");
+    EXPECT_TRUE(io.replace(from.c_str(), fresh.c_str()));
+    EXPECT_EQ(ReadBytes(fresh), "first");
+    ASSERT_TRUE(SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    WriteBytes(from, "second");
+    EXPECT_TRUE(io.replace(from.c_str(), fresh.c_str()));
+    EXPECT_EQ(ReadBytes(fresh), "second");
+    EXPECT_NE(GetFileAttributesW(fresh.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

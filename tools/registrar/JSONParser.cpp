@@ -4,6 +4,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <stdexcept>
@@ -34,7 +35,9 @@ public:
     bool Uint(unsigned u) { return document_.Uint(u); }
     bool Int64(int64_t i) { return document_.Int64(i); }
     bool Uint64(uint64_t u) { return document_.Uint64(u); }
-    bool Double(double d) { return document_.Double(d); }
+    // A number beyond a double's range would be kept as infinity, which the
+    // writer refuses.
+    bool Double(double d) { return std::isfinite(d) && document_.Double(d); }
     bool RawNumber(const Ch* s, SizeType n, bool copy) { return document_.RawNumber(s, n, copy); }
     bool String(const Ch* s, SizeType n, bool copy) { return document_.String(s, n, copy); }
     bool Key(const Ch* s, SizeType n, bool copy) { return document_.Key(s, n, copy); }
@@ -107,7 +110,6 @@ bool JSONParser::parseFile(FILE* file) {
     std::size_t total = 0;
     bool pendingLow = false;  // a low byte waiting for its high byte
     unsigned char low = 0;
-    bool containsNul = false;
     for (;;) {
         const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
         if (got == 0) {
@@ -124,12 +126,11 @@ bool JSONParser::parseFile(FILE* file) {
                 continue;
             }
             pendingLow = false;
-            const wchar_t unit = static_cast<wchar_t>(low | (buffer[i] << 8));
-            containsNul = containsNul || unit == L'\0';
-            text.push_back(unit);
+            text.push_back(static_cast<wchar_t>(low | (buffer[i] << 8)));
         }
     }
-    if (std::ferror(file) != 0 || pendingLow || containsNul) {
+    // An odd last byte is no part of the text, which ends at its first NUL.
+    if (std::ferror(file) != 0) {
         return false;
     }
     const wchar_t* start = text.c_str();
@@ -168,16 +169,6 @@ bool JSONParser::writeTo(const ByteSink& sink) const {
         buffer[used++] = static_cast<char>((unit >> 8) & 0xFF);
     }
     return sink(buffer, used);
-}
-
-bool JSONParser::writeFile(FILE* file) const {
-    if (file == nullptr) {
-        return false;
-    }
-    const bool written = writeTo([file](const char* data, std::size_t size) {
-        return std::fwrite(data, 1, size, file) == size;
-    });
-    return written && std::fflush(file) == 0 && std::ferror(file) == 0;
 }
 
 const Value* JSONParser::findMember(const std::wstring& key) const {
@@ -345,12 +336,6 @@ void JSONParser::appendToArray(const std::wstring& key, const std::wstring& valu
         return;
     }
     member->PushBack(element, allocator);
-}
-
-void JSONParser::clear() {
-    if (document_.IsObject()) {
-        document_.RemoveAllMembers();
-    }
 }
 
 bool JSONParser::isEmpty() const { return !(document_.IsObject() && document_.MemberCount() > 0); }

@@ -39,16 +39,12 @@ public:
     // UTF-16, nested at most kMaxDepth deep); the document becomes the value,
     // or null on an error.
     virtual bool parse(const std::wstring& text);
-    // The same for a file's content in UTF-16LE, a leading FF FE skipped. Also
-    // false for a file over kMaxFileBytes, of odd length, holding a NUL code
-    // unit or that cannot be read.
+    // The same for a file's content in UTF-16LE, a leading FF FE skipped: the
+    // text ends at its first NUL unit, and an odd last byte is ignored. Also
+    // false for a file over kMaxFileBytes or that cannot be read.
     virtual bool parseFile(FILE* file);
     // Compact JSON text of the document ("null" for a new parser).
     virtual std::wstring toString() const;
-    // Writes FF FE and the compact text as UTF-16LE, then flushes. False when
-    // the document cannot be written as valid UTF-16 (nothing is written then)
-    // or when a write or the flush fails.
-    virtual bool writeFile(FILE* file) const;
 
     virtual bool getBool(const std::wstring& key, bool& value) const;
     virtual bool getString(const std::wstring& key, std::wstring& value) const;
@@ -76,8 +72,6 @@ public:
     // member under key that is not an array is replaced by a new array.
     virtual void appendToArray(const std::wstring& key, const std::wstring& value,
                                const std::wstring& memberName);
-    // Removes every member when the document is an object; else no change.
-    virtual void clear();
     // True unless the document is an object with at least one member.
     virtual bool isEmpty() const;
     // Replace-or-append: an existing member of that name is removed (the last
@@ -85,9 +79,10 @@ public:
     // values, which must belong to this parser's document.
     virtual void setMember(Value& name, Value& value);
 
-    // What writeFile writes, handed to sink in pieces of at most
-    // kFileBufferBytes bytes. False, with nothing handed over, when the
-    // document cannot be written as valid UTF-16; false when sink refuses.
+    // FF FE and the compact text as UTF-16LE, the file's bytes, handed to sink
+    // in pieces of at most kFileBufferBytes bytes. False, with nothing handed
+    // over, when the document cannot be written as valid UTF-16; false when
+    // sink refuses.
     virtual bool writeTo(const ByteSink& sink) const;
 
 private:

@@ -1,5 +1,6 @@
 #include "tools/registrar/ReferenceProvider.h"
 
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,7 @@ bool ReferenceProvider::loadReferences(std::set<std::wstring>&) { return true; }
 bool ReferenceProvider::saveReferences(const std::set<std::wstring>&) { return true; }
 bool ReferenceProvider::doSetup() { return true; }
 bool ReferenceProvider::doTeardown() { return true; }
+bool ReferenceProvider::unreadable() const { return false; }
 
 JSONReferenceProvider::JSONReferenceProvider(std::shared_ptr<JSONParser> parser,
                                              std::shared_ptr<IFileIO> fileIO, std::wstring path)
@@ -43,19 +45,36 @@ JSONReferenceProvider::JSONReferenceProvider(std::shared_ptr<JSONParser> parser,
 
 JSONReferenceProvider::~JSONReferenceProvider() { teardown(); }
 
+std::wstring JSONReferenceProvider::newFilePath(const std::wstring& path) {
+    std::wstring newPath = path;
+    if (!newPath.empty()) {
+        newPath.back() = newPath.back() == L'~' ? L'_' : L'~';
+    }
+    return newPath;
+}
+
 bool JSONReferenceProvider::doSetup() {
+    unreadable_ = false;
     if (!parser_ || !fileIO_) {
         return false;
     }
-    if (!fileIO_->exists(path_.c_str())) {
-        return true;  // no file means no references
+    bool loaded = true;
+    if (fileIO_->exists(path_.c_str())) {
+        std::shared_ptr<FILE> file = fileIO_->open(path_.c_str(), L"rb");
+        loaded = file && parser_->parseFile(file.get());
+        unreadable_ = !file || (!loaded && std::ferror(file.get()) != 0);
+    }  // else no file means no references
+    if (unreadable_) {
+        return false;  // nothing is touched beside a file that may be locked for a moment
     }
-    std::shared_ptr<FILE> file = fileIO_->open(path_.c_str(), L"rb");
-    if (!file) {
-        return false;
+    const std::wstring newPath = newFilePath(path_);
+    if (fileIO_->exists(newPath.c_str())) {
+        fileIO_->remove(newPath.c_str());  // left by an interrupted save
     }
-    return parser_->parseFile(file.get());
+    return loaded;
 }
+
+bool JSONReferenceProvider::unreadable() const { return unreadable_; }
 
 bool JSONReferenceProvider::doTeardown() { return true; }
 
@@ -85,7 +104,7 @@ bool JSONReferenceProvider::saveReferences(const std::set<std::wstring>& codes) 
         parser_->appendToArray(kRegistryKey, code, kAppCodeKey);
     }
     // The reference file itself is touched only by the last step.
-    const std::wstring newPath = path_ + kNewFileSuffix;
+    const std::wstring newPath = newFilePath(path_);
     std::shared_ptr<FILE> file = fileIO_->open(newPath.c_str(), L"wb");
     if (!file) {
         return false;

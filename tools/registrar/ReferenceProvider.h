@@ -10,7 +10,7 @@
 
 namespace Tessil {
 
-// The Part gives this base no virtual destructor: own a provider through a
+// This base has no virtual destructor: own a provider through a
 // shared pointer made from its own type (std::make_shared<Derived>), which
 // destroys it as that type.
 class ReferenceProvider {
@@ -24,6 +24,9 @@ public:
     virtual bool saveReferences(const std::set<std::wstring>& codes);
     virtual bool doSetup();
     virtual bool doTeardown();
+    // Whether the last setup failed because the store exists but could not be
+    // read (as against read but not loaded). False in this base.
+    virtual bool unreadable() const;
 
 protected:
     ~ReferenceProvider() = default;
@@ -37,16 +40,21 @@ private:
 class JSONReferenceProvider : public ReferenceProvider {
 public:
     static constexpr const wchar_t* kDefaultPath = L"appregistry.json";
-    // Suffix of the new file written beside the reference file on a save.
-    static constexpr const wchar_t* kNewFileSuffix = L".tmp";
+    // The new file a save writes beside the file at path before it takes that
+    // file's place: the same path with its last character replaced by "~" ("_"
+    // when it is "~"), so that it fits wherever the path itself fits.
+    static std::wstring newFilePath(const std::wstring& path);
 
     // An empty path means kDefaultPath in the current folder.
     JSONReferenceProvider(std::shared_ptr<JSONParser> parser, std::shared_ptr<IFileIO> fileIO,
                           std::wstring path);
     virtual ~JSONReferenceProvider();  // runs teardown()
 
-    // Reads the file when it exists; a missing file is no failure.
+    // Reads the file when it exists (a missing file is no failure), then,
+    // unless it could not be read, removes a new file an interrupted save left
+    // behind.
     bool doSetup() override;
+    bool unreadable() const override;
     bool doTeardown() override;
     // Adds the codes of the document read by doSetup; false, adding nothing,
     // for an object without a valid "registry" array.
@@ -62,6 +70,7 @@ private:
     std::shared_ptr<JSONParser> parser_;
     std::shared_ptr<IFileIO> fileIO_;
     std::wstring path_;
+    bool unreadable_ = false;
 };
 
 }  // namespace Tessil

@@ -51,7 +51,7 @@ class ReferenceStore : public ::testing::Test {
 protected:
     ScopedTempFolder folder;
     const std::wstring path = folder.file(L"appregistry.dat");
-    const std::wstring newPath = path + L".tmp";
+    const std::wstring newPath = JSONReferenceProvider::newFilePath(path);
 };
 
 TEST_F(ReferenceStore, SavingBThenAWritesAFirst) {
@@ -158,6 +158,7 @@ TEST_F(ReferenceStore, LoadingFiles) {
         EXPECT_TRUE(store.manager.addReference(L"kept"));  // loading adds to the set
         EXPECT_EQ(store.provider->setup(), c.setUp);
         EXPECT_EQ(store.provider->isSetUp(), c.setUp);
+        EXPECT_FALSE(store.provider->unreadable());  // read, whether or not it loads
         EXPECT_EQ(store.manager.loadReferences(), c.loaded);
         Codes expected = c.codes;
         expected.insert(L"kept");
@@ -167,29 +168,32 @@ TEST_F(ReferenceStore, LoadingFiles) {
     }
 }
 
-TEST_F(ReferenceStore, MissingOrUnreadableFileCountsAsNoReferences) {
+TEST_F(ReferenceStore, MissingFileCountsAsNoReferencesUnreadableFailsSetup) {
     {
         Store store(path);
         EXPECT_TRUE(store.provider->setup());
+        EXPECT_FALSE(store.provider->unreadable());
         EXPECT_TRUE(store.manager.loadReferences());
         EXPECT_EQ(store.manager.referenceCount(), 0u);
     }
     WriteBytes(path, Utf16Le(L"{\"registry\":[{\"appcode\":\"A\"}]}"));
+    WriteBytes(newPath, "left over");
     FILE* locked = _wfsopen(path.c_str(), L"rb", _SH_DENYRW);
     ASSERT_NE(locked, nullptr);
     {
         Store store(path);
-        EXPECT_TRUE(store.provider->setup());  // cannot be read: counts as missing
-        EXPECT_TRUE(store.manager.loadReferences());
-        EXPECT_EQ(store.manager.referenceCount(), 0u);
+        EXPECT_FALSE(store.provider->setup());  // there, but cannot be read now
+        EXPECT_TRUE(store.provider->unreadable());
     }
     std::fclose(locked);
+    EXPECT_TRUE(FileExists(newPath));  // nothing is touched beside it
+    std::filesystem::remove(std::filesystem::path(newPath));
     std::filesystem::remove(std::filesystem::path(path));
     std::filesystem::create_directory(std::filesystem::path(path));
     {
         Store store(path);  // a folder in the file's place
-        EXPECT_TRUE(store.provider->setup());
-        EXPECT_TRUE(store.manager.loadReferences());
+        EXPECT_FALSE(store.provider->setup());
+        EXPECT_TRUE(store.provider->unreadable());
         EXPECT_TRUE(store.manager.addReference(L"A"));
         EXPECT_FALSE(store.manager.saveReferences());  // nor is it replaced
     }
@@ -203,6 +207,7 @@ TEST_F(ReferenceStore, AFileThatExistsButWillNotOpenFailsSetup) {
     io->failReadOpen = true;
     Store store(path, io);
     EXPECT_FALSE(store.provider->setup());
+    EXPECT_TRUE(store.provider->unreadable());
     EXPECT_TRUE(store.manager.loadReferences());  // the document is still null
     EXPECT_EQ(store.manager.referenceCount(), 0u);
 }
@@ -318,7 +323,8 @@ TEST_F(ReferenceStore, ASaveWritesANewFileBesideTheOldThenReplacesIt) {
     store.manager.removeReference(L"B");
     ASSERT_TRUE(store.manager.saveReferences());
     const std::size_t bytes = Utf16Le(ReferenceText(NewCodes())).size();
-    std::vector<std::wstring> expected = {L"exists " + path, L"open " + path + L" rb", L"open " + newPath + L" wb"};
+    std::vector<std::wstring> expected = {L"exists " + path, L"open " + path + L" rb", L"exists " + newPath,
+                                          L"open " + newPath + L" wb"};
     for (std::size_t written = 0; written < bytes; written += 256) {
         expected.push_back(L"write " + std::to_wstring(std::min<std::size_t>(256, bytes - written)));
     }
@@ -413,6 +419,22 @@ TEST(ReferenceProviderBase, AnswersTrueAndDefersToItsHooks) {
     EXPECT_TRUE(provider.isSetUp());
     provider.allowTeardown = true;
     EXPECT_TRUE(provider.teardown());
+}
+
+TEST(JSONReferenceProviderPath, TheNewFileIsAsLongAsTheFile) {
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L"C:\\p\\appregistry.dat"), L"C:\\p\\appregistry.da~");
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L"a~"), L"a_");
+    EXPECT_EQ(JSONReferenceProvider::newFilePath(L""), L"");
+}
+
+TEST_F(ReferenceStore, ALeftoverNewFileIsRemovedBySetup) {
+    WriteBytes(path, Utf16Le(L"{\"registry\":[{\"appcode\":\"A\"}]}"));
+    WriteBytes(newPath, "left over");
+    Store store(path);
+    EXPECT_TRUE(store.provider->setup());
+    EXPECT_FALSE(FileExists(newPath));
+    EXPECT_TRUE(store.manager.loadReferences());
+    EXPECT_EQ(store.manager.codes(), Codes{L"A"});
 }
 
 TEST(JSONReferenceProviderPath, AnEmptyPathMeansAppregistryJsonInTheCurrentFolder) {

@@ -5,6 +5,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+// The product's key under HKEY_LOCAL_MACHINE, whose value kInstallDirValue
+// names the product folder; the suite installer's key names its own folder
+// with a value of the same name.
+inline constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
+inline constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
+inline constexpr const wchar_t* kInstallDirValue = L"Install Dir";
 
 // Reads a REG_SZ of up to 259 characters under HKEY_LOCAL_MACHINE\subKey
 // (KEY_READ). On success out holds the text up to its first NUL; on failure
@@ -14,6 +22,9 @@ bool readMachineRegistryString(const wchar_t* subKey, const wchar_t* valueName, 
 // readMachineRegistryString for a folder: an empty value counts as unreadable,
 // since it would name the root of the current drive.
 bool readMachineRegistryFolder(const wchar_t* subKey, const wchar_t* valueName, std::wstring& out);
+
+// The product folder: readMachineRegistryFolder of the product's key.
+bool readProductFolder(std::wstring& out);
 
 // Starts the command line without a window and waits for the process to end.
 // True when its exit code could be read.
@@ -48,6 +59,28 @@ int isWindowsXpOrLater();
 // "<installer folder>\CvInst.exe" /uninstall "<product folder>\<script>"
 std::wstring uninstallCommandLine(const std::wstring& installerFolder,
                                   const std::wstring& productFolder, const std::wstring& script);
+
+// The names an uninstallation schedules for deletion at the next restart, in
+// this order: the program file (left out when empty), the reference file and
+// the new file of an interrupted save (both left out when the reference file
+// path is empty), the product folder.
+std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
+                                           const std::wstring& registryFilePath,
+                                           const std::wstring& productFolder);
+
+// A rename list as PendingFileRenameOperations holds it (pairs of source and
+// target, each NUL-terminated, the list ending in an empty string) without the
+// deletions (empty target) whose source, less a leading "\??\", is one of
+// names, compared without regard to letter case. Everything else stays as it
+// is, in order. Free of Win32.
+std::wstring withoutDeletionsOf(const std::wstring& renameList,
+                                const std::vector<std::wstring>& names);
+
+// Removes from PendingFileRenameOperations the deletions an uninstallation
+// scheduled (restartDeletions of this program, the reference file and the
+// product folder), so that a restart after a new registration keeps them.
+// False when the list could not be read or written; true when there was none.
+bool cancelRestartDeletions(const wchar_t* registryFilePath);
 
 // Runs the suite installer's uninstallation and waits for it, then schedules
 // the program file, the reference file and the product folder for deletion

@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 using Tessil::testing::ReadBytes;
 using Tessil::testing::ScopedTempFolder;
@@ -15,8 +16,8 @@ using Tessil::testing::WinePath;
 
 namespace {
 
-constexpr const wchar_t* kKey = L"Software\\Corvane\\Vantrel";
-constexpr const wchar_t* kValue = L"Install Dir";
+constexpr const wchar_t* kKey = kProductKey;
+constexpr const wchar_t* kValue = kInstallDirValue;
 
 // A value of the given type and raw content under the private HKLM.
 void SetRaw(DWORD type, const std::wstring& data, std::size_t extraBytes = sizeof(wchar_t)) {
@@ -133,6 +134,49 @@ INSTANTIATE_TEST_SUITE_P(All, OsVersionInfo, ::testing::ValuesIn(kOsCases),
 
 TEST(IsWindowsXpOrLater, HoldsOnEverySystemThatRunsThisProgram) {
     EXPECT_EQ(isWindowsXpOrLater(), 1);
+}
+
+// Lists are written with "|" for each NUL.
+std::wstring List(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c == L'|') c = L'\0';
+    }
+    return text;
+}
+
+TEST(WithoutDeletionsOf, TakesOutOnlyTheDeletionsOfTheNamesGiven) {
+    const std::vector<std::wstring> names = {L"C:\\p\\Brisvel.exe", L"C:\\p\\appregistry.dat",
+                                             L"C:\\p"};
+    struct Case {
+        const char* name;
+        std::wstring list;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {"ours only", L"\\??\\C:\\p\\Brisvel.exe||\\??\\C:\\p\\appregistry.dat||\\??\\C:\\p|||", L"|"},
+        {"others kept in order",
+         L"\\??\\C:\\x||\\??\\C:\\p||\\??\\C:\\a|!\\??\\C:\\b||",
+         L"\\??\\C:\\x||\\??\\C:\\a|!\\??\\C:\\b||"},
+        {"letter case", L"\\??\\c:\\P\\BRISVEL.EXE|||", L"|"},
+        {"without prefix", L"C:\\p\\appregistry.dat|||", L"|"},
+        {"a rename of ours stays", L"\\??\\C:\\p\\appregistry.dat|\\??\\C:\\q||",
+         L"\\??\\C:\\p\\appregistry.dat|\\??\\C:\\q||"},
+        {"a longer name stays", L"\\??\\C:\\p\\appregistry.dat.bad|||",
+         L"\\??\\C:\\p\\appregistry.dat.bad|||"},
+        {"empty", L"", L"|"},
+        {"a source without its target", L"\\??\\C:\\x", L"\\??\\C:\\x||"},
+        {"stops at the empty string", L"\\??\\C:\\p||||\\??\\C:\\x||", L"|"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(withoutDeletionsOf(List(c.list), names), List(c.expected)) << c.name;
+    }
+}
+
+TEST(RestartDeletions, AreTheProgramTheReferenceAndNewFilesAndTheFolder) {
+    EXPECT_EQ(restartDeletions(L"C:\\b\\Brisvel.exe", L"C:\\p\\appregistry.dat", L"C:\\p"),
+              (std::vector<std::wstring>{L"C:\\b\\Brisvel.exe", L"C:\\p\\appregistry.dat",
+                                         L"C:\\p\\appregistry.da~", L"C:\\p"}));
+    EXPECT_EQ(restartDeletions(L"", L"", L"C:\\p"), std::vector<std::wstring>{L"C:\\p"});
 }
 
 TEST(UninstallCommandLine, QuotesBothPaths) {

@@ -19,7 +19,9 @@ std::uint64_t nowMs() {
 
 }  // namespace
 
-MessageWatcher::MessageWatcher(std::shared_ptr<Tessil::MessageBusClient> bus) : bus_(std::move(bus)) {}
+MessageWatcher::MessageWatcher(std::shared_ptr<Tessil::MessageBusClient> bus,
+                               std::function<void()> received)
+    : bus_(std::move(bus)), receivedSeam_(std::move(received)) {}
 
 MessageWatcher::~MessageWatcher() {
     if (bus_) {
@@ -30,6 +32,9 @@ MessageWatcher::~MessageWatcher() {
 std::uint32_t MessageWatcher::onMessage(std::shared_ptr<Tessil::Message>) {
     std::lock_guard<std::mutex> guard(lock_);
     received_ = true;
+    if (receivedSeam_) {
+        receivedSeam_();
+    }
     // Signalled under the lock: once the waiter sees received_ it may destroy
     // this object, and this thread touches nothing of it after the unlock.
     condition_.notify_all();

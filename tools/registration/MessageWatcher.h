@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,7 +14,10 @@ namespace Drem {
 
 class MessageWatcher {
 public:
-    explicit MessageWatcher(std::shared_ptr<Tessil::MessageBusClient> bus);
+    // received: run by onMessage once the arrival is recorded, before the
+    // waiters are woken (a seam for tests; it must not touch the watcher).
+    explicit MessageWatcher(std::shared_ptr<Tessil::MessageBusClient> bus,
+                            std::function<void()> received = {});
     // Unsubscribes messageName, which returns once a running delivery is done.
     virtual ~MessageWatcher();
     MessageWatcher(const MessageWatcher&) = delete;
@@ -28,6 +32,7 @@ public:
 
 private:
     std::shared_ptr<Tessil::MessageBusClient> bus_;
+    std::function<void()> receivedSeam_;
     bool received_ = false;  // guarded by lock_
     std::mutex lock_;
     std::condition_variable condition_;

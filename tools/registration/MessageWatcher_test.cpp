@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <future>
 #include <memory>
 #include <thread>
@@ -15,14 +17,28 @@ namespace {
 
 constexpr const wchar_t* kName = L"Vantrel.Viewer.v1.Unregistered";
 
+// A wait that ignored the arrival until its deadline would end long after the
+// bound: the deadline is ten minutes, the bound one.
+constexpr std::int64_t kLongDeadlineMs = 600000;
+constexpr auto kBound = std::chrono::seconds(60);
+
+// Runs wait(kLongDeadlineMs) on a thread of its own: whether it answered true
+// within kBound. A wait still running then keeps the watcher until it ends.
+bool AnswersTrueWellBeforeItsDeadline(const std::shared_ptr<MessageWatcher>& watcher) {
+    auto answer = std::make_shared<std::promise<bool>>();
+    std::future<bool> answered = answer->get_future();
+    std::thread([watcher, answer] { answer->set_value(watcher->wait(kLongDeadlineMs)); }).detach();
+    return answered.wait_for(kBound) == std::future_status::ready && answered.get();
+}
+
 class MessageWatcherTest : public ::testing::Test {
 protected:
     std::shared_ptr<FakeMessageBusShim> shim = std::make_shared<FakeMessageBusShim>();
     std::shared_ptr<Tessil::MessageBusClient> bus = std::make_shared<Tessil::MessageBusClient>(shim);
 
     // Subscribes the watcher the way the program does: by name, the name as alias.
-    std::unique_ptr<MessageWatcher> Watch() {
-        auto watcher = std::make_unique<MessageWatcher>(bus);
+    std::shared_ptr<MessageWatcher> Watch() {
+        auto watcher = std::make_shared<MessageWatcher>(bus);
         watcher->messageName = kName;
         MessageWatcher* target = watcher.get();
         EXPECT_EQ(bus->subscribe(kName, kName,
@@ -50,7 +66,7 @@ TEST_F(MessageWatcherTest, ADeliveryBeforeTheWaitCounts) {
     auto watcher = Watch();
     EXPECT_EQ(Deliver(), 0u);
     EXPECT_TRUE(watcher->wait(0));
-    EXPECT_TRUE(watcher->wait(60000));  // at once, not at the deadline
+    EXPECT_TRUE(AnswersTrueWellBeforeItsDeadline(watcher));
 }
 
 TEST_F(MessageWatcherTest, ADeliveryDuringTheWaitEndsIt) {
@@ -61,7 +77,7 @@ TEST_F(MessageWatcherTest, ADeliveryDuringTheWaitEndsIt) {
         Deliver();
     });
     waiting.set_value();
-    EXPECT_TRUE(watcher->wait(60000));
+    EXPECT_TRUE(AnswersTrueWellBeforeItsDeadline(watcher));
     delivery.join();
 }
 
@@ -77,8 +93,26 @@ TEST_F(MessageWatcherTest, DestructionUnsubscribesTheName) {
 
 // The waiter destroys the watcher as soon as the wait returns, while the
 // delivery that woke it may still be in onMessage: the delivery must be done
-// with the watcher by then.
+// with the watcher by then. The seam holds the delivery between recording the
+// arrival and waking the waiter: a watcher that woke its waiter after
+// unlocking would let the wait return, and the watcher go, right there.
 TEST(MessageWatcherLifetime, WaiterMayDestroyItRightAfterTheWait) {
+    std::promise<void> returned;
+    std::future<void> waitReturned = returned.get_future();
+    bool returnedDuringDelivery = false;
+    auto* watcher = new MessageWatcher(nullptr, [&] {
+        returnedDuringDelivery =
+            waitReturned.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    });
+    std::thread delivery([watcher] { watcher->onMessage(nullptr); });
+    EXPECT_TRUE(watcher->wait(60000));
+    returned.set_value();
+    delivery.join();  // so that a faulty variant fails here instead of crashing
+    delete watcher;
+    EXPECT_FALSE(returnedDuringDelivery);
+}
+
+TEST(MessageWatcherLifetime, WaiterDestroysItRightAfterTheWaitManyTimes) {
     for (int round = 0; round < 1000; ++round) {
         auto* watcher = new MessageWatcher(nullptr);
         std::thread delivery([watcher] { watcher->onMessage(nullptr); });

@@ -187,6 +187,8 @@ protected:
 
 const std::wstring kProductValue = LR"({"pluginPath":"$(App.Folder)\\plugins","pluginFile":"p.dll"})";
 const Properties kRegistered = {{L"Vantrel/Product/p1", kProductValue}, {L"Vantrel/Viewer/v1", L"{}"}};
+const Properties kRegisteredWithSlash = {{L"Vantrel/Product/p1/x", kProductValue}};
+const wchar_t* const kSlashInProductId = L"Invalid command line. A product id must not contain '/'.";
 const wchar_t* const kNoViewerConfirmation =
     L"Did not receive viewer unregister confirmation. Plugin may not be unloaded.";
 
@@ -215,6 +217,16 @@ const Case kCases[] = {
     {"UnregisterProductConfirmed", L"-unregisterProduct=p1", kRegistered, true, 0,
      {{L"Vantrel/Viewer/v1", L"{}"}}},
     {"UnregisterUnknownViewer", L"-unregisterViewer=v2", kRegistered, true, 0, kRegistered},
+    // The service reads a product key's last part as the product: an id with
+    // "/" would name another product.
+    {"RegisterProductWithSlash", L"-registerProduct=a/b -pluginPath=C:\\p -pluginFile=p.dll", {},
+     false, 2, {}, kSlashInProductId},
+    {"UnregisterProductWithSlash", L"-unregisterProduct=p1/x", kRegisteredWithSlash, true, 2,
+     kRegisteredWithSlash, kSlashInProductId},
+    // A viewer id keeps the whole rest of its key.
+    {"RegisterViewerWithSlash", L"-registerViewer=a/b", {}, false, 0, {{L"Vantrel/Viewer/a/b", L"{}"}}},
+    {"UnregisterViewerWithSlash", L"-unregisterViewer=a/b", {{L"Vantrel/Viewer/a/b", L"{}"}}, true, 0,
+     {}, kNoViewerConfirmation, false},
     {"Help", L"-? -registerViewer=v2", kRegistered, false, 0, kRegistered},
     {"HelpWithUnknownFlag", L"-? -unknown", kRegistered, false, 2, kRegistered},
     {"NoOperation", L"", kRegistered, false, 2, kRegistered},
@@ -262,6 +274,15 @@ TEST(OssamitImage, BindsOnlyKernel32AtStart) {
     for (const std::string& name : imports) {
         EXPECT_TRUE(name == "kernel32.dll" || name == "msvcrt.dll") << name;
     }
+}
+
+// The verified COM creation belongs to the alert service: Ossamit creates no
+// COM objects, so its image names no class-object lookup.
+TEST(OssamitImage, HoldsNoVerifiedComCreation) {
+    std::ifstream in(std::filesystem::path(WinePath(VT_OSSAMIT_EXE)), std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(image.find(std::string("CoGetClassObject\0", 17)), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "platform/Logging/Logging.h"
 #include "tools/common/CommandLineParser.h"
 #include "tools/registration/MessageWatcher.h"
+#include "tools/registration/OssamitFlags.h"
 
 #include <iterator>
 #include <string>
@@ -19,22 +20,20 @@ constexpr const wchar_t* kSource = L"Ossamit";
 constexpr const wchar_t* kFunction = L"wmain";
 constexpr ETWLogging::LogLevel kError = ETWLogging::LevelError;
 
-const CommandLineParser::FlagDefinition kFlags[] = {
-    {L"?", L"Display helpful information about the command line flags."},
-    {L"registerProduct",
-     L"Register a product plugin. Specify a unique identifier for the plugin. The 'pluginPath' and "
-     L"'pluginFile' flags are required if this flag is specified."},
-    {L"unregisterProduct", L"Unregister a product plugin. Specify the unique identifier for the plugin."},
-    {L"registerViewer", L"Register a viewer. Specify a unique identifier for the plugin."},
-    {L"unregisterViewer", L"Unregister a viewer. Specify the unique identifier for the plugin."},
-    {L"pluginPath", L"The path to the product plugin. Drem placeholders can be used."},
-    {L"pluginFile", L"The filename of the product plugin."},
-};
-
 const std::wstring kProductKey = L"Vantrel/Product";
 const std::wstring kViewerKey = L"Vantrel/Viewer";
 const std::wstring kProductMessage = L"Vantrel.Product";
 const std::wstring kViewerMessage = L"Vantrel.Viewer";
+
+// The service takes a product key's last part as the product id, so an id
+// holding "/" would name another product.
+bool validProductId(const std::wstring& id) {
+    if (id.find(L'/') == std::wstring::npos) {
+        return true;
+    }
+    VT_LOG(kError, kSource, kFunction, L"Invalid command line. A product id must not contain '/'.");
+    return false;
+}
 
 std::shared_ptr<Tessil::MessageBusClient> defaultBus() {
     return std::make_shared<Tessil::MessageBusClient>(std::make_shared<Tessil::MessageBusLib>());
@@ -78,12 +77,12 @@ int unregister(const std::shared_ptr<Tessil::MessageBusClient>& bus,
 
 int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOptions& options) {
     CommandLineParser parser(
-        std::vector<CommandLineParser::FlagDefinition>(std::begin(kFlags), std::end(kFlags)));
+        std::vector<CommandLineParser::FlagDefinition>(std::begin(kOssamitFlags), std::end(kOssamitFlags)));
     if (!parser.parse(argc, argv)) {
         VT_LOG(kError, kSource, kFunction, L"Failed to parse arguments.");
         return kExitBadCommandLine;
     }
-    if (parser.hasFlag(L"?")) {
+    if (parser.hasFlag(kHelpFlag)) {
         return kExitSuccess;
     }
 
@@ -101,17 +100,21 @@ int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOpt
         return kExitNoConnection;
     }
 
-    if (parser.hasFlag(L"registerProduct")) {
-        if (!parser.hasFlag(L"pluginPath") || !parser.hasFlag(L"pluginFile")) {
+    if (parser.hasFlag(kRegisterProductFlag)) {
+        if (!parser.hasFlag(kPluginPathFlag) || !parser.hasFlag(kPluginFileFlag)) {
             VT_LOG(kError, kSource, kFunction,
                    L"Invalid command line. The 'pluginPath' and 'pluginFile' flags must be provided "
                    L"if registering a product.");
             return kExitBadCommandLine;
         }
-        const std::wstring key = kProductKey + L"/" + parser.getFlagValue(L"registerProduct");
+        const std::wstring id = parser.getFlagValue(kRegisterProductFlag);
+        if (!validProductId(id)) {
+            return kExitBadCommandLine;
+        }
+        const std::wstring key = kProductKey + L"/" + id;
         Tessil::JSONFormatter value;
-        value.setString(L"pluginPath", parser.getFlagValue(L"pluginPath"));
-        value.setString(L"pluginFile", parser.getFlagValue(L"pluginFile"));
+        value.setString(L"pluginPath", parser.getFlagValue(kPluginPathFlag));
+        value.setString(L"pluginFile", parser.getFlagValue(kPluginFileFlag));
         if (!settings->setProperty(key, value.toString(), options.settingsTimeoutMs)) {
             VT_LOG(kError, kSource, kFunction,
                    L"Failed to store product registration information in the settings manager. "
@@ -121,14 +124,17 @@ int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOpt
         }
         return kExitSuccess;
     }
-    if (parser.hasFlag(L"unregisterProduct")) {
-        const std::wstring id = parser.getFlagValue(L"unregisterProduct");
+    if (parser.hasFlag(kUnregisterProductFlag)) {
+        const std::wstring id = parser.getFlagValue(kUnregisterProductFlag);
+        if (!validProductId(id)) {
+            return kExitBadCommandLine;
+        }
         return unregister(bus, *settings, kProductKey + L"/" + id,
                           kProductMessage + L"." + id + L".Unregistered", kProductUnregistration,
                           options);
     }
-    if (parser.hasFlag(L"registerViewer")) {
-        const std::wstring key = kViewerKey + L"/" + parser.getFlagValue(L"registerViewer");
+    if (parser.hasFlag(kRegisterViewerFlag)) {
+        const std::wstring key = kViewerKey + L"/" + parser.getFlagValue(kRegisterViewerFlag);
         if (!settings->setProperty(key, std::wstring(L"{}"), options.settingsTimeoutMs)) {
             VT_LOG(kError, kSource, kFunction,
                    L"Failed to store viewer registration information in the settings manager. "
@@ -138,8 +144,8 @@ int runRegistration(int argc, const wchar_t* const argv[], const RegistrationOpt
         }
         return kExitSuccess;
     }
-    if (parser.hasFlag(L"unregisterViewer")) {
-        const std::wstring id = parser.getFlagValue(L"unregisterViewer");
+    if (parser.hasFlag(kUnregisterViewerFlag)) {
+        const std::wstring id = parser.getFlagValue(kUnregisterViewerFlag);
         return unregister(bus, *settings, kViewerKey + L"/" + id,
                           kViewerMessage + L"." + id + L".Unregistered", kViewerUnregistration,
                           options);

@@ -57,9 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parser.parse(fuzz::WideFromBytes(data, size))) {
         CheckRoundTrip(parser);
         std::vector<std::wstring> texts;
-        parser.getStringArray(L"references", texts, L"");
-        parser.getStringArray(L"references", texts, L"name");
-        parser.appendToArray(L"references", L"added", L"name");
+        // The reference file's own members.
+        parser.getStringArray(L"registry", texts, L"");
+        parser.getStringArray(L"registry", texts, L"appcode");
+        parser.appendToArray(L"registry", L"added", L"appcode");
         CheckRoundTrip(parser);
     } else {
         FUZZ_CHECK(parser.toString() == L"null");

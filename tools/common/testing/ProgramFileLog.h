@@ -49,9 +49,10 @@ public:
     ProgramFileLog& operator=(const ProgramFileLog&) = delete;
 
     // Removes the logs of earlier runs and the stored log index; the next
-    // run writes the first file from its start, lines of every level.
-    // False when the severity could not be stored.
-    bool Clear() const {
+    // run writes the first file from its start, lines of every level, with
+    // the line parts of the option bits given (0: the logger's defaults).
+    // False when a setting could not be stored.
+    bool Clear(int options = 0) const {
         std::error_code ignored;
         std::filesystem::create_directories(folder_, ignored);
         for (const auto& entry : std::filesystem::directory_iterator(folder_, ignored)) {
@@ -60,7 +61,8 @@ public:
         std::filesystem::remove(ini_, ignored);
         Kelmora::CObfuscatedIniReader reader;
         reader.Load(ini_.wstring());
-        return reader.SetInt(L"Config", L"Severity", 1);
+        return reader.SetInt(L"Config", L"Severity", 1) &&
+               (options == 0 || reader.SetInt(L"Config", L"Options", options));
     }
     // The lines of the file, each without its line end; empty when there
     // is no file.

@@ -206,6 +206,23 @@ public:
         }
         return pairs;
     }
+    // Writes the pairs as a rename list; none removes the value.
+    void WriteRenamePairs(const std::vector<std::pair<std::wstring, std::wstring>>& pairs) const {
+        if (pairs.empty()) {
+            Remove();
+            return;
+        }
+        std::wstring list;
+        for (const auto& [source, target] : pairs) {
+            list += source;
+            list.push_back(L'\0');
+            list += target;
+            list.push_back(L'\0');
+        }
+        list.push_back(L'\0');
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(list.data());
+        Write(REG_MULTI_SZ, std::vector<BYTE>(bytes, bytes + list.size() * sizeof(wchar_t)));
+    }
     std::size_t OldRenameCount() const { return oldRenames_; }
     void RememberRenameCount() { oldRenames_ = RenamePairs().size(); }
 

@@ -14,11 +14,6 @@ bool FaultyFileIO::failsNow() {
     return false;
 }
 
-std::shared_ptr<FILE> FaultyFileIO::open(const char* path, const char* mode) {
-    journal_.push_back(L"open8 " + std::wstring(path, path + std::char_traits<char>::length(path)));
-    return real_.open(path, mode);
-}
-
 std::shared_ptr<FILE> FaultyFileIO::open(const wchar_t* path, const wchar_t* mode) {
     journal_.push_back(std::wstring(L"open ") + path + L" " + mode);
     if (std::wstring(mode) == L"rb") {
@@ -65,6 +60,11 @@ bool FaultyFileIO::remove(const wchar_t* path) {
         return false;
     }
     return real_.remove(path);
+}
+
+bool FaultyFileIO::copy(const wchar_t* from, const wchar_t* to) {
+    journal_.push_back(std::wstring(L"copy ") + from + L" " + to);
+    return real_.copy(from, to);
 }
 
 }  // namespace Tessil::testing

@@ -26,13 +26,13 @@ public:
     // Makes open for reading ("rb") fail although the file exists.
     bool failReadOpen = false;
 
-    std::shared_ptr<FILE> open(const char* path, const char* mode) override;
     std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) override;
     bool exists(const wchar_t* path) override;
     bool write(FILE* file, const void* data, std::size_t size) override;
     bool close(std::shared_ptr<FILE>& file) override;
     bool replace(const wchar_t* from, const wchar_t* to) override;
     bool remove(const wchar_t* path) override;
+    bool copy(const wchar_t* from, const wchar_t* to) override;
 
 private:
     bool failsNow();  // counts one step
