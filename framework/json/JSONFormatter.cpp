@@ -96,6 +96,14 @@ public:
     bool Double(double d) { return std::isfinite(d) ? BaseWriter::Double(d) : BaseWriter::Null(); }
 };
 
+// Compact text of value, as toString writes a content.
+std::wstring compactText(const Value& value) {
+    StringBuffer buffer;  // 256 bytes to begin with
+    Writer writer(buffer);
+    value.Accept(writer);
+    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
+
 // Index of the first member whose name has the same length and code units,
 // or the member count when there is none.
 SizeType indexOf(const Value& object, const wchar_t* name, SizeType length) {
@@ -166,12 +174,7 @@ bool JSONFormatter::parse(const std::wstring& text) {
     return doc_.IsObject();
 }
 
-std::wstring JSONFormatter::toString() const {
-    StringBuffer buffer;  // 256 bytes to begin with
-    Writer writer(buffer);
-    doc_.Accept(writer);
-    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
-}
+std::wstring JSONFormatter::toString() const { return compactText(doc_); }
 
 const Value* JSONFormatter::findMember(const std::wstring& key) const {
     if (!doc_.IsObject()) return nullptr;
@@ -248,6 +251,13 @@ bool JSONFormatter::getObject(const std::wstring& key, JSONFormatter& out) const
     const Value* v = findMember(key);
     if (!v || !v->IsObject()) return false;
     out.assignCopy(*v);
+    return true;
+}
+
+bool JSONFormatter::getObjectText(const std::wstring& key, std::wstring& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsObject()) return false;
+    out = compactText(*v);
     return true;
 }
 

@@ -372,6 +372,44 @@ TEST(JSONFormatter, GetObjectReplacesOutWithACopy) {
     EXPECT_EQ(f.toString(), L"{\"x\":1}");
 }
 
+// getObjectText writes the member straight from the parsed content: the
+// same text as a copy taken with getObject and written with toString.
+TEST(JSONFormatter, ObjectTextIsTheTextOfTheObjectsCopy) {
+    std::wstring rawLowSurrogate = L"{\"r\":\"x\"}";
+    rawLowSurrogate[6] = static_cast<wchar_t>(0xDC00);
+    const std::wstring members[] = {
+        L"{}",
+        L"{ \"t\" : \"T\" ,\n\t\"b\" : [ 1 , 2.50 ] , \"a\" : { } }",
+        L"{\"e\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\\u007f\\u00e9\\u4e2d\"}",
+        L"{\"s\":\"\\ud83d\\ude00 \xD83D\xDE00\",\"z\":\"a\\u0000b\"}",
+        rawLowSurrogate,
+        L"{\"n\":[0,-0,1E2,1e-7,0.1,-2.5e-300,1.7976931348623157e308,5e-324,4294967296,"
+        L"18446744073709551615,-9223372036854775808,123456789.125,1e21,1.0]}",
+        L"{\"d\":1,\"d\":2,\"o\":{\"x\":[{\"y\":[[],{}]},null,true,false]}}",
+        L"{\"" + std::wstring(300, L'k') + L"\":\"" + std::wstring(70000, L'v') + L"\"}",
+    };
+    for (const std::wstring& member : members) {
+        const JSONFormatter f = parsed(L"{\"before\":1,\"m\":" + member + L",\"after\":[]}");
+        JSONFormatter copy;
+        ASSERT_TRUE(f.getObject(L"m", copy)) << member.size();
+        std::wstring text = L"old";
+        ASSERT_TRUE(f.getObjectText(L"m", text));
+        EXPECT_EQ(text, copy.toString()) << member.size();
+    }
+
+    const JSONFormatter f = parsed(L"{\"a\":[],\"s\":\"{}\",\"z\":null,\"o\":{}}");
+    for (const wchar_t* key : {L"missing", L"a", L"s", L"z", L"O"}) {
+        std::wstring text = L"old";
+        EXPECT_FALSE(f.getObjectText(key, text));
+        EXPECT_EQ(text, L"old");
+    }
+    JSONFormatter notAnObject;
+    EXPECT_FALSE(notAnObject.parse(L"[{}]"));
+    std::wstring text = L"old";
+    EXPECT_FALSE(notAnObject.getObjectText(L"0", text));
+    EXPECT_EQ(text, L"old");
+}
+
 TEST(JSONFormatter, AppendCreatesArrayThenAppends) {
     JSONFormatter f;
     f.setInt(L"a", 1);

@@ -85,4 +85,32 @@ inline void printRatio(const std::string& title, const Side& project, const Side
                 met ? "met" : "NOT met");
 }
 
+// The spread of 1/x for the values whose spread is s: exact for an odd
+// number of values, as the median is then one of them.
+inline Spread inverseOf(const Spread& s) {
+    return {1 / s.median, 1 / s.max, 1 / s.min};
+}
+
+// Prints both costs per operation (scale / rate, e.g. 1e9 for ns) and the
+// cost ratio project/anchor with the most it may be.
+inline void printCostRatio(const std::string& title, const Side& project, const Side& anchor,
+                           const Comparison& c, double atMost, double scale = 1e9,
+                           const char* unit = "ns/op") {
+    auto cost = [scale](const Spread& rate) {
+        Spread s = inverseOf(rate);
+        return Spread{s.median * scale, s.min * scale, s.max * scale};
+    };
+    std::printf("%s\n", title.c_str());
+    printSpread(project.name.c_str(), cost(c.project), unit);
+    printSpread(anchor.name.c_str(), cost(c.anchor), unit);
+    const Spread ratio = inverseOf(c.ratio);
+    std::printf("  cost ratio project/anchor    median %.3f (min %.3f, max %.3f)  target <= %.2f  %s\n",
+                ratio.median, ratio.min, ratio.max, atMost, ratio.median <= atMost ? "met" : "NOT met");
+}
+
+// Prints whether the measured work gave the expected results.
+inline void printCheck(const std::string& what, bool ok) {
+    std::printf("  check: %s: %s\n", what.c_str(), ok ? "ok" : "FAILED");
+}
+
 }  // namespace bench
