@@ -1,6 +1,8 @@
 #include "framework/json/JSONFormatter.h"
 
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <cstdint>
 #include <limits>
@@ -301,6 +303,58 @@ TEST(JSONFormatter, ToStringEscapesAsRapidJsonDoes) {
     JSONFormatter back;
     ASSERT_TRUE(back.parse(f.toString()));
     EXPECT_EQ(back.toString(), f.toString());
+}
+
+// toString writes what RapidJSON's own writer writes: every UTF-16 code
+// unit in a string and in a member name, and parsed numbers and nesting.
+TEST(JSONFormatter, WritesWhatRapidJsonsWriterWrites) {
+    using Encoding = JSONFormatter::Encoding;
+    auto rapidJsonText = [](const JSONFormatter::Value& value) {
+        rapidjson::GenericStringBuffer<Encoding> buffer;
+        rapidjson::Writer<rapidjson::GenericStringBuffer<Encoding>, Encoding, Encoding> writer(buffer);
+        value.Accept(writer);
+        return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+    };
+    std::wstring everyUnit;
+    for (unsigned c = 0; c <= 0xFFFF; ++c) everyUnit += static_cast<wchar_t>(c);
+    const std::wstring name = everyUnit.substr(1);  // a name ends at its first NUL
+    JSONFormatter f;
+    f.setString(name, everyUnit);
+    f.setString(L"short", L"a\"b");
+    JSONFormatter::Document expected;
+    expected.SetObject();
+    expected.AddMember(JSONFormatter::Value(name.c_str(), expected.GetAllocator()),
+                       JSONFormatter::Value(everyUnit.data(), static_cast<rapidjson::SizeType>(everyUnit.size()),
+                                            expected.GetAllocator()),
+                       expected.GetAllocator());
+    expected.AddMember(L"short", L"a\"b", expected.GetAllocator());
+    EXPECT_TRUE(f.toString() == rapidJsonText(expected));
+
+    // Each escaped unit at every place of short strings, alone and doubled.
+    for (const wchar_t c : {L'\x01', L'\x1f', L'\n', L'"', L'\\', L' ', L'\x7f', L'\xdc00', L'\xffff'}) {
+        for (std::size_t length = 1; length <= 20; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::wstring text(length, L'a');
+                text[at] = c;
+                if (at + 1 < length) text[at + 1] = c;
+                JSONFormatter one;
+                one.setString(L"s", text);
+                JSONFormatter::Document doc;
+                doc.SetObject();
+                doc.AddMember(L"s", JSONFormatter::Value(text.c_str(), doc.GetAllocator()), doc.GetAllocator());
+                ASSERT_EQ(one.toString(), rapidJsonText(doc)) << static_cast<unsigned>(c) << " " << length << " " << at;
+            }
+        }
+    }
+
+    const std::wstring text =
+        L"{\"n\":[0,-0,1E2,1e-7,0.1,-2.5e-300,1.7976931348623157e308,5e-324,4294967296,"
+        L"18446744073709551615,-9223372036854775808,123456789.125,1e21,1.0],\"\\u00e9\\ud83d\\ude00\":"
+        L"{\"x\":[{\"y\":[[],{}]},null,true,false,\"\\u0000\\\"\"]},\"e\":{}}";
+    JSONFormatter::Document doc;
+    doc.Parse(text.c_str());
+    ASSERT_FALSE(doc.HasParseError());
+    EXPECT_EQ(parsed(text).toString(), rapidJsonText(doc));
 }
 
 TEST(JSONFormatter, NonFiniteDoubleIsWrittenAsNull) {
