@@ -1,7 +1,9 @@
 #include "alerts/src/queue/AlertQueue.h"
 
-#include <functional>
-#include <map>
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -35,15 +37,73 @@ constexpr std::size_t kMostKeptLists = 8;
 
 bool hasKey(const AlertContent& content) { return content.actions.size() <= kMostKeyedActions; }
 
+// A hash of texts: sixteen bytes at a time, each block with a factor of its
+// own so that the order of blocks and texts counts.
+class TextHash {
+public:
+    explicit TextHash(std::uint64_t seed)
+        : acc_(_mm_set_epi64x(static_cast<long long>(seed), static_cast<long long>(kOdd1))),
+          factor_(_mm_set_epi64x(static_cast<long long>(kOdd2), static_cast<long long>(kOdd1))) {}
+
+    // The text's length and code units; the last block overlaps the one
+    // before it.
+    void add(const std::wstring& text) {
+        const wchar_t* units = text.data();
+        const std::size_t n = text.size();
+        mix(_mm_set_epi64x(0, static_cast<long long>(n)));
+        if (n >= kBlock) {
+            std::size_t i = 0;
+            for (; i + kBlock <= n; i += kBlock) mix(load(units + i));
+            if (i < n) mix(load(units + n - kBlock));
+        } else if (n > 0) {
+            wchar_t last[kBlock] = {};
+            std::memcpy(last, units, n * sizeof(wchar_t));
+            mix(load(last));
+        }
+    }
+
+    std::uint64_t value() const {
+        const std::uint64_t low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(acc_));
+        const std::uint64_t high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc_, acc_)));
+        const std::uint64_t mixed = (low ^ (high * kOdd2)) * kOdd1;
+        return mixed ^ (mixed >> 29);
+    }
+
+private:
+    static constexpr std::uint64_t kOdd1 = 0x9e3779b97f4a7c15ULL;
+    static constexpr std::uint64_t kOdd2 = 0xc2b2ae3d27d4eb4fULL;
+    static constexpr std::size_t kBlock = sizeof(__m128i) / sizeof(wchar_t);
+
+    static __m128i load(const wchar_t* units) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(units)); }
+
+    void mix(__m128i block) {
+        const __m128i keyed = _mm_xor_si128(block, factor_);
+        const __m128i product = _mm_mul_epu32(keyed, _mm_srli_epi64(keyed, 32));
+        acc_ = _mm_add_epi64(_mm_add_epi64(acc_, product), _mm_shuffle_epi32(block, _MM_SHUFFLE(1, 0, 3, 2)));
+        factor_ = _mm_add_epi64(factor_, _mm_set_epi64x(0x165667b19e3779f9LL, 0x27d4eb2f165667c5LL));
+    }
+
+    __m128i acc_;
+    __m128i factor_;
+};
+
+// Asks for the key's texts before they are read: an alert built a while
+// ago has them far from the processor.
+void prefetchKey(const AlertContent& content) {
+    __builtin_prefetch(content.title.data());
+    __builtin_prefetch(content.defaultcontent.data());
+    __builtin_prefetch(content.detailscontent.data());
+    for (const auto& action : content.actions) __builtin_prefetch(action.text.data());
+}
+
 std::size_t hashOfKey(const AlertContent& content) {
-    const std::hash<std::wstring> hash;
-    std::size_t h = content.actions.size();
-    auto mix = [&h, &hash](const std::wstring& text) { h = (h ^ hash(text)) * 0x100000001b3ULL + 0x9e37; };
-    mix(content.title);
-    mix(content.defaultcontent);
-    mix(content.detailscontent);
-    for (const auto& action : content.actions) mix(action.text);
-    return h;
+    prefetchKey(content);
+    TextHash hash(content.actions.size());
+    hash.add(content.title);
+    hash.add(content.defaultcontent);
+    hash.add(content.detailscontent);
+    for (const auto& action : content.actions) hash.add(action.text);
+    return static_cast<std::size_t>(hash.value());
 }
 
 }  // namespace
@@ -66,7 +126,7 @@ public:
         entry.priority = priority;
         entry.key = key;
         entry.keyed = keyed;
-        Arrivals& arrivals = byPriority_[priority];
+        Arrivals& arrivals = arrivalsOf(priority);
         entry.prev = arrivals.last;
         entry.next = kNoSlot;
         if (arrivals.last != kNoSlot) {
@@ -81,7 +141,7 @@ public:
     }
 
     Slot first() const {
-        for (const auto& [priority, arrivals] : byPriority_) {
+        for (const Arrivals& arrivals : byPriority_) {
             if (arrivals.first != kNoSlot) return arrivals.first;
         }
         return kNoSlot;
@@ -91,7 +151,7 @@ public:
 
     // The first queued alert (in leaving order) with that instance id.
     Slot find(const std::wstring& instanceId) const {
-        for (const auto& [priority, arrivals] : byPriority_) {
+        for (const Arrivals& arrivals : byPriority_) {
             for (Slot s = arrivals.first; s != kNoSlot; s = entries_[s].next) {
                 if (entries_[s].alert->getAlertInfo().instanceId == instanceId) return s;
             }
@@ -101,18 +161,19 @@ public:
 
     std::shared_ptr<Alert> take(Slot slot) {
         Entry& entry = entries_[slot];
-        auto arrivals = byPriority_.find(entry.priority);
+        const auto arrivals = std::find_if(byPriority_.begin(), byPriority_.end(),
+                                           [&entry](const Arrivals& a) { return a.priority == entry.priority; });
         if (entry.prev != kNoSlot) {
             entries_[entry.prev].next = entry.next;
         } else {
-            arrivals->second.first = entry.next;
+            arrivals->first = entry.next;
         }
         if (entry.next != kNoSlot) {
             entries_[entry.next].prev = entry.prev;
         } else {
-            arrivals->second.last = entry.prev;
+            arrivals->last = entry.prev;
         }
-        if (arrivals->second.first == kNoSlot && byPriority_.size() > kMostKeptLists) {
+        if (arrivals->first == kNoSlot && byPriority_.size() > kMostKeptLists) {
             byPriority_.erase(arrivals);
         }
         if (entry.keyed) removeKey(slot);
@@ -136,9 +197,17 @@ private:
         bool keyed = false;
     };
     struct Arrivals {
+        std::int32_t priority;
         Slot first = kNoSlot;
         Slot last = kNoSlot;
     };
+
+    Arrivals& arrivalsOf(std::int32_t priority) {
+        auto at = byPriority_.begin();
+        while (at != byPriority_.end() && at->priority < priority) ++at;
+        if (at == byPriority_.end() || at->priority != priority) at = byPriority_.insert(at, Arrivals{priority});
+        return *at;
+    }
     Slot newSlot() {
         if (freeSlots_ == kNoSlot) {
             entries_.emplace_back();
@@ -187,7 +256,7 @@ private:
 
     std::vector<Entry> entries_;
     Slot freeSlots_ = kNoSlot;
-    std::map<std::int32_t, Arrivals> byPriority_;  // empty lists only while there are few
+    std::vector<Arrivals> byPriority_;  // by priority number; empty lists only while there are few
     // The keyed alerts by hash, each bucket a list through sameBucket; empty,
     // or a power of two not below keys_.
     std::vector<Slot> buckets_;

@@ -43,11 +43,19 @@ inline double secondsOf(const std::function<void()>& work) {
 
 // One side: a rate (operations per second, higher is better) measured by
 // running `round` once per repetition; `round` does `operations` operations.
+// `prepare`, when set, runs before each round, untimed.
 struct Side {
     std::string name;
     std::function<void()> round;
     double operations = 1;
+    std::function<void()> prepare = {};
 };
+
+// Seconds one round of side takes, after its preparation.
+inline double secondsOfRound(const Side& side) {
+    if (side.prepare) side.prepare();
+    return secondsOf(side.round);
+}
 
 struct Comparison {
     Spread project, anchor, ratio;  // rates, and project/anchor per repetition pair
@@ -55,12 +63,12 @@ struct Comparison {
 
 // Alternates project and anchor `repetitions` times (after one warm-up each).
 inline Comparison compareRates(const Side& project, const Side& anchor, int repetitions) {
-    project.round();
-    anchor.round();
+    secondsOfRound(project);
+    secondsOfRound(anchor);
     std::vector<double> p, a, r;
     for (int i = 0; i < repetitions; ++i) {
-        double pr = project.operations / secondsOf(project.round);
-        double ar = anchor.operations / secondsOf(anchor.round);
+        double pr = project.operations / secondsOfRound(project);
+        double ar = anchor.operations / secondsOfRound(anchor);
         p.push_back(pr);
         a.push_back(ar);
         r.push_back(pr / ar);
