@@ -119,14 +119,15 @@ public:
         if (keyed && findDuplicate(key, *alert)) return false;
         if (keyed && keys_ == buckets_.size()) grow();  // before the new entry is filled in
 
+        // Everything that may fail to allocate comes before the alert is taken.
         const std::int32_t priority = alert->getAlertInfo().priority;
+        Arrivals& arrivals = arrivalsOf(priority);
         const Slot slot = newSlot();
         Entry& entry = entries_[slot];
         entry.alert = std::move(alert);
         entry.priority = priority;
         entry.key = key;
         entry.keyed = keyed;
-        Arrivals& arrivals = arrivalsOf(priority);
         entry.prev = arrivals.last;
         entry.next = kNoSlot;
         if (arrivals.last != kNoSlot) {
@@ -208,6 +209,7 @@ private:
         if (at == byPriority_.end() || at->priority != priority) at = byPriority_.insert(at, Arrivals{priority});
         return *at;
     }
+
     Slot newSlot() {
         if (freeSlots_ == kNoSlot) {
             entries_.emplace_back();
