@@ -96,30 +96,37 @@ void prefetchKey(const AlertContent& content) {
     for (const auto& action : content.actions) __builtin_prefetch(action.text.data());
 }
 
-std::size_t hashOfKey(const AlertContent& content) {
+std::uint64_t hashOfKey(const AlertContent& content) {
     prefetchKey(content);
     TextHash hash(content.actions.size());
     hash.add(content.title);
     hash.add(content.defaultcontent);
     hash.add(content.detailscontent);
     for (const auto& action : content.actions) hash.add(action.text);
-    return static_cast<std::size_t>(hash.value());
+    return hash.value();
 }
 
 }  // namespace
 
 class AlertQueue::Impl {
 public:
+    // Where a queued alert is: its slot and the slot before it in the
+    // arrival list of its priority (kNoSlot for the first).
+    struct Place {
+        Slot slot = kNoSlot;
+        Slot before = kNoSlot;
+    };
+
     // Queues the alert; false, with nothing changed, when a queued alert is
     // a duplicate of it.
     bool push(std::shared_ptr<Alert>&& alert) {
         const AlertContent& content = alert->getAlertContent();
         const bool keyed = hasKey(content);
-        const std::size_t key = keyed ? hashOfKey(content) : 0;
+        const std::uint64_t key = keyed ? hashOfKey(content) : 0;
         if (keyed && findDuplicate(key, *alert)) return false;
-        if (keyed && keys_ == buckets_.size()) grow();  // before the new entry is filled in
 
         // Everything that may fail to allocate comes before the alert is taken.
+        if (keyed && 2 * (keys_ + 1) > cells_.size()) grow();
         const std::int32_t priority = alert->getAlertInfo().priority;
         Arrivals& arrivals = arrivalsOf(priority);
         const Slot slot = newSlot();
@@ -128,7 +135,6 @@ public:
         entry.priority = priority;
         entry.key = key;
         entry.keyed = keyed;
-        entry.prev = arrivals.last;
         entry.next = kNoSlot;
         if (arrivals.last != kNoSlot) {
             entries_[arrivals.last].next = slot;
@@ -136,51 +142,48 @@ public:
             arrivals.first = slot;
         }
         arrivals.last = slot;
-        if (keyed) addKey(slot);
+        if (keyed) addKey(key, slot);
         ++count_;
         return true;
     }
 
-    Slot first() const {
+    Place first() const {
         for (const Arrivals& arrivals : byPriority_) {
-            if (arrivals.first != kNoSlot) return arrivals.first;
+            if (arrivals.first != kNoSlot) return {arrivals.first, kNoSlot};
         }
-        return kNoSlot;
+        return {};
     }
 
     const std::shared_ptr<Alert>& at(Slot slot) const { return entries_[slot].alert; }
 
     // The first queued alert (in leaving order) with that instance id.
-    Slot find(const std::wstring& instanceId) const {
+    Place find(const std::wstring& instanceId) const {
         for (const Arrivals& arrivals : byPriority_) {
-            for (Slot s = arrivals.first; s != kNoSlot; s = entries_[s].next) {
-                if (entries_[s].alert->getAlertInfo().instanceId == instanceId) return s;
+            Slot before = kNoSlot;
+            for (Slot s = arrivals.first; s != kNoSlot; before = s, s = entries_[s].next) {
+                if (entries_[s].alert->getAlertInfo().instanceId == instanceId) return {s, before};
             }
         }
-        return kNoSlot;
+        return {};
     }
 
-    std::shared_ptr<Alert> take(Slot slot) {
-        Entry& entry = entries_[slot];
+    std::shared_ptr<Alert> take(Place place) {
+        Entry& entry = entries_[place.slot];
         const auto arrivals = std::find_if(byPriority_.begin(), byPriority_.end(),
                                            [&entry](const Arrivals& a) { return a.priority == entry.priority; });
-        if (entry.prev != kNoSlot) {
-            entries_[entry.prev].next = entry.next;
+        if (place.before != kNoSlot) {
+            entries_[place.before].next = entry.next;
         } else {
             arrivals->first = entry.next;
         }
-        if (entry.next != kNoSlot) {
-            entries_[entry.next].prev = entry.prev;
-        } else {
-            arrivals->last = entry.prev;
-        }
+        if (arrivals->last == place.slot) arrivals->last = place.before;
         if (arrivals->first == kNoSlot && byPriority_.size() > kMostKeptLists) {
             byPriority_.erase(arrivals);
         }
-        if (entry.keyed) removeKey(slot);
+        if (entry.keyed) removeKey(entry.key, place.slot);
         std::shared_ptr<Alert> alert = std::move(entry.alert);
         entry.next = freeSlots_;
-        freeSlots_ = slot;
+        freeSlots_ = place.slot;
         --count_;
         return alert;
     }
@@ -190,10 +193,8 @@ public:
 private:
     struct Entry {
         std::shared_ptr<Alert> alert;  // empty in a free slot
-        std::size_t key = 0;
-        Slot prev = kNoSlot;  // neighbours in the arrival list of its priority
-        Slot next = kNoSlot;  // in a free slot: the next free slot
-        Slot sameBucket = kNoSlot;  // the next keyed alert in its hash bucket
+        std::uint64_t key = 0;
+        Slot next = kNoSlot;  // the next in the arrival list; in a free slot, the next free slot
         std::int32_t priority = 0;
         bool keyed = false;
     };
@@ -202,6 +203,14 @@ private:
         Slot first = kNoSlot;
         Slot last = kNoSlot;
     };
+    // A cell of the key index (open addressing, linear probing): the high
+    // half of the key, which also gives the cell's home, and the slot.
+    struct Cell {
+        std::uint32_t tag = 0;
+        Slot slot = kNoSlot;  // kNoSlot: empty
+    };
+
+    static std::uint32_t tagOf(std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); }
 
     Arrivals& arrivalsOf(std::int32_t priority) {
         auto at = byPriority_.begin();
@@ -220,48 +229,63 @@ private:
         return slot;
     }
 
-    std::size_t bucketOf(std::size_t key) const { return key & (buckets_.size() - 1); }
+    std::size_t home(std::uint32_t tag) const { return tag & (cells_.size() - 1); }
+    std::size_t after(std::size_t i) const { return (i + 1) & (cells_.size() - 1); }
 
-    // The queued alert's own test decides among those with the same hash.
-    bool findDuplicate(std::size_t key, const Alert& alert) const {
-        if (buckets_.empty()) return false;
-        for (Slot s = buckets_[bucketOf(key)]; s != kNoSlot; s = entries_[s].sameBucket) {
-            if (entries_[s].key == key && entries_[s].alert->isDuplicate(alert)) return true;
+    // The queued alert's own test decides among those with the same key.
+    bool findDuplicate(std::uint64_t key, const Alert& alert) const {
+        if (cells_.empty()) return false;
+        const std::uint32_t tag = tagOf(key);
+        for (std::size_t i = home(tag); cells_[i].slot != kNoSlot; i = after(i)) {
+            const Cell& cell = cells_[i];
+            if (cell.tag == tag && entries_[cell.slot].key == key && entries_[cell.slot].alert->isDuplicate(alert)) {
+                return true;
+            }
         }
         return false;
     }
 
-    void addKey(Slot slot) {
-        link(slot);
+    void addKey(std::uint64_t key, Slot slot) {
+        insert(Cell{tagOf(key), slot});
         ++keys_;
     }
 
-    void link(Slot slot) {
-        Slot& first = buckets_[bucketOf(entries_[slot].key)];
-        entries_[slot].sameBucket = first;
-        first = slot;
+    void insert(const Cell& cell) {
+        std::size_t i = home(cell.tag);
+        while (cells_[i].slot != kNoSlot) i = after(i);
+        cells_[i] = cell;
     }
 
     void grow() {
-        buckets_.assign(buckets_.empty() ? 16 : 2 * buckets_.size(), kNoSlot);
-        for (Slot s = 0; s < entries_.size(); ++s) {
-            if (entries_[s].alert && entries_[s].keyed) link(s);
+        std::vector<Cell> old(cells_.empty() ? 16 : 2 * cells_.size());
+        old.swap(cells_);
+        for (const Cell& cell : old) {
+            if (cell.slot != kNoSlot) insert(cell);
         }
     }
 
-    void removeKey(Slot slot) {
-        Slot* at = &buckets_[bucketOf(entries_[slot].key)];
-        while (*at != slot) at = &entries_[*at].sameBucket;
-        *at = entries_[slot].sameBucket;
+    // Takes the slot's cell out and moves later cells of the same run back
+    // into the gap, so that every probe still reaches its cell.
+    void removeKey(std::uint64_t key, Slot slot) {
+        std::size_t gap = home(tagOf(key));
+        while (cells_[gap].slot != slot) gap = after(gap);
+        for (std::size_t j = after(gap); cells_[j].slot != kNoSlot; j = after(j)) {
+            const std::size_t h = home(cells_[j].tag);
+            // The cell stays when its home lies cyclically in (gap, j].
+            const bool stays = gap <= j ? (gap < h && h <= j) : (gap < h || h <= j);
+            if (!stays) {
+                cells_[gap] = cells_[j];
+                gap = j;
+            }
+        }
+        cells_[gap] = Cell{};
         --keys_;
     }
 
     std::vector<Entry> entries_;
     Slot freeSlots_ = kNoSlot;
     std::vector<Arrivals> byPriority_;  // by priority number; empty lists only while there are few
-    // The keyed alerts by hash, each bucket a list through sameBucket; empty,
-    // or a power of two not below keys_.
-    std::vector<Slot> buckets_;
+    std::vector<Cell> cells_;           // empty, or a power of two at least twice keys_
     std::size_t keys_ = 0;
     std::uint64_t count_ = 0;
 };
@@ -282,9 +306,9 @@ bool AlertQueue::remove(const std::wstring& instanceId) {
     std::shared_ptr<Alert> removed;  // released after the lock
     {
         std::lock_guard<CriticalSection> lock(lock_);
-        const Slot slot = impl_->find(instanceId);
-        if (slot != kNoSlot) {
-            removed = impl_->take(slot);
+        const Impl::Place place = impl_->find(instanceId);
+        if (place.slot != kNoSlot) {
+            removed = impl_->take(place);
         }
     }
     return removed != nullptr;
@@ -292,14 +316,14 @@ bool AlertQueue::remove(const std::wstring& instanceId) {
 
 std::shared_ptr<Alert> AlertQueue::pop() {
     std::lock_guard<CriticalSection> lock(lock_);
-    const Slot slot = impl_->first();
-    return slot == kNoSlot ? nullptr : impl_->take(slot);
+    const Impl::Place place = impl_->first();
+    return place.slot == kNoSlot ? nullptr : impl_->take(place);
 }
 
 std::shared_ptr<Alert> AlertQueue::front() {
     std::lock_guard<CriticalSection> lock(lock_);
-    const Slot slot = impl_->first();
-    return slot == kNoSlot ? nullptr : impl_->at(slot);
+    const Impl::Place place = impl_->first();
+    return place.slot == kNoSlot ? nullptr : impl_->at(place.slot);
 }
 
 std::uint64_t AlertQueue::count() {
