@@ -77,10 +77,8 @@ bool AlertInfo::fromJson(const std::wstring& text, AlertInfo& out) {
     if (!json.getString(kSource, source) || !readSource(source, out.source)) return false;
     if (!json.getBool(kForcePreferredViewer, out.forcePreferredViewer)) return false;
     if (!json.getStringArray(kPreferredViewer, out.preferredViewer)) return false;
-    Tessil::JSONFormatter context;
-    if (!json.getObject(kContext, context)) return false;
-    out.context = context.toString();
-    return true;
+    // The context's compact text, written straight from the parsed document.
+    return json.getObjectText(kContext, out.context);
 }
 
 std::wstring AlertInfo::toJson(const AlertInfo& info) {

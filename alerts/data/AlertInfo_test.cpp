@@ -240,10 +240,26 @@ TEST(AlertInfo, SourceValues) {
 }
 
 TEST(AlertInfo, ContextIsKeptCompactInOrder) {
-    AlertInfo info;
-    ASSERT_TRUE(AlertInfo::fromJson(
-        alertJson({{L"context", L"{ \"title\" : \"T\\/\\u00e9\" ,\n \"b\" : [ 1 , 2.50 ], \"a\": {} }"}}), info));
-    EXPECT_EQ(info.context, L"{\"title\":\"T/\u00e9\",\"b\":[1,2.5],\"a\":{}}");
+    struct Case {
+        std::wstring json;
+        std::wstring context;
+    };
+    const Case cases[] = {
+        {L"{ \"title\" : \"T\\/\\u00e9\" ,\n \"b\" : [ 1 , 2.50 ], \"a\": {} }",
+         L"{\"title\":\"T/\u00e9\",\"b\":[1,2.5],\"a\":{}}"},
+        {L"{\"e\":\"\\\"\\\\\\b\\f\\n\\r\\t\\u0001\\u001f\\u007f\"}",
+         L"{\"e\":\"\\\"\\\\\\b\\f\\n\\r\\t\\u0001\\u001F\x007f\"}"},
+        {L"{\"s\":\"\\ud83d\\ude00\",\"z\":\"a\\u0000b\"}", L"{\"s\":\"\xD83D\xDE00\",\"z\":\"a\\u0000b\"}"},
+        {L"{\"n\":[1E2,1e-7,-2.5,18446744073709551615,-9223372036854775808]}",
+         L"{\"n\":[100.0,1e-7,-2.5,18446744073709551615,-9223372036854775808]}"},
+        {L"{\"t\":1,\"t\":2,\"o\":{\"x\":[{\"y\":[[],{}]},null,true,false]}}",
+         L"{\"t\":1,\"t\":2,\"o\":{\"x\":[{\"y\":[[],{}]},null,true,false]}}"},
+    };
+    for (const Case& c : cases) {
+        AlertInfo info;
+        ASSERT_TRUE(AlertInfo::fromJson(alertJson({{L"context", c.json}}), info)) << narrow(c.json);
+        EXPECT_EQ(info.context, c.context) << narrow(c.json);
+    }
 }
 
 TEST(AlertInfo, DuplicateMembersReadTheFirst) {

@@ -4,6 +4,10 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <cmath>
 #include <cwchar>
 #include <limits>
@@ -88,13 +92,93 @@ struct TextGenerator {
 using StringBuffer = rapidjson::GenericStringBuffer<Encoding>;
 using BaseWriter = rapidjson::Writer<StringBuffer, Encoding, Encoding>;
 
+// Writes what RapidJSON's writer writes for the string s of n code units
+// (escapes as described at Writer) to out, which has room for 6 * n + 2
+// units; answers the end of the text.
+wchar_t* writeEscaped(const wchar_t* s, SizeType n, wchar_t* out) {
+    static const wchar_t kHex[] = L"0123456789ABCDEF";
+    *out++ = L'"';
+    SizeType i = 0;
+    while (true) {
+#if defined(__SSE2__)
+        // Eight units at a time, stored before they are looked at: the room
+        // left is at least the eight units (each unit has six).
+        const __m128i below = _mm_set1_epi16(0x1F);
+        const __m128i quote = _mm_set1_epi16(L'"');
+        const __m128i backslash = _mm_set1_epi16(L'\\');
+        while (i + 8 <= n) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), units);
+            const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(units, below), _mm_setzero_si128());
+            const __m128i special = _mm_or_si128(_mm_cmpeq_epi16(units, quote), _mm_cmpeq_epi16(units, backslash));
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, special)));
+            if (mask != 0) {
+                const SizeType plain = static_cast<SizeType>(__builtin_ctz(mask) / 2);
+                out += plain;
+                i += plain;
+                break;
+            }
+            out += 8;
+            i += 8;
+        }
+#endif
+        while (i < n && s[i] >= 0x20 && s[i] != L'"' && s[i] != L'\\') *out++ = s[i++];
+        if (i == n) break;
+        const wchar_t c = s[i++];
+        *out++ = L'\\';
+        if (c >= 0x20) {
+            *out++ = c;
+        } else if (const char named = "\0\0\0\0\0\0\0\0btn\0fr"[c < 14 ? c : 0]) {
+            *out++ = static_cast<wchar_t>(named);
+        } else {
+            *out++ = L'u';
+            *out++ = L'0';
+            *out++ = L'0';
+            *out++ = kHex[c >> 4];
+            *out++ = kHex[c & 0xF];
+        }
+    }
+    *out++ = L'"';
+    return out;
+}
+
 // RapidJSON's writer, except that it writes a non-finite double as null
-// instead of stopping (which would leave truncated text).
+// instead of stopping (which would leave truncated text), and that strings
+// are written eight code units at a time. The escapes are
+// RapidJSON's own: \" and \\, \b \t \n \f \r, \u00XX (upper-case) for the
+// other units below U+0020; every other code unit, surrogates included, as
+// it is.
 class Writer : public BaseWriter {
 public:
     using BaseWriter::BaseWriter;
     bool Double(double d) { return std::isfinite(d) ? BaseWriter::Double(d) : BaseWriter::Null(); }
+    bool String(const wchar_t* s, SizeType n, bool = false) {
+        Prefix(rapidjson::kStringType);
+        return EndValue(writeString(s, n));
+    }
+    bool Key(const wchar_t* s, SizeType n, bool copy = false) { return String(s, n, copy); }
+
+private:
+    bool writeString(const wchar_t* s, SizeType n) {
+        const std::size_t room = 6 * static_cast<std::size_t>(n) + 2;  // as RapidJSON reserves
+        wchar_t* start = os_->Push(room);
+        const wchar_t* end = writeEscaped(s, n, start);
+        os_->Pop(room - static_cast<std::size_t>(end - start));
+        return true;
+    }
 };
+
+// Room for the text of an alert-sized payload, so that writing one seldom
+// grows the buffer.
+constexpr std::size_t kFirstTextBytes = 8192;
+
+// Compact text of value, as toString writes a content.
+std::wstring compactText(const Value& value) {
+    StringBuffer buffer(nullptr, kFirstTextBytes);
+    Writer writer(buffer);
+    value.Accept(writer);
+    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
 
 // Index of the first member whose name has the same length and code units,
 // or the member count when there is none.
@@ -166,12 +250,7 @@ bool JSONFormatter::parse(const std::wstring& text) {
     return doc_.IsObject();
 }
 
-std::wstring JSONFormatter::toString() const {
-    StringBuffer buffer;  // 256 bytes to begin with
-    Writer writer(buffer);
-    doc_.Accept(writer);
-    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
-}
+std::wstring JSONFormatter::toString() const { return compactText(doc_); }
 
 const Value* JSONFormatter::findMember(const std::wstring& key) const {
     if (!doc_.IsObject()) return nullptr;
@@ -248,6 +327,13 @@ bool JSONFormatter::getObject(const std::wstring& key, JSONFormatter& out) const
     const Value* v = findMember(key);
     if (!v || !v->IsObject()) return false;
     out.assignCopy(*v);
+    return true;
+}
+
+bool JSONFormatter::getObjectText(const std::wstring& key, std::wstring& out) const {
+    const Value* v = findMember(key);
+    if (!v || !v->IsObject()) return false;
+    out = compactText(*v);
     return true;
 }
 

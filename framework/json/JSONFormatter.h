@@ -56,6 +56,9 @@ public:
     virtual bool getObject(const std::wstring& key, JSONFormatter& out) const;
     // Appends one formatter per element, with getStringArray's answers.
     virtual bool getObjectArray(const std::wstring& key, std::vector<JSONFormatter>& out) const;
+    // The text that getObject and then toString of the copy give, written
+    // from this content without the copy; false, out unchanged, as getObject.
+    bool getObjectText(const std::wstring& key, std::wstring& out) const;
 
     // Setters replace the member, which then ends up last.
     // They do nothing when the content is not an object.

@@ -1,6 +1,8 @@
 #include "framework/json/JSONFormatter.h"
 
 #include <gtest/gtest.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <cstdint>
 #include <limits>
@@ -303,6 +305,58 @@ TEST(JSONFormatter, ToStringEscapesAsRapidJsonDoes) {
     EXPECT_EQ(back.toString(), f.toString());
 }
 
+// toString writes what RapidJSON's own writer writes: every UTF-16 code
+// unit in a string and in a member name, and parsed numbers and nesting.
+TEST(JSONFormatter, WritesWhatRapidJsonsWriterWrites) {
+    using Encoding = JSONFormatter::Encoding;
+    auto rapidJsonText = [](const JSONFormatter::Value& value) {
+        rapidjson::GenericStringBuffer<Encoding> buffer;
+        rapidjson::Writer<rapidjson::GenericStringBuffer<Encoding>, Encoding, Encoding> writer(buffer);
+        value.Accept(writer);
+        return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+    };
+    std::wstring everyUnit;
+    for (unsigned c = 0; c <= 0xFFFF; ++c) everyUnit += static_cast<wchar_t>(c);
+    const std::wstring name = everyUnit.substr(1);  // a name ends at its first NUL
+    JSONFormatter f;
+    f.setString(name, everyUnit);
+    f.setString(L"short", L"a\"b");
+    JSONFormatter::Document expected;
+    expected.SetObject();
+    expected.AddMember(JSONFormatter::Value(name.c_str(), expected.GetAllocator()),
+                       JSONFormatter::Value(everyUnit.data(), static_cast<rapidjson::SizeType>(everyUnit.size()),
+                                            expected.GetAllocator()),
+                       expected.GetAllocator());
+    expected.AddMember(L"short", L"a\"b", expected.GetAllocator());
+    EXPECT_TRUE(f.toString() == rapidJsonText(expected));
+
+    // Each escaped unit at every place of short strings, alone and doubled.
+    for (const wchar_t c : {L'\x01', L'\x1f', L'\n', L'"', L'\\', L' ', L'\x7f', L'\xdc00', L'\xffff'}) {
+        for (std::size_t length = 1; length <= 20; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::wstring text(length, L'a');
+                text[at] = c;
+                if (at + 1 < length) text[at + 1] = c;
+                JSONFormatter one;
+                one.setString(L"s", text);
+                JSONFormatter::Document doc;
+                doc.SetObject();
+                doc.AddMember(L"s", JSONFormatter::Value(text.c_str(), doc.GetAllocator()), doc.GetAllocator());
+                ASSERT_EQ(one.toString(), rapidJsonText(doc)) << static_cast<unsigned>(c) << " " << length << " " << at;
+            }
+        }
+    }
+
+    const std::wstring text =
+        L"{\"n\":[0,-0,1E2,1e-7,0.1,-2.5e-300,1.7976931348623157e308,5e-324,4294967296,"
+        L"18446744073709551615,-9223372036854775808,123456789.125,1e21,1.0],\"\\u00e9\\ud83d\\ude00\":"
+        L"{\"x\":[{\"y\":[[],{}]},null,true,false,\"\\u0000\\\"\"]},\"e\":{}}";
+    JSONFormatter::Document doc;
+    doc.Parse(text.c_str());
+    ASSERT_FALSE(doc.HasParseError());
+    EXPECT_EQ(parsed(text).toString(), rapidJsonText(doc));
+}
+
 TEST(JSONFormatter, NonFiniteDoubleIsWrittenAsNull) {
     JSONFormatter f;
     f.setDouble(L"inf", std::numeric_limits<double>::infinity());
@@ -370,6 +424,44 @@ TEST(JSONFormatter, GetObjectReplacesOutWithACopy) {
     // Into itself: the member's copy replaces the whole content.
     ASSERT_TRUE(f.getObject(L"o", f));
     EXPECT_EQ(f.toString(), L"{\"x\":1}");
+}
+
+// getObjectText writes the member straight from the parsed content: the
+// same text as a copy taken with getObject and written with toString.
+TEST(JSONFormatter, ObjectTextIsTheTextOfTheObjectsCopy) {
+    std::wstring rawLowSurrogate = L"{\"r\":\"x\"}";
+    rawLowSurrogate[6] = static_cast<wchar_t>(0xDC00);
+    const std::wstring members[] = {
+        L"{}",
+        L"{ \"t\" : \"T\" ,\n\t\"b\" : [ 1 , 2.50 ] , \"a\" : { } }",
+        L"{\"e\":\"\\\"\\\\\\/\\b\\f\\n\\r\\t\\u0001\\u001f\\u007f\\u00e9\\u4e2d\"}",
+        L"{\"s\":\"\\ud83d\\ude00 \xD83D\xDE00\",\"z\":\"a\\u0000b\"}",
+        rawLowSurrogate,
+        L"{\"n\":[0,-0,1E2,1e-7,0.1,-2.5e-300,1.7976931348623157e308,5e-324,4294967296,"
+        L"18446744073709551615,-9223372036854775808,123456789.125,1e21,1.0]}",
+        L"{\"d\":1,\"d\":2,\"o\":{\"x\":[{\"y\":[[],{}]},null,true,false]}}",
+        L"{\"" + std::wstring(300, L'k') + L"\":\"" + std::wstring(70000, L'v') + L"\"}",
+    };
+    for (const std::wstring& member : members) {
+        const JSONFormatter f = parsed(L"{\"before\":1,\"m\":" + member + L",\"after\":[]}");
+        JSONFormatter copy;
+        ASSERT_TRUE(f.getObject(L"m", copy)) << member.size();
+        std::wstring text = L"old";
+        ASSERT_TRUE(f.getObjectText(L"m", text));
+        EXPECT_EQ(text, copy.toString()) << member.size();
+    }
+
+    const JSONFormatter f = parsed(L"{\"a\":[],\"s\":\"{}\",\"z\":null,\"o\":{}}");
+    for (const wchar_t* key : {L"missing", L"a", L"s", L"z", L"O"}) {
+        std::wstring text = L"old";
+        EXPECT_FALSE(f.getObjectText(key, text));
+        EXPECT_EQ(text, L"old");
+    }
+    JSONFormatter notAnObject;
+    EXPECT_FALSE(notAnObject.parse(L"[{}]"));
+    std::wstring text = L"old";
+    EXPECT_FALSE(notAnObject.getObjectText(L"0", text));
+    EXPECT_EQ(text, L"old");
 }
 
 TEST(JSONFormatter, AppendCreatesArrayThenAppends) {

@@ -2,6 +2,7 @@
 // payloads, beside RapidJSON's own parse and write of the same text.
 // Usage: json_benchmark [iterations]
 #include "framework/json/JSONFormatter.h"
+#include "framework/json/testing/AlertPayload.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -14,41 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// An alert JSON as producers send it: the alert members with a
-// context of a few kilobytes (texts, actions, options).
-std::wstring alertPayload(int actions) {
-    std::wstring context =
-        L"{\"category\":\"security\",\"title\":\"Your protection needs attention\","
-        L"\"shortdescription\":\"Real-time scanning is off.\","
-        L"\"longdescription\":\"Real-time scanning was turned off by a program. Turn it on again to keep "
-        L"your files, downloads and e-mail protected against viruses and other threats. \\u00c4\\u00e9\","
-        L"\"langid\":\"en-us\",\"detailscontent\":\"<p>Details about the \\\"threat\\\" and the fix.</p>\","
-        L"\"defaultcontent\":\"Turn on real-time scanning\",\"recommendedtext\":\"Recommended\","
-        L"\"detaillinktext\":\"Learn more\",\"detaillinkcontext\":\"https://example.invalid/help/rts\","
-        L"\"appid\":\"product.av\",\"plugin\":\"avplugin\",\"timeout\":60,\"width\":420,\"status\":2,"
-        L"\"detaillinktype\":1,\"SuppressAlertByDefault\":false,\"legacy\":false,"
-        L"\"timeoutactions\":[{\"messagename\":\"Product.Alert.Timeout\",\"payload\":\"{}\"}],"
-        L"\"dismissalactions\":[{\"messagename\":\"Product.Alert.Dismissed\",\"payload\":\"{}\"}],"
-        L"\"options\":[{\"id\":\"remember\",\"text\":\"Don't show again\",\"selected\":false}],"
-        L"\"actions\":[";
-    for (int i = 0; i < actions; ++i) {
-        if (i) context += L",";
-        const std::wstring n = std::to_wstring(i);
-        context += L"{\"id\":\"action" + n + L"\",\"text\":\"Action number " + n +
-                   L"\",\"default\":" + (i == 0 ? L"true" : L"false") +
-                   L",\"defaultmessage\":{\"messagename\":\"Product.Alert.Action" + n +
-                   L"\",\"payload\":\"{\\\"choice\\\":" + n +
-                   L"}\"},\"options\":[{\"idList\":[\"remember\"],\"message\":{\"messagename\":"
-                   L"\"Product.Alert.Remember\",\"payload\":\"\"}}]}";
-    }
-    context += L"]}";
-    return L"{\"id\":\"product.av.rts.off\",\"instanceId\":\"42\",\"priority\":\"P1\","
-           L"\"product\":\"product.av\",\"content\":\"\",\"timeout\":30,\"sessionId\":1,"
-           L"\"source\":\"client\",\"forcePreferredViewer\":false,"
-           L"\"preferredViewer\":[\"toast\",\"tray\"],\"context\":" +
-           context + L"}";
-}
 
 volatile std::size_t g_sink;  // keeps the measured work from being optimised away
 
@@ -132,7 +98,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: json_benchmark [iterations > 0]\n");
         return 2;
     }
-    run("small alert (1 action)", alertPayload(1), iterations);
-    run("large alert (8 actions)", alertPayload(8), iterations / 2 > 0 ? iterations / 2 : 1);
+    run("small alert (1 action)", bench::alertPayload(1), iterations);
+    run("large alert (8 actions)", bench::alertPayload(8), iterations / 2 > 0 ? iterations / 2 : 1);
     return 0;
 }

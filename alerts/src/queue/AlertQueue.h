@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <string>
 
@@ -34,7 +33,8 @@ public:
     AlertQueue(const AlertQueue&) = delete;
     AlertQueue& operator=(const AlertQueue&) = delete;
 
-    // False for an empty pointer or a duplicate of a queued alert.
+    // False for an empty pointer or a duplicate of a queued alert. The
+    // alert's priority is taken as it is now.
     bool push(std::shared_ptr<Alert> alert);
     // Takes out the first alert with that instance id.
     bool remove(const std::wstring& instanceId);
@@ -45,9 +45,14 @@ public:
     std::uint64_t count();
 
 private:
+    // One arrival list per priority number and an index of the queued
+    // alerts' duplicate keys, so that push and pop cost the same at any
+    // length.
+    class Impl;
+
     // A leaf lock: nothing else is locked while it is held.
     CriticalSection lock_;
-    std::list<std::shared_ptr<Alert>> alerts_;  // guarded by lock_
+    std::unique_ptr<Impl> impl_;  // guarded by lock_
 };
 
 }  // namespace Drem

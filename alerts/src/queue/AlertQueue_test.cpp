@@ -1,11 +1,12 @@
 #include "alerts/src/queue/AlertQueue.h"
-
-#include "framework/message/ModuleStatus.h"
+#include "alerts/src/queue/testing/IdleBus.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
+#include <list>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,30 +16,6 @@ using Drem::AlertInfo;
 using Drem::AlertQueue;
 
 namespace {
-
-// A bus that is never used by queued alerts.
-class IdleBus : public Tessil::MessageBus {
-public:
-    std::uint32_t publish(const std::shared_ptr<Tessil::Message>&) override { return 0; }
-    std::uint32_t publishEx(const std::shared_ptr<Tessil::Message>&) override { return 0; }
-    std::uint32_t request(const std::shared_ptr<Tessil::Message>&, Tessil::ReplyHandler,
-                          const std::uint64_t&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    std::uint32_t request(const std::shared_ptr<Tessil::Message>&, std::shared_ptr<Tessil::Reply>&,
-                          const std::uint64_t&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    std::uint32_t requestEx(const std::shared_ptr<Tessil::Message>&, Tessil::ReplyHandler,
-                            const std::uint64_t&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    std::uint32_t requestEx(const std::shared_ptr<Tessil::Message>&, std::shared_ptr<Tessil::Reply>&,
-                            const std::uint64_t&) override { return MODULE_STATUS_NOT_IMPLEMENTED; }
-    std::uint32_t subscribe(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribe(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeSession(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeSession(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilter(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilter(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilterSession(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilterSession(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t unsubscribe(const std::wstring&) override { return 0; }
-};
 
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -57,7 +34,7 @@ std::wstring context(const std::wstring& title, const std::vector<std::wstring>&
 
 std::shared_ptr<Alert> makeAlert(const std::wstring& instanceId, std::int32_t priority,
                                  const std::wstring& contextText, const std::wstring& id = L"A") {
-    static const auto bus = std::make_shared<IdleBus>();
+    static const auto bus = std::make_shared<Drem::testing::IdleBus>();
     AlertInfo info;
     info.id = id;
     info.instanceId = instanceId;
@@ -66,6 +43,43 @@ std::shared_ptr<Alert> makeAlert(const std::wstring& instanceId, std::int32_t pr
     info.context = contextText;
     return std::make_shared<Alert>(std::move(info), bus);
 }
+
+// The queueing rule in its plainest form: one list in leaving order, every
+// queued alert asked whether the new one is its duplicate, and the new one
+// inserted before the first alert it is more urgent than.
+class ReferenceQueue {
+public:
+    bool push(const std::shared_ptr<Alert>& alert) {
+        if (!alert) return false;
+        for (const auto& queued : alerts_) {
+            if (queued->isDuplicate(*alert)) return false;
+        }
+        auto at = alerts_.begin();
+        while (at != alerts_.end() && !alert->isHigherPriority(**at)) ++at;
+        alerts_.insert(at, alert);
+        return true;
+    }
+    bool remove(const std::wstring& instanceId) {
+        for (auto it = alerts_.begin(); it != alerts_.end(); ++it) {
+            if ((*it)->getAlertInfo().instanceId == instanceId) {
+                alerts_.erase(it);
+                return true;
+            }
+        }
+        return false;
+    }
+    std::shared_ptr<Alert> pop() {
+        if (alerts_.empty()) return nullptr;
+        auto first = alerts_.front();
+        alerts_.pop_front();
+        return first;
+    }
+    std::shared_ptr<Alert> front() const { return alerts_.empty() ? nullptr : alerts_.front(); }
+    std::uint64_t count() const { return alerts_.size(); }
+
+private:
+    std::list<std::shared_ptr<Alert>> alerts_;
+};
 
 std::vector<std::wstring> drain(AlertQueue& queue) {
     std::vector<std::wstring> order;
@@ -194,4 +208,73 @@ TEST(AlertQueue, ConcurrentUseKeepsEveryAlert) {
     consumer.join();
     EXPECT_EQ(pushed, kThreads * kPerThread);
     EXPECT_EQ(popped.load(), pushed);
+}
+
+// Random pushes (duplicates, the same alert twice, many actions, unreadable
+// contexts, any priority number), pops, fronts and removes: the queue answers
+// as the plain rule does, step by step.
+TEST(AlertQueue, AnswersAsThePlainRuleForRandomWork) {
+    struct Mix {
+        int titles;  // few titles: many duplicates; many: a large key index
+        int alerts;
+        int steps;
+    };
+    const Mix mixes[] = {{3, 60, 3000}, {40, 300, 4000}, {2000, 1500, 6000}};
+    const std::int32_t priorities[] = {-1, 1, 2, 2, 3, 3, 3, 7};
+    const std::vector<std::wstring> actionTexts{L"OK", L"No", L"Later"};
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        for (const Mix& mix : mixes) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", titles " + std::to_string(mix.titles));
+            std::mt19937 random(seed);
+            auto pick = [&random](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+            std::vector<std::shared_ptr<Alert>> pool;
+            for (int i = 0; i < mix.alerts; ++i) {
+                std::vector<std::wstring> actions(pick(7));  // 0 to 6
+                for (auto& text : actions) text = actionTexts[pick(2 + (pick(4) == 0))];
+                std::wstring contextText = context(L"T" + std::to_wstring(pick(mix.titles)), actions,
+                                                   pick(3) ? L"D" : L"E", pick(5) ? L"X" : L"Y");
+                if (pick(40) == 0) contextText = pick(2) ? L"not json" : L"{}";
+                pool.push_back(makeAlert(std::to_wstring(pick(mix.alerts / 2 + 1)),
+                                         priorities[pick(8)], contextText));
+            }
+            AlertQueue queue;
+            ReferenceQueue reference;
+            for (int step = 0; step < mix.steps; ++step) {
+                SCOPED_TRACE("step " + std::to_string(step));
+                const int what = pick(10);
+                if (what < 5) {
+                    const auto& alert = pick(50) == 0 ? std::shared_ptr<Alert>() : pool[pick(mix.alerts)];
+                    ASSERT_EQ(queue.push(alert), reference.push(alert));
+                } else if (what < 8) {
+                    ASSERT_EQ(queue.pop(), reference.pop());
+                } else if (what < 9) {
+                    const std::wstring instanceId = std::to_wstring(pick(mix.alerts / 2 + 2));
+                    ASSERT_EQ(queue.remove(instanceId), reference.remove(instanceId));
+                } else {
+                    ASSERT_EQ(queue.front(), reference.front());
+                }
+                ASSERT_EQ(queue.count(), reference.count());
+            }
+            while (reference.count() != 0) ASSERT_EQ(queue.pop(), reference.pop());
+            EXPECT_EQ(queue.pop(), nullptr);
+        }
+    }
+}
+
+// Many queued alerts with distinct keys, taken out from the middle, the
+// front and by instance: the duplicate test keeps finding the ones left.
+TEST(AlertQueue, LongQueuesStillRefuseDuplicatesOfEveryQueuedAlert) {
+    AlertQueue queue;
+    constexpr int kAlerts = 3000;
+    for (int i = 0; i < kAlerts; ++i) {
+        ASSERT_TRUE(queue.push(makeAlert(std::to_wstring(i), 1 + i % 3, context(L"T" + std::to_wstring(i)))));
+    }
+    for (int i = 0; i < kAlerts; i += 3) ASSERT_TRUE(queue.remove(std::to_wstring(i)));
+    for (int i = 0; i < kAlerts; ++i) {
+        const bool queued = i % 3 != 0;
+        EXPECT_EQ(queue.push(makeAlert(L"n" + std::to_wstring(i), 2, context(L"T" + std::to_wstring(i)))),
+                  !queued)
+            << i;
+    }
+    EXPECT_EQ(queue.count(), static_cast<std::uint64_t>(kAlerts));
 }

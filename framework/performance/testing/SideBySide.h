@@ -43,11 +43,19 @@ inline double secondsOf(const std::function<void()>& work) {
 
 // One side: a rate (operations per second, higher is better) measured by
 // running `round` once per repetition; `round` does `operations` operations.
+// `prepare`, when set, runs before each round, untimed.
 struct Side {
     std::string name;
     std::function<void()> round;
     double operations = 1;
+    std::function<void()> prepare = {};
 };
+
+// Seconds one round of side takes, after its preparation.
+inline double secondsOfRound(const Side& side) {
+    if (side.prepare) side.prepare();
+    return secondsOf(side.round);
+}
 
 struct Comparison {
     Spread project, anchor, ratio;  // rates, and project/anchor per repetition pair
@@ -55,12 +63,12 @@ struct Comparison {
 
 // Alternates project and anchor `repetitions` times (after one warm-up each).
 inline Comparison compareRates(const Side& project, const Side& anchor, int repetitions) {
-    project.round();
-    anchor.round();
+    secondsOfRound(project);
+    secondsOfRound(anchor);
     std::vector<double> p, a, r;
     for (int i = 0; i < repetitions; ++i) {
-        double pr = project.operations / secondsOf(project.round);
-        double ar = anchor.operations / secondsOf(anchor.round);
+        double pr = project.operations / secondsOfRound(project);
+        double ar = anchor.operations / secondsOfRound(anchor);
         p.push_back(pr);
         a.push_back(ar);
         r.push_back(pr / ar);
@@ -83,6 +91,34 @@ inline void printRatio(const std::string& title, const Side& project, const Side
     std::printf("  ratio project/anchor         median %.3f (min %.3f, max %.3f)  target %s %.2f  %s\n",
                 c.ratio.median, c.ratio.min, c.ratio.max, atLeast ? ">=" : "<=", target,
                 met ? "met" : "NOT met");
+}
+
+// The spread of 1/x for the values whose spread is s: exact for an odd
+// number of values, as the median is then one of them.
+inline Spread inverseOf(const Spread& s) {
+    return {1 / s.median, 1 / s.max, 1 / s.min};
+}
+
+// Prints both costs per operation (scale / rate, e.g. 1e9 for ns) and the
+// cost ratio project/anchor with the most it may be.
+inline void printCostRatio(const std::string& title, const Side& project, const Side& anchor,
+                           const Comparison& c, double atMost, double scale = 1e9,
+                           const char* unit = "ns/op") {
+    auto cost = [scale](const Spread& rate) {
+        Spread s = inverseOf(rate);
+        return Spread{s.median * scale, s.min * scale, s.max * scale};
+    };
+    std::printf("%s\n", title.c_str());
+    printSpread(project.name.c_str(), cost(c.project), unit);
+    printSpread(anchor.name.c_str(), cost(c.anchor), unit);
+    const Spread ratio = inverseOf(c.ratio);
+    std::printf("  cost ratio project/anchor    median %.3f (min %.3f, max %.3f)  target <= %.2f  %s\n",
+                ratio.median, ratio.min, ratio.max, atMost, ratio.median <= atMost ? "met" : "NOT met");
+}
+
+// Prints whether the measured work gave the expected results.
+inline void printCheck(const std::string& what, bool ok) {
+    std::printf("  check: %s: %s\n", what.c_str(), ok ? "ok" : "FAILED");
 }
 
 }  // namespace bench
