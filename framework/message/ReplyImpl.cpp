@@ -1,8 +1,7 @@
 #include "framework/message/ReplyImpl.h"
 
 #include "platform/Logging/Logging.h"
-
-#include <windows.h>
+#include "platform/Thread/UnbiasedClock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,12 +23,6 @@ std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
 }
 
 }  // namespace
-
-std::uint64_t ReplyImpl::unbiasedNowMs() {
-    ULONGLONG t = 0;
-    QueryUnbiasedInterruptTime(&t);
-    return static_cast<std::uint64_t>(t) / 10000;
-}
 
 ReplyImpl::ReplyImpl(std::shared_future<std::shared_ptr<Message>> future,
                      const std::uint64_t& timeoutMs, Clock clock)

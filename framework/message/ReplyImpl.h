@@ -12,10 +12,9 @@ namespace Tessil {
 
 class ReplyImpl : public Reply {
 public:
-    // Milliseconds of a clock that does not advance while the machine sleeps.
+    // Milliseconds of a clock that does not advance while the machine sleeps
+    // (unbiasedNowMs when empty).
     using Clock = std::function<std::uint64_t()>;
-    // QueryUnbiasedInterruptTime / 10000.
-    static std::uint64_t unbiasedNowMs();
 
     ReplyImpl(std::shared_future<std::shared_ptr<Message>> future, const std::uint64_t& timeoutMs,
               Clock clock = Clock());
