@@ -9,10 +9,8 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <future>
 #include <mutex>
 #include <regex>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -42,8 +40,16 @@ struct AliasSubscriptions {
     std::vector<FilterSubscription> filters;
 };
 
+// A request waiting for its reply. One that goes unanswered (the client is
+// destroyed) fails its slot: a Reply held elsewhere then ends with status 3.
 struct PendingRequest {
-    std::promise<std::shared_ptr<Message>> promise;
+    PendingRequest() = default;
+    PendingRequest(PendingRequest&&) = default;
+    PendingRequest& operator=(PendingRequest&&) = default;
+    ~PendingRequest() {
+        if (slot) slot->fail();
+    }
+    std::shared_ptr<ReplySlot> slot;
     std::function<void()> completion;  // empty for the reply form
 };
 
@@ -264,17 +270,12 @@ public:
             entry = std::move(it->second);
             pending.erase(it);
         }
-        try {
-            if (status == MODULE_STATUS_TIMEOUT) {
-                entry.promise.set_exception(std::make_exception_ptr(
-                    std::system_error(std::make_error_code(std::errc::operation_canceled))));
-            } else if (status != MODULE_STATUS_SUCCESS) {
-                entry.promise.set_exception(std::make_exception_ptr(
-                    std::system_error(std::make_error_code(std::errc::no_message_available))));
-            } else {
-                entry.promise.set_value(message);
-            }
-        } catch (...) {
+        if (status == MODULE_STATUS_TIMEOUT) {
+            entry.slot->timeOut();
+        } else if (status != MODULE_STATUS_SUCCESS) {
+            entry.slot->fail();
+        } else {
+            entry.slot->complete(message);
         }
         if (entry.completion) {
             try {
@@ -412,7 +413,7 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     std::uint64_t index = 0;
-    std::shared_future<std::shared_ptr<Message>> future;
+    auto slot = std::make_shared<ReplySlot>();
     {
         std::lock_guard<std::mutex> lock(impl_->requestMutex);
         index = impl_->requestCounter++;
@@ -422,11 +423,11 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
             return MODULE_STATUS_UNSUCCESSFUL;
         }
         PendingRequest entry;
-        future = entry.promise.get_future().share();
+        entry.slot = slot;
         if (reply == nullptr) {
             ReplyHandler callerHandler = handler != nullptr ? std::move(*handler) : ReplyHandler();
-            entry.completion = [future, callerHandler]() {
-                auto outcome = std::make_shared<ReplyImpl>(future, 0);
+            entry.completion = [slot, callerHandler]() {
+                auto outcome = std::make_shared<ReplyImpl>(slot, 0);
                 outcome->wait();
                 if (callerHandler) {
                     callerHandler(outcome);
@@ -445,7 +446,7 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
         return result;
     }
     if (reply != nullptr) {
-        *reply = std::make_shared<ReplyImpl>(future, timeoutMs);
+        *reply = std::make_shared<ReplyImpl>(std::move(slot), timeoutMs);
     }
     return MODULE_STATUS_SUCCESS;
 }

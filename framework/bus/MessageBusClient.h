@@ -1,5 +1,5 @@
 // The bus client: subscriptions by alias, numbered requests matched to their
-// replies through promises, session filtering and direct delivery.
+// replies through reply slots, session filtering and direct delivery.
 #pragma once
 
 #include "framework/bus/MessageBus.h"
