@@ -77,6 +77,17 @@ struct Delivered {
     std::wstring payload;
 };
 
+// A caller's message as the bus keeps it.
+std::shared_ptr<Delivered> copyOf(const MessageHeader* header, const wchar_t* name,
+                                  const wchar_t* source, const wchar_t* payload) {
+    auto d = std::make_shared<Delivered>();
+    copyByVersion(&d->header, header);
+    d->name = name;
+    d->source = source;
+    d->payload = payload;
+    return d;
+}
+
 struct Endpoint;
 
 struct Subscription {
@@ -574,11 +585,7 @@ std::uint32_t busPublishImpl(MessageBusHandle handle, const MessageHeader* heade
     std::wstring line;
     const bool isReply = valid && header->testFlag(MESSAGE_FLAG_REPLY);
     if (valid) {
-        d = std::make_shared<Delivered>();
-        copyByVersion(&d->header, header);
-        d->name = name;
-        d->source = source;
-        d->payload = payload;
+        d = copyOf(header, name, source, payload);
         if (r.journalOpen()) {
             line = std::wstring(entry) + num(numberOf(handle)) + L" " + name + (isReply ? L" reply" : L"");
         }
@@ -648,11 +655,7 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
     std::shared_ptr<Delivered> d;
     std::wstring line;
     if (valid) {
-        d = std::make_shared<Delivered>();
-        copyByVersion(&d->header, header);
-        d->name = name;
-        d->source = source;
-        d->payload = payload;
+        d = copyOf(header, name, source, payload);
         d->header.clearFlag(MESSAGE_FLAG_REPLY);
         d->header.setFlag(MESSAGE_FLAG_REQUEST);
         if (r.journalOpen()) {
