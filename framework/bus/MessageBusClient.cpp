@@ -7,11 +7,13 @@
 #include "framework/message/ReplyImpl.h"
 #include "platform/Logging/Logging.h"
 
-#include <future>
+#include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <regex>
-#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace Tessil {
@@ -38,8 +40,16 @@ struct AliasSubscriptions {
     std::vector<FilterSubscription> filters;
 };
 
+// A request waiting for its reply. One that goes unanswered (the client is
+// destroyed) fails its slot: a Reply held elsewhere then ends with status 3.
 struct PendingRequest {
-    std::promise<std::shared_ptr<Message>> promise;
+    PendingRequest() = default;
+    PendingRequest(PendingRequest&&) = default;
+    PendingRequest& operator=(PendingRequest&&) = default;
+    ~PendingRequest() {
+        if (slot) slot->fail();
+    }
+    std::shared_ptr<ReplySlot> slot;
     std::function<void()> completion;  // empty for the reply form
 };
 
@@ -56,9 +66,18 @@ public:
     std::shared_ptr<MessageBusShim> shim;
     std::shared_ptr<ProcessAPI> process;
 
-    // Lock order: the two locks are never held together.
+    // The subscription lock guards the table and the list of running direct
+    // handlers. It is held across the shim's subscribe and subscribeFilter and
+    // never across the shim's unsubscribe (the bus waits there for running
+    // handlers, which may use this client) nor across a handler. unsubscribe
+    // and unsubscribeAll return only after the direct handlers of what they
+    // removed have finished on other threads. It is never held together with
+    // the request lock.
     std::mutex subscriptionMutex;
+    std::condition_variable directFinished;  // with subscriptionMutex
     std::unordered_map<std::wstring, AliasSubscriptions> subscriptions;  // guarded by subscriptionMutex
+    // A handler deliverDirect has taken and the thread running it.
+    std::vector<std::pair<const HandlerCell*, std::thread::id>> runningDirect;  // guarded by subscriptionMutex
 
     std::shared_ptr<ReplyFunctionCell> replyFunction;
     std::mutex requestMutex;
@@ -125,8 +144,6 @@ public:
         return MODULE_STATUS_SUCCESS;
     }
 
-    // Called without subscriptionMutex: the bus waits here for running
-    // handlers, which may subscribe or unsubscribe on this client.
     void unsubscribeRecord(const AliasSubscriptions& record) {
         for (const NameSubscription& s : record.names) {
             shim->unsubscribe(s.id);
@@ -136,16 +153,107 @@ public:
         }
     }
 
-    void unsubscribeAll() {
-        std::unordered_map<std::wstring, AliasSubscriptions> dropped;
+    // Waits until no other thread runs a direct handler of the records; a
+    // handler that removes its own alias is not waited for.
+    void waitForDirectHandlers(const std::vector<const AliasSubscriptions*>& records) {
+        std::vector<const HandlerCell*> cells;
+        for (const AliasSubscriptions* record : records) {
+            for (const NameSubscription& s : record->names) cells.push_back(s.handler.get());
+            for (const FilterSubscription& s : record->filters) cells.push_back(s.handler.get());
+        }
+        const std::thread::id self = std::this_thread::get_id();
+        std::unique_lock<std::mutex> lock(subscriptionMutex);
+        directFinished.wait(lock, [&] {
+            return std::none_of(runningDirect.begin(), runningDirect.end(), [&](const auto& running) {
+                return running.second != self &&
+                       std::find(cells.begin(), cells.end(), running.first) != cells.end();
+            });
+        });
+    }
+
+    void drop(std::vector<AliasSubscriptions> dropped) {
+        std::vector<const AliasSubscriptions*> records;
+        for (const AliasSubscriptions& record : dropped) {
+            unsubscribeRecord(record);
+            records.push_back(&record);
+        }
+        waitForDirectHandlers(records);
+        // The handler cells go here; a running delivery keeps its own.
+    }
+
+    std::uint32_t unsubscribe(const std::wstring& alias) {
+        std::vector<AliasSubscriptions> dropped;
         {
             std::lock_guard<std::mutex> lock(subscriptionMutex);
-            dropped.swap(subscriptions);
+            auto it = subscriptions.find(alias);
+            if (it == subscriptions.end()) {
+                VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::unsubscribe",
+                       L"Subscription not found. Alias: %ls.", alias.c_str());
+                return MODULE_STATUS_SUCCESS;
+            }
+            dropped.push_back(std::move(it->second));
+            subscriptions.erase(it);
         }
-        for (const auto& entry : dropped) {
-            unsubscribeRecord(entry.second);
+        drop(std::move(dropped));
+        return MODULE_STATUS_SUCCESS;
+    }
+
+    void unsubscribeAll() {
+        std::vector<AliasSubscriptions> dropped;
+        {
+            std::lock_guard<std::mutex> lock(subscriptionMutex);
+            for (auto& entry : subscriptions) {
+                dropped.push_back(std::move(entry.second));
+            }
+            subscriptions.clear();
         }
-        // The handler cells go here; a running delivery keeps its own.
+        drop(std::move(dropped));
+    }
+
+    std::uint32_t deliverDirect(const std::shared_ptr<Message>& message) {
+        const std::wstring& name = message->getName();
+        const std::thread::id self = std::this_thread::get_id();
+        std::vector<std::shared_ptr<HandlerCell>> matching;
+        bool tooLong = false;
+        {
+            std::lock_guard<std::mutex> lock(subscriptionMutex);
+            for (const auto& entry : subscriptions) {
+                for (const NameSubscription& s : entry.second.names) {
+                    if (s.name == name && s.handler && s.handler->handler) {
+                        matching.push_back(s.handler);
+                    }
+                }
+                for (const FilterSubscription& s : entry.second.filters) {
+                    const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
+                    tooLong = tooLong || match == RegexMatchResult::TooLong;
+                    if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
+                        matching.push_back(s.handler);
+                    }
+                }
+            }
+            for (const auto& cell : matching) {
+                runningDirect.emplace_back(cell.get(), self);
+            }
+        }
+        if (tooLong) {
+            logTooLong(name);
+        }
+        std::uint32_t result = MODULE_STATUS_SUCCESS;
+        for (const auto& cell : matching) {
+            try {
+                cell->handler(message);
+            } catch (...) {
+                result = MODULE_STATUS_UNKNOWN_EXCEPTION;
+            }
+            {
+                std::lock_guard<std::mutex> lock(subscriptionMutex);
+                auto it = std::find(runningDirect.begin(), runningDirect.end(),
+                                    std::make_pair(static_cast<const HandlerCell*>(cell.get()), self));
+                if (it != runningDirect.end()) runningDirect.erase(it);
+            }
+            directFinished.notify_all();
+        }
+        return result;
     }
 
     std::uint32_t replyCallback(std::uint64_t replyIndex, const std::shared_ptr<Message>& message,
@@ -162,17 +270,12 @@ public:
             entry = std::move(it->second);
             pending.erase(it);
         }
-        try {
-            if (status == MODULE_STATUS_TIMEOUT) {
-                entry.promise.set_exception(std::make_exception_ptr(
-                    std::system_error(std::make_error_code(std::errc::operation_canceled))));
-            } else if (status != MODULE_STATUS_SUCCESS) {
-                entry.promise.set_exception(std::make_exception_ptr(
-                    std::system_error(std::make_error_code(std::errc::no_message_available))));
-            } else {
-                entry.promise.set_value(message);
-            }
-        } catch (...) {
+        if (status == MODULE_STATUS_TIMEOUT) {
+            entry.slot->timeOut();
+        } else if (status != MODULE_STATUS_SUCCESS) {
+            entry.slot->fail();
+        } else {
+            entry.slot->complete(message);
         }
         if (entry.completion) {
             try {
@@ -202,6 +305,7 @@ MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim,
             }
             return keep->replyCallback(index, message, status);
         });
+    impl_->shim->keepReplyContext(impl_->replyFunction);
 
     const DWORD processId = impl_->process->getCurrentProcessId();
     DWORD session = 0;
@@ -258,6 +362,9 @@ std::uint32_t MessageBusClient::internalPublish(const std::shared_ptr<Message>& 
     }
     const std::uint32_t result = impl_->shim->publish(message, ex);
     if (result != MODULE_STATUS_SUCCESS) {
+        if (plainCopyDue) {
+            header->clearFlag(MESSAGE_FLAG_PLAIN_COPY_SENT);  // a retry sends the copy
+        }
         VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::internalPublish",
                L"Failed to publish message. Error code %lu.", static_cast<unsigned long>(result));
         return result;
@@ -306,7 +413,7 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     std::uint64_t index = 0;
-    std::shared_future<std::shared_ptr<Message>> future;
+    auto slot = std::make_shared<ReplySlot>();
     {
         std::lock_guard<std::mutex> lock(impl_->requestMutex);
         index = impl_->requestCounter++;
@@ -316,11 +423,11 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
             return MODULE_STATUS_UNSUCCESSFUL;
         }
         PendingRequest entry;
-        future = entry.promise.get_future().share();
+        entry.slot = slot;
         if (reply == nullptr) {
             ReplyHandler callerHandler = handler != nullptr ? std::move(*handler) : ReplyHandler();
-            entry.completion = [future, callerHandler]() {
-                auto outcome = std::make_shared<ReplyImpl>(future, 0);
+            entry.completion = [slot, callerHandler]() {
+                auto outcome = std::make_shared<ReplyImpl>(slot, 0);
                 outcome->wait();
                 if (callerHandler) {
                     callerHandler(outcome);
@@ -339,7 +446,7 @@ std::uint32_t MessageBusClient::internalRequest(const std::shared_ptr<Message>& 
         return result;
     }
     if (reply != nullptr) {
-        *reply = std::make_shared<ReplyImpl>(future, timeoutMs);
+        *reply = std::make_shared<ReplyImpl>(std::move(slot), timeoutMs);
     }
     return MODULE_STATUS_SUCCESS;
 }
@@ -397,60 +504,13 @@ std::uint32_t MessageBusClient::subscribeFilterSession(const std::wstring& expre
 }
 
 std::uint32_t MessageBusClient::unsubscribe(const std::wstring& alias) {
-    AliasSubscriptions dropped;
-    {
-        std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
-        auto it = impl_->subscriptions.find(alias);
-        if (it == impl_->subscriptions.end()) {
-            VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusClient::unsubscribe",
-                   L"Subscription not found. Alias: %ls.", alias.c_str());
-            return MODULE_STATUS_SUCCESS;
-        }
-        dropped = std::move(it->second);
-        impl_->subscriptions.erase(it);
-    }
-    impl_->unsubscribeRecord(dropped);
-    return MODULE_STATUS_SUCCESS;
+    return impl_->unsubscribe(alias);
 }
 
 void MessageBusClient::unsubscribeAll() { impl_->unsubscribeAll(); }
 
 std::uint32_t MessageBusClient::deliverDirect(const std::shared_ptr<Message>& message) {
-    if (!message) {
-        return MODULE_STATUS_SUCCESS;
-    }
-    const std::wstring& name = message->getName();
-    // The matching handlers are taken under the lock and run without it, so
-    // a handler may subscribe or unsubscribe on this client.
-    std::vector<std::shared_ptr<HandlerCell>> matching;
-    bool tooLong = false;
-    {
-        std::lock_guard<std::mutex> lock(impl_->subscriptionMutex);
-        for (const auto& entry : impl_->subscriptions) {
-            for (const NameSubscription& s : entry.second.names) {
-                if (s.name == name && s.handler && s.handler->handler) {
-                    matching.push_back(s.handler);
-                }
-            }
-            for (const FilterSubscription& s : entry.second.filters) {
-                const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
-                tooLong = tooLong || match == RegexMatchResult::TooLong;
-                if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
-                    matching.push_back(s.handler);
-                }
-            }
-        }
-    }
-    if (tooLong) {
-        logTooLong(name);
-    }
-    for (const auto& cell : matching) {
-        try {
-            cell->handler(message);
-        } catch (...) {
-        }
-    }
-    return MODULE_STATUS_SUCCESS;
+    return message ? impl_->deliverDirect(message) : MODULE_STATUS_SUCCESS;
 }
 
 }  // namespace Tessil

@@ -1,5 +1,5 @@
 // The bus client: subscriptions by alias, numbered requests matched to their
-// replies through promises, session filtering and direct delivery.
+// replies through reply slots, session filtering and direct delivery.
 #pragma once
 
 #include "framework/bus/MessageBus.h"
@@ -44,7 +44,9 @@ public:
                                          MessageHandler handler) override;
     std::uint32_t unsubscribe(const std::wstring& alias) override;
 
-    // Runs this client's matching handlers on the calling thread; always 0.
+    // Runs this client's matching handlers on the calling thread:
+    // MODULE_STATUS_UNKNOWN_EXCEPTION when one of them threw (the others
+    // still run), else 0.
     std::uint32_t deliverDirect(const std::shared_ptr<Message>& message);
     // Completes a pending request (reached through the reply function).
     std::uint32_t replyCallback(std::uint64_t replyIndex, const std::shared_ptr<Message>& message,
@@ -53,6 +55,8 @@ public:
     // Reply form when reply is given, callback form otherwise.
     std::uint32_t internalRequest(const std::shared_ptr<Message>& message, ReplyHandler* handler,
                                   std::shared_ptr<Reply>* reply, std::uint64_t timeoutMs, bool ex);
+    // Ends every subscription; returns once their direct handlers running on
+    // other threads have finished.
     void unsubscribeAll();
 
     // The Windows session of the process, 0 when unknown.

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -233,6 +235,23 @@ TEST_F(ClientTest, PublishFailuresAndLogs) {
                           L"Tessil::MessageBusClient::internalPublish"));
 }
 
+TEST_F(ClientTest, AReplyWhoseFirstPublishFailedSendsItsPlainCopyOnRetry) {
+    auto request = msg(L"Req");
+    request->getHeader()->setFlag(MESSAGE_FLAG_REQUEST);
+    request->getHeader()->sequence = 7;
+    auto reply = request->createReply(L"R", L"me", L"");
+    shim->publishResults = {MODULE_STATUS_UNSUCCESSFUL};
+    EXPECT_EQ(client->publish(reply), MODULE_STATUS_UNSUCCESSFUL);
+    EXPECT_FALSE(reply->getHeader()->testFlag(MESSAGE_FLAG_PLAIN_COPY_SENT));
+    EXPECT_TRUE(reply->getHeader()->testFlag(MESSAGE_FLAG_REPLY));
+    EXPECT_EQ(client->publish(reply), 0u);
+    ASSERT_EQ(shim->published.size(), 3u);
+    EXPECT_TRUE(shim->published[1].header.testFlag(MESSAGE_FLAG_REPLY));
+    EXPECT_EQ(shim->published[1].header.replyToSequence, 7u);
+    EXPECT_FALSE(shim->published[2].header.testFlag(MESSAGE_FLAG_REPLY));
+    EXPECT_TRUE(reply->getHeader()->testFlag(MESSAGE_FLAG_PLAIN_COPY_SENT));
+}
+
 TEST_F(ClientTest, OneUnsubscribeRemovesEverySubscriptionOfTheAliasOnce) {
     int calls = 0;
     EXPECT_EQ(client->subscribe(L"A.B", L"alias", [&](MessagePtr) { ++calls; return 0u; }), 0u);
@@ -383,6 +402,73 @@ TEST_F(ClientTest, ADirectlyDeliveredHandlerMaySubscribeAndUnsubscribe) {
     EXPECT_EQ(result.get(), 0u);
     ASSERT_EQ(shim->subscriptions.size(), 1u);
     EXPECT_EQ(shim->subscriptions[0].text, L"Other");
+}
+
+// A host thread runs a direct handler while another thread removes its
+// alias: the removal returns only once the handler has finished.
+TEST_F(ClientTest, RemovingAnAliasWaitsForItsRunningDirectHandler) {
+    using namespace std::chrono_literals;
+    const std::pair<const char*, std::function<void()>> removals[] = {
+        {"unsubscribe", [this] { client->unsubscribe(L"A.B"); }},
+        {"unsubscribeAll", [this] { client->unsubscribeAll(); }},
+    };
+    for (const auto& [what, remove] : removals) {
+        std::promise<void> entered, release, reachedBus;
+        std::shared_future<void> released = release.get_future().share();
+        std::atomic<bool> removed{false}, removedWhileRunning{false};
+        client->subscribe(L"A.B", [&](MessagePtr) {
+            entered.set_value();
+            released.wait_for(20s);
+            removedWhileRunning = removed.load();
+            return 0u;
+        });
+        shim->onUnsubscribe = [&](std::uint32_t) { reachedBus.set_value(); };
+        std::thread host([&] { client->deliverDirect(msg(L"A.B")); });
+        ASSERT_EQ(entered.get_future().wait_for(20s), std::future_status::ready) << what;
+        std::thread remover([&] {
+            remove();
+            removed = true;
+        });
+        ASSERT_EQ(reachedBus.get_future().wait_for(20s), std::future_status::ready) << what;
+        // Time for a removal that does not wait to come back.
+        for (int i = 0; i < 100 && !removed; ++i) std::this_thread::sleep_for(5ms);
+        release.set_value();
+        host.join();
+        remover.join();
+        shim->onUnsubscribe = nullptr;
+        EXPECT_TRUE(removed.load()) << what;
+        EXPECT_FALSE(removedWhileRunning.load()) << what;
+    }
+}
+
+TEST_F(ClientTest, ADirectHandlerThatRemovesItsOwnAliasesDoesNotWaitForItself) {
+    const std::pair<const char*, std::function<void()>> removals[] = {
+        {"unsubscribe", [this] { client->unsubscribe(L"A.B"); }},
+        {"unsubscribeAll", [this] { client->unsubscribeAll(); }},
+    };
+    for (const auto& [what, remove] : removals) {
+        client->subscribe(L"A.B", [&](MessagePtr) {
+            remove();
+            return 0u;
+        });
+        auto done = std::make_shared<std::promise<std::uint32_t>>();
+        std::thread([this, done] { done->set_value(client->deliverDirect(msg(L"A.B"))); }).detach();
+        auto result = done->get_future();
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready) << what;
+        EXPECT_EQ(result.get(), 0u) << what;
+        EXPECT_TRUE(shim->subscriptions.empty()) << what;
+    }
+}
+
+TEST_F(ClientTest, AThrowingDirectHandlerIsReportedAndTheOthersStillRun) {
+    int others = 0;
+    client->subscribe(L"A.B", [](MessagePtr) -> std::uint32_t { throw std::runtime_error("x"); });
+    client->subscribe(L"A.B", L"second", [&](MessagePtr) { ++others; return 0u; });
+    client->subscribeFilter(L"A\\..*", [&](MessagePtr) { ++others; return 0u; });
+    EXPECT_EQ(client->deliverDirect(msg(L"A.B")), MODULE_STATUS_UNKNOWN_EXCEPTION);
+    EXPECT_EQ(others, 2);
+    EXPECT_EQ(client->deliverDirect(msg(L"A.C")), 0u);
+    EXPECT_EQ(others, 3);
 }
 
 TEST_F(ClientTest, DirectDeliveryMatchesExactNamesAndWholeExpressions) {

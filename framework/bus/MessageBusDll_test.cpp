@@ -18,6 +18,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace Tessil {
 namespace {
@@ -329,6 +331,76 @@ TEST_F(BusDll, ClientReleasedInsideItsOwnReplyHandler) {
     EXPECT_EQ(f.get(), REPLY_STATUS_RECEIVED);
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(weak.expired());
+}
+
+// Clients sharing one handle, as the clients of successive version-2
+// initialisations share the host's: one going leaves the other's replies.
+TEST_F(BusDll, ClientsSharingAHandleKeepEachOthersReplies) {
+    auto responder = client();
+    std::mutex m;
+    std::vector<MessagePtr> held;
+    std::promise<void> bothHeld;
+    responder->subscribe(L"Svc.Hold", [&](MessagePtr r) {
+        std::lock_guard<std::mutex> lock(m);
+        held.push_back(r);
+        if (held.size() == 2) bothHeld.set_value();
+        return 0u;
+    });
+    MessageBusHandle h = open();
+    auto first = std::make_shared<MessageBusClient>(std::make_shared<MessageBusShimImpl>(h, table),
+                                                    std::make_shared<testing::FakeProcessAPI>(0));
+    auto second = std::make_shared<MessageBusClient>(std::make_shared<MessageBusShimImpl>(h, table),
+                                                     std::make_shared<testing::FakeProcessAPI>(0));
+    clients.push_back(second);
+    std::shared_ptr<Reply> firstReply, secondReply;
+    ASSERT_EQ(first->request(msg(L"Svc.Hold", L"first"), firstReply, 600000), 0u);
+    ASSERT_EQ(second->request(msg(L"Svc.Hold", L"second"), secondReply, 600000), 0u);
+    ASSERT_EQ(bothHeld.get_future().wait_for(10s), std::future_status::ready);
+    first.reset();
+    EXPECT_EQ(firstReply->waitFor(10000), REPLY_STATUS_FAILED);
+    // The first client's late answer finds nobody; the second's arrives.
+    for (const auto& r : held) {
+        EXPECT_EQ(responder->publish(r->createReply(L"Svc.Hold.Response", L"", L"re:" + r->getPayload())), 0u);
+    }
+    ASSERT_EQ(secondReply->waitFor(10000), REPLY_STATUS_RECEIVED);
+    EXPECT_EQ(secondReply->getMessage()->getPayload(), L"re:second");
+    ASSERT_TRUE(waitIdle());
+    // The last client of the handle unregisters the reply callback.
+    const std::wstring unregister =
+        L"unregisterReplyCallback " + std::to_wstring(dll().get<VtBusScript_HandleId_t>("VtBusScript_HandleId")(h));
+    auto count = [&] {
+        int n = 0;
+        for (const auto& line : journal()) n += line == unregister;
+        return n;
+    };
+    EXPECT_EQ(count(), 0);
+    clients.pop_back();
+    second.reset();
+    EXPECT_GE(count(), 1);
+}
+
+TEST_F(BusDll, AReplyWhoseFirstPublishFailedSendsItsPlainCopyOnRetry) {
+    auto requester = client();
+    auto responder = client();
+    auto watcher = client();
+    std::atomic<int> copies{0};
+    watcher->subscribe(L"Svc.Get.Response", [&](MessagePtr) { ++copies; return 0u; });
+    std::promise<std::pair<std::uint32_t, std::uint32_t>> results;
+    responder->subscribe(L"Svc.Get", [&](MessagePtr m) {
+        auto reply = m->createReply(L"Svc.Get.Response", L"svc", L"answer");
+        dll().get<VtBusScript_FailNthPublish_t>("VtBusScript_FailNthPublish")(1, MODULE_STATUS_UNSUCCESSFUL);
+        const std::uint32_t firstTry = responder->publish(reply);
+        results.set_value({firstTry, responder->publish(reply)});
+        return 0u;
+    });
+    std::shared_ptr<Reply> reply;
+    ASSERT_EQ(requester->request(msg(L"Svc.Get"), reply, 5000), 0u);
+    EXPECT_EQ(reply->wait(), REPLY_STATUS_RECEIVED);
+    auto f = results.get_future();
+    ASSERT_EQ(f.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(f.get(), std::make_pair(MODULE_STATUS_UNSUCCESSFUL, MODULE_STATUS_SUCCESS));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(copies.load(), 1);
 }
 
 TEST_F(BusDll, DeliveriesOfOneHandleArriveInOrder) {

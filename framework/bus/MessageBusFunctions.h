@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/message/MessageHeader.h"
+#include "framework/message/ModuleStatus.h"
 
 #include <cstdint>
 
@@ -44,6 +45,19 @@ struct MessageBusFunctions {
 };
 
 static_assert(sizeof(MessageBusFunctions) == 10 * sizeof(void*));
+
+// The one rule for a null entry, wherever the table is read: it is never
+// called. A call through it answers absent (MODULE_STATUS_NOT_IMPLEMENTED for
+// a status, 0 for a subscription id); a table lacking open or close cannot
+// make a connection of its own and is refused.
+template <typename Entry, typename... Args>
+std::uint32_t callBusEntry(Entry entry, std::uint32_t absent, Args... args) {
+    return entry == nullptr ? absent : entry(args...);
+}
+
+inline bool canOpenConnection(const MessageBusFunctions* functions) {
+    return functions != nullptr && functions->open != nullptr && functions->close != nullptr;
+}
 
 // The number CreateObject is called with to obtain the table (version 2.1.0).
 inline constexpr std::uint32_t MESSAGE_BUS_INTERFACE_VERSION = 2001000;

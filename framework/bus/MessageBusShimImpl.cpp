@@ -4,6 +4,8 @@
 #include "framework/message/ModuleException.h"
 #include "platform/Logging/Logging.h"
 
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 namespace Tessil {
@@ -11,10 +13,39 @@ namespace Tessil {
 namespace {
 const wchar_t kSource[] = L"MessageBusShimImpl";
 const wchar_t* orEmpty(const wchar_t* s) { return s != nullptr ? s : L""; }
+
+// The users of each handle's reply registration.
+struct ReplyRegistration {
+    std::size_t users = 0;
+    std::vector<std::shared_ptr<void>> contexts;  // of users already gone
+};
+struct ReplyRegistrations {
+    std::mutex mutex;
+    std::map<MessageBusHandle, ReplyRegistration> byHandle;  // guarded by mutex
+};
+ReplyRegistrations& replyRegistrations() {
+    // Never destroyed: shims may still go at process exit.
+    static auto* registrations = new ReplyRegistrations;
+    return *registrations;
+}
+
+thread_local int t_callbackDepth = 0;
+
+// Marks the thread as inside a bus callback until the callback returns,
+// after everything the callback held has been released.
+struct CallbackScope {
+    CallbackScope() { ++t_callbackDepth; }
+    ~CallbackScope() { --t_callbackDepth; }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+};
 }  // namespace
+
+bool insideBusCallback() { return t_callbackDepth > 0; }
 
 std::uint32_t SubscriptionCallback(void* context, const MessageHeader* header, const wchar_t* name,
                                    const wchar_t* source, const wchar_t* payload) {
+    CallbackScope scope;
     return callGuarded([&]() -> std::uint32_t {
         auto* cell = static_cast<HandlerCell*>(context);
         if (cell == nullptr) {
@@ -37,6 +68,7 @@ std::uint32_t SubscriptionCallback(void* context, const MessageHeader* header, c
 std::uint32_t ReplyCallback(void* context, std::uint64_t replyIndex, const MessageHeader* header,
                             const wchar_t* name, const wchar_t* source, const wchar_t* payload,
                             std::uint32_t status) {
+    CallbackScope scope;
     return callGuarded([&]() -> std::uint32_t {
         auto* cell = static_cast<ReplyFunctionCell*>(context);
         if (cell == nullptr) {
@@ -69,6 +101,9 @@ MessageBusShimImpl::MessageBusShimImpl(MessageBusHandle handle, const MessageBus
                L"Invalid message bus functions object. Throwing ModuleException.");
         throw ModuleException("Invalid message bus functions object");
     }
+    ReplyRegistrations& registrations = replyRegistrations();
+    std::lock_guard<std::mutex> lock(registrations.mutex);
+    ++registrations.byHandle[handle_].users;
 }
 
 MessageBusShimImpl::~MessageBusShimImpl() {
@@ -82,12 +117,11 @@ std::uint32_t MessageBusShimImpl::publish(const std::shared_ptr<Message>& messag
     if (!message) {
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    auto entry = ex ? functions_->publishEx : functions_->publish;
-    if (entry == nullptr) {
-        return MODULE_STATUS_NOT_IMPLEMENTED;
-    }
-    return entry(handle_, message->getHeader(), message->getName().c_str(),
-                 message->getSource().c_str(), message->getPayload().c_str());
+    return callBusEntry(ex ? functions_->publishEx : functions_->publish,
+                        MODULE_STATUS_NOT_IMPLEMENTED, handle_,
+                        static_cast<const MessageHeader*>(message->getHeader()),
+                        message->getName().c_str(), message->getSource().c_str(),
+                        message->getPayload().c_str());
 }
 
 std::uint32_t MessageBusShimImpl::request(const std::shared_ptr<Message>& message,
@@ -96,41 +130,69 @@ std::uint32_t MessageBusShimImpl::request(const std::shared_ptr<Message>& messag
     if (!message) {
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    auto entry = ex ? functions_->requestEx : functions_->request;
-    if (entry == nullptr) {
-        return MODULE_STATUS_NOT_IMPLEMENTED;
-    }
-    return entry(handle_, replyIndex, context, &ReplyCallback, message->getHeader(),
-                 message->getName().c_str(), message->getSource().c_str(),
-                 message->getPayload().c_str(), timeoutMs);
+    return callBusEntry(ex ? functions_->requestEx : functions_->request,
+                        MODULE_STATUS_NOT_IMPLEMENTED, handle_, replyIndex, context,
+                        &ReplyCallback, static_cast<const MessageHeader*>(message->getHeader()),
+                        message->getName().c_str(), message->getSource().c_str(),
+                        message->getPayload().c_str(), timeoutMs);
 }
 
 std::uint32_t MessageBusShimImpl::unregisterReplyCallback() {
-    if (functions_->unregisterReplyCallback == nullptr) {
-        return MODULE_STATUS_NOT_IMPLEMENTED;
+    ReplyRegistrations& registrations = replyRegistrations();
+    {
+        std::lock_guard<std::mutex> lock(registrations.mutex);
+        ReplyRegistration& registration = registrations.byHandle[handle_];
+        if (!released_) {
+            released_ = true;
+            --registration.users;
+            for (auto& context : replyContexts_) {
+                registration.contexts.push_back(std::move(context));
+            }
+            replyContexts_.clear();
+        }
+        if (registration.users != 0) {
+            return MODULE_STATUS_SUCCESS;
+        }
     }
-    return functions_->unregisterReplyCallback(handle_, &ReplyCallback);
+    const std::uint32_t status = callBusEntry(functions_->unregisterReplyCallback,
+                                              MODULE_STATUS_NOT_IMPLEMENTED, handle_,
+                                              &ReplyCallback);
+    // No more reply calls for this handle: the kept contexts may go.
+    std::vector<std::shared_ptr<void>> contexts;
+    {
+        std::lock_guard<std::mutex> lock(registrations.mutex);
+        auto it = registrations.byHandle.find(handle_);
+        if (it != registrations.byHandle.end() && it->second.users == 0) {
+            contexts.swap(it->second.contexts);
+            registrations.byHandle.erase(it);
+        }
+    }
+    return status;
+}
+
+void MessageBusShimImpl::keepReplyContext(std::shared_ptr<void> context) {
+    ReplyRegistrations& registrations = replyRegistrations();
+    std::lock_guard<std::mutex> lock(registrations.mutex);
+    if (released_) {
+        registrations.byHandle[handle_].contexts.push_back(std::move(context));
+    } else {
+        replyContexts_.push_back(std::move(context));
+    }
 }
 
 std::uint32_t MessageBusShimImpl::subscribe(const std::wstring& name, void* context) {
-    if (functions_->subscribe == nullptr) {
-        return 0;
-    }
-    return functions_->subscribe(handle_, context, &SubscriptionCallback, name.c_str());
+    return callBusEntry(functions_->subscribe, 0, handle_, context, &SubscriptionCallback,
+                        name.c_str());
 }
 
 std::uint32_t MessageBusShimImpl::subscribeFilter(const std::wstring& expression, void* context) {
-    if (functions_->subscribeFilter == nullptr) {
-        return 0;
-    }
-    return functions_->subscribeFilter(handle_, context, &SubscriptionCallback, expression.c_str());
+    return callBusEntry(functions_->subscribeFilter, 0, handle_, context, &SubscriptionCallback,
+                        expression.c_str());
 }
 
 std::uint32_t MessageBusShimImpl::unsubscribe(std::uint32_t subscriptionId) {
-    if (functions_->unsubscribe == nullptr) {
-        return MODULE_STATUS_NOT_IMPLEMENTED;
-    }
-    return functions_->unsubscribe(handle_, subscriptionId);
+    return callBusEntry(functions_->unsubscribe, MODULE_STATUS_NOT_IMPLEMENTED, handle_,
+                        subscriptionId);
 }
 
 }  // namespace Tessil

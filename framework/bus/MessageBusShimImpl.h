@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace Tessil {
 
@@ -38,6 +39,13 @@ std::uint32_t ReplyCallback(void* context, std::uint64_t replyIndex, const Messa
                             const wchar_t* name, const wchar_t* source, const wchar_t* payload,
                             std::uint32_t status);
 
+// True while the calling thread runs inside SubscriptionCallback or
+// ReplyCallback, that is on a thread of the bus library.
+bool insideBusCallback();
+
+// Several shims may share one handle (a host's handle handed to each new
+// client): the handle's reply registration is unregistered by the last of
+// them, and the reply contexts of those gone before are kept until then.
 class MessageBusShimImpl : public MessageBusShim {
 public:
     // Throws ModuleException for a null handle or table. Neither is owned.
@@ -48,6 +56,7 @@ public:
     std::uint32_t request(const std::shared_ptr<Message>& message, std::uint64_t replyIndex,
                           void* context, std::uint64_t timeoutMs, bool ex) override;
     std::uint32_t unregisterReplyCallback() override;
+    void keepReplyContext(std::shared_ptr<void> context) override;
     std::uint32_t subscribe(const std::wstring& name, void* context) override;
     std::uint32_t subscribeFilter(const std::wstring& expression, void* context) override;
     std::uint32_t unsubscribe(std::uint32_t subscriptionId) override;
@@ -55,6 +64,9 @@ public:
 private:
     MessageBusHandle handle_;
     const MessageBusFunctions* functions_;
+    // Both guarded by the process's lock of reply registrations.
+    bool released_ = false;  // this shim no longer counts as a user of the handle
+    std::vector<std::shared_ptr<void>> replyContexts_;
 };
 
 }  // namespace Tessil

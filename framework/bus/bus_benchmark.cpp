@@ -1,8 +1,11 @@
 // Timing program on the bus neighbour "MessageBus.dll" (copied beside it):
-// publish-to-delivery latency, request-to-reply round trip, and the cost of a
-// log site filtered out by severity. Run: wine bus_benchmark.exe [iterations]
+// publish-to-delivery latency, request-to-reply round trip, the round trip
+// side by side with a bare two-thread ping-pong for 1, 8 and 64 requesters,
+// and the cost of a log site filtered out by severity.
+// Run: wine bus_benchmark.exe [iterations]
 #include "framework/bus/MessageBusClient.h"
 #include "framework/bus/MessageBusShimImpl.h"
+#include "framework/performance/testing/SideBySide.h"
 #include "platform/Logging/Logging.h"
 #include "platform/Logging/testing/CapturingLogger.h"
 
@@ -10,8 +13,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 using namespace Tessil;
@@ -44,6 +53,144 @@ void report(const char* what, std::vector<double>& us) {
     auto pct = [&](double p) { return us[std::min(us.size() - 1, static_cast<std::size_t>(p * us.size()))]; };
     std::printf("%-34s n=%zu  min=%.1f us  median=%.1f us  p99=%.1f us  mean=%.1f us\n", what,
                 us.size(), us.front(), pct(0.5), pct(0.99), sum / us.size());
+}
+
+// The anchor: a bare two-thread ping-pong. A round trip hands a value to the
+// server thread and its answer back, through a mutex and a condition variable.
+class PingPong {
+public:
+    PingPong() : server_([this] { serve(); }) {}
+    ~PingPong() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        cv_.notify_all();
+        server_.join();
+    }
+    std::uint64_t roundTrip(std::uint64_t value) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        request_ = value;
+        hasRequest_ = true;
+        cv_.notify_all();
+        cv_.wait(lock, [&] { return hasReply_; });
+        hasReply_ = false;
+        return reply_;
+    }
+
+private:
+    void serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            cv_.wait(lock, [&] { return hasRequest_ || stop_; });
+            if (stop_) return;
+            hasRequest_ = false;
+            reply_ = request_;
+            hasReply_ = true;
+            cv_.notify_all();
+        }
+    }
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::uint64_t request_ = 0, reply_ = 0;
+    bool hasRequest_ = false, hasReply_ = false, stop_ = false;
+    std::thread server_;
+};
+
+// Runs work(i) on n threads made beforehand; answers the seconds from their
+// common start until the last has finished.
+double concurrentSeconds(int n, const std::function<void(int)>& work) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool go = false;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < n; ++i) {
+        threads.emplace_back([&, i] {
+            {
+                std::unique_lock<std::mutex> lock(m);
+                cv.wait(lock, [&] { return go; });
+            }
+            work(i);
+        });
+    }
+    const LONGLONG t0 = now();
+    {
+        std::lock_guard<std::mutex> lock(m);
+        go = true;
+    }
+    cv.notify_all();
+    for (auto& t : threads) t.join();
+    return ticksToMicros(now() - t0) / 1e6;
+}
+
+// Request to reply through the bus client, side by side with the ping-pong:
+// the latency of one requester and the throughput of 8 and 64. Every reply
+// must carry its own request's payload.
+void compareRequestToReply(MessageBusClient& requester, MessageBusClient& responder, int iterations) {
+    responder.subscribe(L"Bench.Echo", [&](MessagePtr m) {
+        return responder.publish(m->createReply(L"Bench.Echo.Response", L"bench", m->getPayload()));
+    });
+    std::atomic<long long> requests{0}, ownPayload{0};
+    auto ask = [&](const std::wstring& payload) {
+        std::shared_ptr<Reply> reply;
+        ++requests;
+        if (requester.request(Message::create(L"Bench.Echo", L"bench", payload), reply, 5000) == 0 &&
+            reply->wait() == REPLY_STATUS_RECEIVED && reply->getMessage()->getPayload() == payload) {
+            ++ownPayload;
+        }
+    };
+    const int repetitions = 5;
+
+    const bench::SampleSide busLatency{"bus client round trip", [&] {
+        std::vector<double> us;
+        for (int i = 0; i < iterations; ++i) {
+            const LONGLONG t0 = now();
+            ask(L"one-" + std::to_wstring(i));
+            us.push_back(ticksToMicros(now() - t0));
+        }
+        return us;
+    }};
+    const bench::SampleSide pingLatency{"ping-pong round trip", [&] {
+        PingPong pair;
+        std::vector<double> us;
+        for (int i = 0; i < iterations; ++i) {
+            const LONGLONG t0 = now();
+            pair.roundTrip(static_cast<std::uint64_t>(i));
+            us.push_back(ticksToMicros(now() - t0));
+        }
+        return us;
+    }};
+    for (const double p : {0.5, 0.99}) {
+        const bench::Comparison c = bench::compareStatistic(
+            busLatency, pingLatency, repetitions,
+            [p](const std::vector<double>& us) { return bench::percentile(us, p); });
+        bench::printRatio(p < 0.9 ? "request -> reply, 1 requester, p50" : "request -> reply, 1 requester, p99",
+                          busLatency.name, pingLatency.name, c, p < 0.9 ? 2.0 : 3.0, false, "us");
+    }
+
+    for (const int n : {8, 64}) {
+        const int each = std::max(1, iterations / n);
+        const bench::SampleSide busRate{"bus client", [&] {
+            const double seconds = concurrentSeconds(n, [&](int t) {
+                for (int i = 0; i < each; ++i) ask(std::to_wstring(t) + L"-" + std::to_wstring(i));
+            });
+            return std::vector<double>{n * each / seconds};
+        }};
+        const bench::SampleSide pingRate{"ping-pong pairs", [&] {
+            std::vector<std::unique_ptr<PingPong>> pairs;
+            for (int t = 0; t < n; ++t) pairs.push_back(std::make_unique<PingPong>());
+            const double seconds = concurrentSeconds(n, [&](int t) {
+                for (int i = 0; i < each; ++i) pairs[t]->roundTrip(static_cast<std::uint64_t>(i));
+            });
+            return std::vector<double>{n * each / seconds};
+        }};
+        const bench::Comparison c = bench::compareStatistic(
+            busRate, pingRate, repetitions, [](const std::vector<double>& v) { return v.front(); });
+        bench::printRatio("request -> reply, " + std::to_string(n) + " requesters, throughput",
+                          busRate.name, pingRate.name, c, 0.5, true, "req/s");
+    }
+    std::printf("replies carrying their own payload: %lld of %lld\n", ownPayload.load(), requests.load());
+    responder.unsubscribe(L"Bench.Echo");
 }
 
 }  // namespace
@@ -111,11 +258,14 @@ int main(int argc, char** argv) {
             roundTrip.push_back(ticksToMicros(now() - t0));
         }
         report("request -> reply round trip", roundTrip);
+
+        // 3. the round trip beside a bare ping-pong.
+        compareRequestToReply(*producer, *consumer, iterations);
     }
     table->close(h1);
     table->close(h2);
 
-    // 3. a log site at level 1 under severity 3, against an empty loop.
+    // 4. a log site at level 1 under severity 3, against an empty loop.
     {
         ETWLogging::testing::ScopedCapturingLogger logger;
         logger->SetSeverity(3);

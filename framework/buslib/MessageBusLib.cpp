@@ -7,6 +7,10 @@
 #include "platform/Logging/Logging.h"
 #include "platform/dll/SharedLibrary.h"
 
+#include <windows.h>
+
+#include <thread>
+
 namespace Tessil {
 
 namespace {
@@ -15,6 +19,28 @@ const wchar_t kConstructor[] = L"Tessil::MessageBusLib::MessageBusLib";
 
 // Built when the library is loaded.
 const LibraryDescriptor kBusLibrary{L"MessageBus.dll", {L"$(App.Folder)", L"$(Halvex.InstallDir)"}};
+// Releases the library on a thread of our own once the calling thread, a
+// thread of that library, has ended: freeing it while one of its threads
+// still runs its code would pull the code from under that thread. When no
+// such thread can be made the library stays loaded.
+void releaseAfterThisThread(std::shared_ptr<SharedLibrary> library) {
+    auto* held = new std::shared_ptr<SharedLibrary>(std::move(library));
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self,
+                         SYNCHRONIZE, FALSE, 0)) {
+        return;
+    }
+    try {
+        std::thread([held, self] {
+            WaitForSingleObject(self, INFINITE);
+            CloseHandle(self);
+            delete held;
+        }).detach();
+    } catch (...) {
+        CloseHandle(self);
+    }
+}
+
 }  // namespace
 
 const LibraryDescriptor& messageBusLibraryDescriptor() {
@@ -31,12 +57,13 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library,
     const LibraryFunctions* exports = library_->getFunctions();
     functions_ = static_cast<const MessageBusFunctions*>(
         exports->CreateObject(MESSAGE_BUS_INTERFACE_VERSION));
-    if (functions_ == nullptr) {
+    if (!canOpenConnection(functions_)) {
         VT_LOG(ETWLogging::LevelError, kSource, kConstructor,
                L"Failed to get message bus functions object. Throwing ModuleException.");
         throw ModuleException("Failed to get message bus functions object");
     }
-    const std::uint32_t status = functions_->open(&handle_);
+    const std::uint32_t status =
+        callBusEntry(functions_->open, MODULE_STATUS_NOT_IMPLEMENTED, &handle_);
     if (status != MODULE_STATUS_SUCCESS) {
         VT_LOG(ETWLogging::LevelError, kSource, kConstructor,
                L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
@@ -49,7 +76,7 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library,
         } catch (...) {
             // The destructor will not run: close the open handle here.
             try {
-                functions_->close(handle_);
+                callBusEntry(functions_->close, MODULE_STATUS_NOT_IMPLEMENTED, handle_);
             } catch (...) {
             }
             throw;
@@ -60,7 +87,8 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library,
 MessageBusLib::~MessageBusLib() {
     innerShim_.reset();
     try {
-        const std::uint32_t status = functions_->close(handle_);
+        const std::uint32_t status =
+            callBusEntry(functions_->close, MODULE_STATUS_NOT_IMPLEMENTED, handle_);
         if (status != MODULE_STATUS_SUCCESS) {
             VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusLib::~MessageBusLib",
                    L"Failed to release message bus. Error code %ls(%lu).", moduleStatusName(status),
@@ -68,7 +96,11 @@ MessageBusLib::~MessageBusLib() {
         }
     } catch (...) {
     }
-    library_.reset();
+    if (insideBusCallback()) {
+        releaseAfterThisThread(std::move(library_));
+    } else {
+        library_.reset();
+    }
 }
 
 std::uint32_t MessageBusLib::publish(const std::shared_ptr<Message>& message, bool ex) {
@@ -83,6 +115,10 @@ std::uint32_t MessageBusLib::request(const std::shared_ptr<Message>& message,
 
 std::uint32_t MessageBusLib::unregisterReplyCallback() {
     return innerShim_->unregisterReplyCallback();
+}
+
+void MessageBusLib::keepReplyContext(std::shared_ptr<void> context) {
+    innerShim_->keepReplyContext(std::move(context));
 }
 
 std::uint32_t MessageBusLib::subscribe(const std::wstring& name, void* context) {

@@ -30,6 +30,7 @@ public:
     std::uint32_t request(const std::shared_ptr<Message>& message, std::uint64_t replyIndex,
                           void* context, std::uint64_t timeoutMs, bool ex) override;
     std::uint32_t unregisterReplyCallback() override;
+    void keepReplyContext(std::shared_ptr<void> context) override;
     std::uint32_t subscribe(const std::wstring& name, void* context) override;
     std::uint32_t subscribeFilter(const std::wstring& expression, void* context) override;
     std::uint32_t unsubscribe(std::uint32_t subscriptionId) override;

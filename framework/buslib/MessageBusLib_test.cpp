@@ -14,7 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,12 +27,30 @@ using ETWLogging::testing::ScopedCapturingLogger;
 namespace {
 
 // Loads without the signature check; the checked road has tests of its own.
+// Notes the threads libraries are freed on.
 class UncheckedDllAPI : public Tessil::DllAPI {
 public:
     bool loadLibrary(const std::wstring& path, HMODULE* out) override {
         *out = LoadLibraryW(path.c_str());
         return *out != nullptr;
     }
+    bool freeLibrary(HMODULE module) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            freedOn.push_back(GetCurrentThreadId());
+        }
+        freed.notify_all();
+        return Tessil::DllAPI::freeLibrary(module);
+    }
+    // The thread of the first free, 0 when none came within 20 s.
+    DWORD firstFreeThread() {
+        std::unique_lock<std::mutex> lock(mutex);
+        freed.wait_for(lock, std::chrono::seconds(20), [&] { return !freedOn.empty(); });
+        return freedOn.empty() ? 0 : freedOn.front();
+    }
+    std::mutex mutex;
+    std::condition_variable freed;
+    std::vector<DWORD> freedOn;  // guarded by mutex
 };
 
 std::wstring neighbourFolder() {
@@ -39,10 +61,11 @@ std::wstring neighbourFolder() {
     return L"Z:" + folder;
 }
 
-std::shared_ptr<Tessil::SharedLibrary> busNeighbour() {
+std::shared_ptr<Tessil::SharedLibrary> busNeighbour(
+    std::shared_ptr<UncheckedDllAPI> dll = std::make_shared<UncheckedDllAPI>()) {
     return std::make_shared<Tessil::SharedLibrary>(
         Tessil::LibraryDescriptor{L"MessageBus.dll", {neighbourFolder()}},
-        std::make_shared<Tessil::DllLoader>(std::make_shared<UncheckedDllAPI>()));
+        std::make_shared<Tessil::DllLoader>(std::move(dll)));
 }
 
 template <typename T>
@@ -140,6 +163,32 @@ TEST_F(MessageBusLibOnNeighbour, FailuresThrowAfterTheirLogLineAndStillTime) {
     }
 }
 
+// The requester's last owner goes inside its own reply handler, on the bus
+// library's delivery thread: the library is freed on another thread.
+TEST_F(MessageBusLibOnNeighbour, AClientReleasedInItsReplyHandlerFreesTheLibraryElsewhere) {
+    Tessil::MessageBusClient responder(std::make_shared<Tessil::MessageBusLib>(library));
+    ASSERT_EQ(responder.subscribe(L"Lib.Get", [&](std::shared_ptr<Tessil::Message> m) {
+        return responder.publish(m->createReply(L"Lib.Get.Response", L"", L""));
+    }), 0u);
+    auto dll = std::make_shared<UncheckedDllAPI>();
+    auto requester = std::make_shared<Tessil::MessageBusClient>(
+        std::make_shared<Tessil::MessageBusLib>(busNeighbour(dll)));
+    std::promise<DWORD> handlerThread;
+    ASSERT_EQ(requester->request(Tessil::Message::create(L"Lib.Get", L"", L""),
+                                 [&](std::shared_ptr<Tessil::Reply>) {
+                                     requester.reset();
+                                     handlerThread.set_value(GetCurrentThreadId());
+                                 },
+                                 5000),
+              0u);
+    auto thread = handlerThread.get_future();
+    ASSERT_EQ(thread.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    const DWORD delivery = thread.get();
+    const DWORD freedOn = dll->firstFreeThread();
+    EXPECT_NE(freedOn, 0u);
+    EXPECT_NE(freedOn, delivery);
+}
+
 namespace {
 
 // A table whose open succeeds with a null handle and whose close can fail.
@@ -159,10 +208,12 @@ struct FakeBus {
         calls.push_back("unregisterReplyCallback");
         return 0;
     }
+    static inline bool noOpen = false;
+    static inline bool noClose = false;
     static const void* createObject(std::uint32_t version) {
         static Tessil::MessageBusFunctions table = {};
-        table.open = &open;
-        table.close = &close;
+        table.open = noOpen ? nullptr : &open;
+        table.close = noClose ? nullptr : &close;
         table.unregisterReplyCallback = &unregister;
         calls.push_back("CreateObject " + std::to_string(version));
         return &table;
@@ -199,6 +250,25 @@ TEST(MessageBusLib, AShimThatCannotBeBuiltAfterOpenClosesTheHandle) {
     const std::vector<std::string> expected = {"CreateObject 2001000", "open", "close"};
     EXPECT_EQ(FakeBus::calls, expected);
     EXPECT_EQ(timerLines(*logger), 1u);
+}
+
+TEST(MessageBusLib, ATableWithoutOpenOrCloseIsRefusedNotCalled) {
+    for (const bool lacksOpen : {true, false}) {
+        FakeBus::calls.clear();
+        FakeBus::noOpen = lacksOpen;
+        FakeBus::noClose = !lacksOpen;
+        ScopedCapturingLogger logger;
+        EXPECT_EQ(constructionError([&] { Tessil::MessageBusLib busLib(fakeLibrary()); }),
+                  "Failed to get message bus functions object")
+            << lacksOpen;
+        EXPECT_TRUE(logger->Contains(
+            ETWLogging::LevelError,
+            L"Failed to get message bus functions object. Throwing ModuleException."));
+        const std::vector<std::string> expected = {"CreateObject 2001000"};
+        EXPECT_EQ(FakeBus::calls, expected) << lacksOpen;
+    }
+    FakeBus::noOpen = false;
+    FakeBus::noClose = false;
 }
 
 TEST(MessageBusLib, AFailedCloseIsOnlyAWarning) {

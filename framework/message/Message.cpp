@@ -1,47 +1,11 @@
 #include "framework/message/Message.h"
 
-#include "framework/message/testing/MessageTesting.h"
+#include "framework/message/MessageCreationSeam.h"
 
-#include <windows.h>
-
-#include <atomic>
 #include <cstring>
 #include <new>
 
 namespace Tessil {
-
-namespace {
-
-std::atomic<int> g_failCreations{0};
-
-std::wstring computeDefaultSender() {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&computeDefaultSender), &module)) {
-        return std::wstring();
-    }
-    wchar_t path[MAX_PATH] = {};
-    SetLastError(0);
-    GetModuleFileNameW(module, path, MAX_PATH);
-    if (GetLastError() != 0) {
-        return std::wstring();
-    }
-    std::wstring full(path);
-    const std::size_t slash = full.find_last_of(L'\\');
-    return slash == std::wstring::npos ? full : full.substr(slash + 1);
-}
-
-}  // namespace
-
-namespace testing {
-void failNextMessageCreations(int count) { g_failCreations.store(count); }
-}  // namespace testing
-
-const std::wstring& Message::defaultSender() {
-    static const std::wstring sender = computeDefaultSender();
-    return sender;
-}
 
 Message::Message(const std::wstring& name, const std::wstring& source, const std::wstring& payload)
     : name_(name), source_(source), payload_(payload), header_(new MessageHeader) {
@@ -55,11 +19,8 @@ Message::~Message() = default;
 std::shared_ptr<Message> Message::create(const std::wstring& name, const std::wstring& source,
                                          const std::wstring& payload) {
     try {
-        int pending = g_failCreations.load();
-        while (pending > 0) {
-            if (g_failCreations.compare_exchange_weak(pending, pending - 1)) {
-                throw std::bad_alloc();
-            }
+        if (internal::messageCreationFails()) {
+            throw std::bad_alloc();
         }
         const std::wstring& sender = source.empty() ? defaultSender() : source;
         return std::shared_ptr<Message>(new Message(name, sender, payload));

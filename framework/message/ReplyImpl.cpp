@@ -1,13 +1,13 @@
 #include "framework/message/ReplyImpl.h"
 
 #include "platform/Logging/Logging.h"
+#include "platform/Thread/UnbiasedClock.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <chrono>
 #include <limits>
-#include <system_error>
 
 namespace Tessil {
 
@@ -23,17 +23,86 @@ std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
                : a + b;
 }
 
-}  // namespace
+// The event this thread waits on, whatever reply it waits for. Setting it
+// never blocks, so a slot sets it under its own lock.
+class ThreadWaiter {
+public:
+    ThreadWaiter() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    ~ThreadWaiter() {
+        if (event_ != nullptr) CloseHandle(event_);
+    }
+    ThreadWaiter(const ThreadWaiter&) = delete;
+    ThreadWaiter& operator=(const ThreadWaiter&) = delete;
+    HANDLE event() const { return event_; }
 
-std::uint64_t ReplyImpl::unbiasedNowMs() {
-    ULONGLONG t = 0;
-    QueryUnbiasedInterruptTime(&t);
-    return static_cast<std::uint64_t>(t) / 10000;
+private:
+    HANDLE event_;
+};
+
+HANDLE threadWaiterEvent() {
+    thread_local ThreadWaiter waiter;
+    return waiter.event();
 }
 
-ReplyImpl::ReplyImpl(std::shared_future<std::shared_ptr<Message>> future,
-                     const std::uint64_t& timeoutMs, Clock clock)
-    : future_(std::move(future)), clock_(clock ? std::move(clock) : Clock(&unbiasedNowMs)) {
+}  // namespace
+
+void ReplySlot::complete(std::shared_ptr<Message> message) {
+    const ReplyStatus status = message ? REPLY_STATUS_RECEIVED : REPLY_STATUS_FAILED;
+    finish(status, std::move(message));
+}
+
+void ReplySlot::timeOut() { finish(REPLY_STATUS_TIMED_OUT, nullptr); }
+
+void ReplySlot::fail() { finish(REPLY_STATUS_FAILED, nullptr); }
+
+void ReplySlot::finish(ReplyStatus status, std::shared_ptr<Message> message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (done_) {
+        return;
+    }
+    done_ = true;
+    status_ = status;
+    message_ = std::move(message);
+    // Under the lock: a waiter leaves the list before its wait returns.
+    for (void* waiter : waiters_) {
+        SetEvent(static_cast<HANDLE>(waiter));
+    }
+}
+
+bool ReplySlot::ready() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return done_;
+}
+
+bool ReplySlot::waitFor(std::uint64_t milliseconds) {
+    const HANDLE event = threadWaiterEvent();
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (done_ || milliseconds == 0 || event == nullptr) {
+        if (!done_ && milliseconds != 0) {
+            // No event for this thread: wait by polling in short sleeps.
+            lock.unlock();
+            Sleep(static_cast<DWORD>(std::min<std::uint64_t>(milliseconds, 1)));
+            lock.lock();
+        }
+        return done_;
+    }
+    waiters_.push_back(event);
+    lock.unlock();
+    // A set left over from an earlier wait only wakes this one early.
+    WaitForSingleObject(event, static_cast<DWORD>(milliseconds));
+    lock.lock();
+    waiters_.erase(std::find(waiters_.begin(), waiters_.end(), static_cast<void*>(event)));
+    return done_;
+}
+
+ReplyStatus ReplySlot::outcome(std::shared_ptr<Message>& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    message = message_;
+    return status_;
+}
+
+ReplyImpl::ReplyImpl(std::shared_ptr<ReplySlot> slot, const std::uint64_t& timeoutMs, Clock clock)
+    : slot_(std::move(slot)), clock_(clock ? std::move(clock) : Clock(&unbiasedNowMs)) {
     deadline_ = saturatingAdd(saturatingAdd(clock_(), timeoutMs), 1000);
 }
 
@@ -61,30 +130,22 @@ ReplyStatus ReplyImpl::wait() {
 }
 
 ReplyStatus ReplyImpl::readResult() {
-    try {
-        std::shared_ptr<Message> message = future_.get();
-        if (!message) {
-            return REPLY_STATUS_FAILED;
-        }
+    std::shared_ptr<Message> message;
+    const ReplyStatus status = slot_->outcome(message);
+    if (status == REPLY_STATUS_RECEIVED) {
         std::lock_guard<std::mutex> lock(mutex_);
         message_ = std::move(message);
-        return REPLY_STATUS_RECEIVED;
-    } catch (const std::system_error& e) {
-        return e.code() == std::make_error_code(std::errc::operation_canceled)
-                   ? REPLY_STATUS_TIMED_OUT
-                   : REPLY_STATUS_FAILED;
-    } catch (...) {
-        return REPLY_STATUS_FAILED;
     }
+    return status;
 }
 
 ReplyStatus ReplyImpl::getReplyMessage() {
-    if (!future_.valid()) {
+    if (!slot_) {
         VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::ReplyImpl::getReplyMessage",
                L"Reply future is in an invalid state. Returning.");
         return REPLY_STATUS_FAILED;
     }
-    while (future_.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
+    while (!slot_->ready()) {
         const std::uint64_t now = clock_();
         if (now > deadline_) {
             VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::ReplyImpl::getReplyMessage",
@@ -93,13 +154,13 @@ ReplyStatus ReplyImpl::getReplyMessage() {
         }
         const std::uint64_t remaining = deadline_ - now;
         const std::uint64_t slice = std::max<std::uint64_t>(1, std::min(remaining, kWaitSliceMs));
-        future_.wait_for(std::chrono::milliseconds(slice));
+        slot_->waitFor(slice);
     }
     return readResult();
 }
 
 ReplyStatus ReplyImpl::waitFor(const std::int64_t& milliseconds) {
-    if (!future_.valid()) {
+    if (!slot_) {
         VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::ReplyImpl::waitFor",
                L"Reply future is in an invalid state. Returning.");
         std::lock_guard<std::mutex> lock(mutex_);
@@ -108,7 +169,7 @@ ReplyStatus ReplyImpl::waitFor(const std::int64_t& milliseconds) {
     }
     const std::uint64_t total = milliseconds > 0 ? static_cast<std::uint64_t>(milliseconds) : 0;
     const auto start = std::chrono::steady_clock::now();
-    bool ready = future_.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+    bool ready = slot_->ready();
     while (!ready) {
         const auto elapsed = static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -118,7 +179,7 @@ ReplyStatus ReplyImpl::waitFor(const std::int64_t& milliseconds) {
             break;
         }
         const std::uint64_t slice = std::min(total - elapsed, kWaitSliceMs);
-        ready = future_.wait_for(std::chrono::milliseconds(slice)) == std::future_status::ready;
+        ready = slot_->waitFor(slice);
     }
     if (!ready) {
         VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::ReplyImpl::waitFor",

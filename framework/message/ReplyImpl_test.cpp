@@ -6,9 +6,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
-#include <system_error>
 #include <thread>
+#include <vector>
 
 namespace Tessil {
 namespace {
@@ -25,8 +24,8 @@ struct FakeClock {
 
 TEST(ReplyImpl, DeadlineIsNowPlusTimeoutPlus1000) {
     FakeClock c;
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), 250, c.clock());
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, 250, c.clock());
     EXPECT_EQ(r.deadline(), 6250u);
     EXPECT_EQ(r.getStatus(), REPLY_STATUS_PENDING);
     EXPECT_FALSE(r.getMessage());
@@ -34,19 +33,19 @@ TEST(ReplyImpl, DeadlineIsNowPlusTimeoutPlus1000) {
 
 TEST(ReplyImpl, HugeTimeoutSaturates) {
     FakeClock c;
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), ~0ull, c.clock());
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, ~0ull, c.clock());
     EXPECT_EQ(r.deadline(), ~0ull);
-    ReplyImpl r2(std::shared_future<std::shared_ptr<Message>>(), ~0ull - 500, c.clock());
+    ReplyImpl r2(nullptr, ~0ull - 500, c.clock());
     EXPECT_EQ(r2.deadline(), ~0ull);
 }
 
 TEST(ReplyImpl, HugeTimeoutStillWaitsAndReceives) {
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), ~0ull);
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, ~0ull);
     std::thread t([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        p.set_value(Message::create(L"n", L"s", L"p"));
+        p->complete(Message::create(L"n", L"s", L"p"));
     });
     EXPECT_EQ(r.wait(), REPLY_STATUS_RECEIVED);
     t.join();
@@ -55,9 +54,9 @@ TEST(ReplyImpl, HugeTimeoutStillWaitsAndReceives) {
 }
 
 TEST(ReplyImpl, ReceivedMessage) {
-    std::promise<std::shared_ptr<Message>> p;
-    p.set_value(Message::create(L"n", L"s", L"p"));
-    ReplyImpl r(p.get_future().share(), 0);
+    auto p = std::make_shared<ReplySlot>();
+    p->complete(Message::create(L"n", L"s", L"p"));
+    ReplyImpl r(p, 0);
     EXPECT_EQ(r.wait(), REPLY_STATUS_RECEIVED);
     EXPECT_EQ(r.getStatus(), REPLY_STATUS_RECEIVED);
     EXPECT_EQ(r.wait(), REPLY_STATUS_RECEIVED);
@@ -65,31 +64,42 @@ TEST(ReplyImpl, ReceivedMessage) {
 }
 
 TEST(ReplyImpl, EmptyMessageFails) {
-    std::promise<std::shared_ptr<Message>> p;
-    p.set_value(nullptr);
-    ReplyImpl r(p.get_future().share(), 0);
+    auto p = std::make_shared<ReplySlot>();
+    p->complete(nullptr);
+    ReplyImpl r(p, 0);
     EXPECT_EQ(r.wait(), REPLY_STATUS_FAILED);
     EXPECT_FALSE(r.getMessage());
 }
 
-TEST(ReplyImpl, CanceledIsTimedOutOtherErrorsFail) {
-    std::promise<std::shared_ptr<Message>> p1, p2, p3;
-    p1.set_exception(std::make_exception_ptr(
-        std::system_error(std::make_error_code(std::errc::operation_canceled))));
-    p2.set_exception(std::make_exception_ptr(
-        std::system_error(std::make_error_code(std::errc::no_message_available))));
-    auto f3 = p3.get_future().share();
-    { auto gone = std::move(p3); }
-    EXPECT_EQ(ReplyImpl(p1.get_future().share(), 0).wait(), REPLY_STATUS_TIMED_OUT);
-    EXPECT_EQ(ReplyImpl(p2.get_future().share(), 0).wait(), REPLY_STATUS_FAILED);
-    EXPECT_EQ(ReplyImpl(f3, 0).wait(), REPLY_STATUS_FAILED);
+TEST(ReplyImpl, TimedOutAndFailedSlotsAndOnlyTheFirstOutcomeCounts) {
+    auto timedOut = std::make_shared<ReplySlot>();
+    auto failed = std::make_shared<ReplySlot>();
+    timedOut->timeOut();
+    failed->fail();
+    timedOut->complete(Message::create(L"n", L"s", L"p"));
+    failed->complete(Message::create(L"n", L"s", L"p"));
+    EXPECT_EQ(ReplyImpl(timedOut, 0).wait(), REPLY_STATUS_TIMED_OUT);
+    EXPECT_EQ(ReplyImpl(failed, 0).wait(), REPLY_STATUS_FAILED);
+}
+
+TEST(ReplyImpl, SeveralThreadsWaitingForOneSlotAllSeeTheReply) {
+    auto slot = std::make_shared<ReplySlot>();
+    ReplyImpl r(slot, 60000);
+    std::atomic<int> received{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 4; ++i) {
+        waiters.emplace_back([&] { received += r.wait() == REPLY_STATUS_RECEIVED; });
+    }
+    slot->complete(Message::create(L"n", L"s", L"p"));
+    for (auto& t : waiters) t.join();
+    EXPECT_EQ(received.load(), 4);
 }
 
 TEST(ReplyImpl, DeadlinePassedGivesTimedOutAndLogs) {
     ScopedCapturingLogger logger;
     FakeClock c;
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), 100, c.clock());
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, 100, c.clock());
     c.now->store(5000 + 1101);
     EXPECT_EQ(r.wait(), REPLY_STATUS_TIMED_OUT);
     EXPECT_EQ(r.getStatus(), REPLY_STATUS_TIMED_OUT);
@@ -99,34 +109,34 @@ TEST(ReplyImpl, DeadlinePassedGivesTimedOutAndLogs) {
     EXPECT_EQ(recs.back().file, L"message\\ReplyImpl");
     EXPECT_EQ(recs.back().function, L"Tessil::ReplyImpl::getReplyMessage");
     // A later reply changes nothing.
-    p.set_value(Message::create(L"n", L"s", L"p"));
+    p->complete(Message::create(L"n", L"s", L"p"));
     EXPECT_EQ(r.wait(), REPLY_STATUS_TIMED_OUT);
 }
 
 TEST(ReplyImpl, RealClockTimesOut) {
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), 0);
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, 0);
     EXPECT_EQ(r.wait(), REPLY_STATUS_TIMED_OUT);
 }
 
 TEST(ReplyImpl, WaitForExpiresWithWarningAndStaysPending) {
     ScopedCapturingLogger logger;
-    std::promise<std::shared_ptr<Message>> p;
-    ReplyImpl r(p.get_future().share(), 60000);
+    auto p = std::make_shared<ReplySlot>();
+    ReplyImpl r(p, 60000);
     EXPECT_EQ(r.waitFor(10), REPLY_STATUS_PENDING);
     EXPECT_TRUE(logger->Contains(2, L"Reply waitFor timed out. Returning."));
     EXPECT_EQ(r.waitFor(-5), REPLY_STATUS_PENDING);
-    p.set_value(Message::create(L"n", L"s", L"p"));
+    p->complete(Message::create(L"n", L"s", L"p"));
     EXPECT_EQ(r.waitFor(10), REPLY_STATUS_RECEIVED);
     EXPECT_EQ(r.waitFor(10), REPLY_STATUS_RECEIVED);
 }
 
 TEST(ReplyImpl, InvalidFutureFails) {
     ScopedCapturingLogger logger;
-    ReplyImpl r(std::shared_future<std::shared_ptr<Message>>(), 0);
+    ReplyImpl r(nullptr, 0);
     EXPECT_EQ(r.wait(), REPLY_STATUS_FAILED);
     EXPECT_TRUE(logger->Contains(4, L"Reply future is in an invalid state. Returning."));
-    ReplyImpl r2(std::shared_future<std::shared_ptr<Message>>(), 0);
+    ReplyImpl r2(nullptr, 0);
     EXPECT_EQ(r2.waitFor(5), REPLY_STATUS_FAILED);
     EXPECT_EQ(r2.getStatus(), REPLY_STATUS_FAILED);
 }

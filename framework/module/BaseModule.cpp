@@ -4,6 +4,8 @@
 #include "framework/message/ModuleStatus.h"
 #include "platform/Logging/Logging.h"
 
+#include <utility>
+
 namespace Tessil {
 
 namespace {
@@ -25,6 +27,9 @@ std::uint32_t BaseModule::baseInitialize(const std::wstring& name, const std::ws
                                          const PropertyMap& properties,
                                          std::shared_ptr<internal::ModuleManagerShim> manager,
                                          std::shared_ptr<MessageBus> bus) {
+    // The replaced bus goes after the lock is released: its client waits for
+    // its running handlers, which forward through this module.
+    std::shared_ptr<MessageBus> replaced;
     std::lock_guard<std::mutex> lock(mutex_);
     name_ = name;
     name2_ = name2;
@@ -40,7 +45,7 @@ std::uint32_t BaseModule::baseInitialize(const std::wstring& name, const std::ws
                L"Invalid message bus object passed to base initialize.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    bus_ = bus;
+    replaced = std::exchange(bus_, bus);
     container_->registerFactory<MessageBus>(Kelmora::kDefaultRegistrationName, std::move(bus));
     return MODULE_STATUS_SUCCESS;
 }
@@ -52,8 +57,7 @@ std::uint32_t BaseModule::directMessage(std::shared_ptr<Message> message) {
                L"Failed to process direct message. Invalid message bus client.");
         return MODULE_STATUS_INVALID_STATE;
     }
-    client->deliverDirect(message);
-    return MODULE_STATUS_SUCCESS;
+    return client->deliverDirect(message);
 }
 
 void BaseModule::releaseBusSubscriptions() {

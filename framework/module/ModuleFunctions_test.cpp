@@ -13,6 +13,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <stdexcept>
 #include <future>
 #include <map>
 #include <thread>
@@ -362,6 +364,46 @@ TEST_F(EntryLayer, DirectMessages) {
     int handled = 0;
     for (const auto& line : testModuleJournal().lines()) handled += line.rfind(L"handled", 0) == 0;
     EXPECT_EQ(handled, 1);
+}
+
+TEST_F(EntryLayer, AThrowingDirectHandlerIsAFailure) {
+    make();
+    ASSERT_EQ(initV2(handle_), MODULE_STATUS_SUCCESS);
+    testModuleScript().onDirect = [] { throw std::runtime_error("handler"); };
+    EXPECT_EQ(table().DirectMessage(handle_, nullptr, L"Test.Direct", L"", L"p"),
+              MODULE_STATUS_UNKNOWN_EXCEPTION);
+    testModuleScript().onDirect = nullptr;
+    EXPECT_EQ(table().DirectMessage(handle_, nullptr, L"Test.Direct", L"", L"p"), MODULE_STATUS_SUCCESS);
+}
+
+// The host delivers on one thread and destroys the module on another.
+TEST_F(EntryLayer, DestroyModuleWaitsForARunningDirectHandler) {
+    using namespace std::chrono_literals;
+    make();
+    ASSERT_EQ(initV2(handle_), MODULE_STATUS_SUCCESS);
+    std::promise<void> entered;
+    std::atomic<bool> destroyedWhileRunning{false};
+    auto waitFor = [](const wchar_t* line, int rounds) {
+        for (int i = 0; i < rounds && testModuleJournal().find(line) == -1; ++i) {
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+    testModuleScript().onDirect = [&] {
+        entered.set_value();
+        waitFor(L"bus unsubscribe Test.Direct", 4000);
+        // Time for a destruction that does not wait to get through.
+        waitFor(L"~TestModule", 100);
+        destroyedWhileRunning = testModuleJournal().find(L"~TestModule") != -1;
+    };
+    ModuleHandle* handle = handle_;
+    std::thread host([handle] { table().DirectMessage(handle, nullptr, L"Test.Direct", L"", L"p"); });
+    ASSERT_EQ(entered.get_future().wait_for(20s), std::future_status::ready);
+    std::thread destroyer([handle] { table().DestroyModule(handle); });
+    handle_ = nullptr;
+    host.join();
+    destroyer.join();
+    EXPECT_FALSE(destroyedWhileRunning.load());
+    EXPECT_NE(testModuleJournal().find(L"~TestModule"), -1);
 }
 
 TEST_F(EntryLayer, AModuleThatIsNoBaseModuleIsOnlyCalled) {

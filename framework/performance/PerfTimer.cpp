@@ -1,21 +1,14 @@
 #include "framework/performance/PerfTimer.h"
 
 #include "platform/Logging/Logging.h"
-
-#include <windows.h>
+#include "platform/Thread/UnbiasedClock.h"
 
 namespace Tessil::internal {
 
-PerfTimer::PerfTimer(const std::wstring& name) : start_(nowMs()), name_(name) {}
+PerfTimer::PerfTimer(const std::wstring& name) : start_(unbiasedNowMs()), name_(name) {}
 
 PerfTimer::~PerfTimer() {
     stop();
-}
-
-std::uint64_t PerfTimer::nowMs() {
-    ULONGLONG ticks = 0;
-    QueryUnbiasedInterruptTime(&ticks);
-    return ticks / 10000;
 }
 
 void PerfTimer::stop() {
@@ -24,7 +17,7 @@ void PerfTimer::stop() {
     }
     if (ETWLogging::IsLevelEnabled(ETWLogging::LevelNormal)) {
         const auto start = static_cast<long long>(start_);
-        const auto end = static_cast<long long>(nowMs());
+        const auto end = static_cast<long long>(unbiasedNowMs());
         VT_LOG(ETWLogging::LevelNormal, L"performance\\PerfTimer", L"Tessil::internal::PerfTimer::stop",
                L"M12NPerfTimer|%ls|%lld|%lld|%lld", name_.c_str(), start, end, end - start);
     }

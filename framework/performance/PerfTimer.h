@@ -16,9 +16,6 @@ public:
     // Logs the timing line at level 1 the first time; later calls do nothing.
     void stop();
 
-    // Milliseconds of the unbiased interrupt time (does not advance in sleep).
-    static std::uint64_t nowMs();
-
 private:
     std::uint64_t start_;
     std::wstring name_;

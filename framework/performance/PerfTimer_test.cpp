@@ -1,6 +1,7 @@
 #include "framework/performance/PerfTimer.h"
 
 #include "platform/Logging/testing/CapturingLogger.h"
+#include "platform/Thread/UnbiasedClock.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +29,9 @@ std::vector<std::wstring> TimerLines(ETWLogging::testing::CapturingLogger& logge
 
 TEST(PerfTimer, LineCarriesNameStartEndAndDifference) {
     ScopedCapturingLogger logger;
-    const std::uint64_t before = Tessil::internal::PerfTimer::nowMs();
+    const std::uint64_t before = Tessil::unbiasedNowMs();
     { Tessil::internal::PerfTimer timer(L"MessageBusLib::MessageBusLib"); }
-    const std::uint64_t after = Tessil::internal::PerfTimer::nowMs();
+    const std::uint64_t after = Tessil::unbiasedNowMs();
 
     auto lines = TimerLines(*logger);
     ASSERT_EQ(lines.size(), 1u);

@@ -15,15 +15,18 @@ using PropertyValueCallback = std::function<void(const std::wstring& name, const
 using PropertyResults = std::unordered_map<std::wstring, bool>;
 using PropertyValues = std::unordered_map<std::wstring, std::wstring>;
 
+// The 64-bit overloads take the long long types (std::uint64_t and
+// std::int64_t here), so that they stay apart from unsigned long where that
+// is 64 bits wide.
 class SettingsManager {
 public:
     virtual ~SettingsManager() = default;
 
     virtual bool setProperty(const std::wstring& name, double value, const std::uint64_t& timeout) = 0;
     virtual bool setProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) = 0;
-    virtual bool setProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) = 0;
+    virtual bool setProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) = 0;
     virtual bool setProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) = 0;
-    virtual bool setProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) = 0;
+    virtual bool setProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) = 0;
     virtual bool setProperty(const std::wstring& name, int value, const std::uint64_t& timeout) = 0;
     virtual bool setProperty(const std::wstring& name, bool value, const std::uint64_t& timeout) = 0;
     virtual bool setProperty(const std::wstring& name, const wchar_t* value, const std::uint64_t& timeout) = 0;
@@ -32,9 +35,9 @@ public:
 
     virtual bool setVolatileProperty(const std::wstring& name, double value, const std::uint64_t& timeout) = 0;
     virtual bool setVolatileProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) = 0;
-    virtual bool setVolatileProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) = 0;
+    virtual bool setVolatileProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) = 0;
     virtual bool setVolatileProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) = 0;
-    virtual bool setVolatileProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) = 0;
+    virtual bool setVolatileProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) = 0;
     virtual bool setVolatileProperty(const std::wstring& name, int value, const std::uint64_t& timeout) = 0;
     virtual bool setVolatileProperty(const std::wstring& name, bool value, const std::uint64_t& timeout) = 0;
     virtual bool setVolatileProperty(const std::wstring& name, const wchar_t* value, const std::uint64_t& timeout) = 0;
@@ -44,9 +47,9 @@ public:
     // Out values are written only on success.
     virtual bool getProperty(const std::wstring& name, double& value, const std::uint64_t& timeout) = 0;
     virtual bool getProperty(const std::wstring& name, unsigned long& value, const std::uint64_t& timeout) = 0;
-    virtual bool getProperty(const std::wstring& name, std::uint64_t& value, const std::uint64_t& timeout) = 0;
+    virtual bool getProperty(const std::wstring& name, unsigned long long& value, const std::uint64_t& timeout) = 0;
     virtual bool getProperty(const std::wstring& name, unsigned int& value, const std::uint64_t& timeout) = 0;
-    virtual bool getProperty(const std::wstring& name, std::int64_t& value, const std::uint64_t& timeout) = 0;
+    virtual bool getProperty(const std::wstring& name, long long& value, const std::uint64_t& timeout) = 0;
     virtual bool getProperty(const std::wstring& name, int& value, const std::uint64_t& timeout) = 0;
     virtual bool getProperty(const std::wstring& name, bool& value, const std::uint64_t& timeout) = 0;
     virtual bool getProperty(const std::wstring& name, std::wstring& value, const std::uint64_t& timeout) = 0;

@@ -1,10 +1,9 @@
 #include "framework/settings/SettingsManagerClient.h"
 
-#include "framework/bus/MessageBusClient.h"
-#include "framework/buslib/MessageBusLib.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/ModuleException.h"
 #include "framework/message/ModuleStatus.h"
+#include "framework/settings/SettingsDefaultBus.h"
 #include "framework/settings/SettingsProtocol.h"
 #include "platform/Logging/Logging.h"
 
@@ -331,17 +330,8 @@ private:
     std::shared_ptr<MessageBus> bus_;  // never empty
 };
 
-namespace {
-
-// A bus client with a connection of its own through the bus library.
-std::shared_ptr<MessageBus> DefaultBus() {
-    return std::make_shared<MessageBusClient>(std::make_shared<MessageBusLib>());
-}
-
-}  // namespace
-
 SettingsManagerClient::SettingsManagerClient(std::shared_ptr<MessageBus> bus)
-    : impl_(std::make_unique<Impl>(bus ? std::move(bus) : DefaultBus())) {}
+    : impl_(std::make_unique<Impl>(bus ? std::move(bus) : settingsDefaultBus())) {}
 
 SettingsManagerClient::~SettingsManagerClient() = default;
 
@@ -374,13 +364,13 @@ bool SettingsManagerClient::setProperty(const std::wstring& name, double value, 
 bool SettingsManagerClient::setProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) {
     return setProperty(name, std::to_wstring(value), timeout);
 }
-bool SettingsManagerClient::setProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::setProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) {
     return setProperty(name, std::to_wstring(value), timeout);
 }
 bool SettingsManagerClient::setProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) {
     return setProperty(name, std::to_wstring(value), timeout);
 }
-bool SettingsManagerClient::setProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::setProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) {
     return setProperty(name, std::to_wstring(value), timeout);
 }
 bool SettingsManagerClient::setProperty(const std::wstring& name, int value, const std::uint64_t& timeout) {
@@ -409,13 +399,13 @@ bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, double
 bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) {
     return setVolatileProperty(name, std::to_wstring(value), timeout);
 }
-bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) {
     return setVolatileProperty(name, std::to_wstring(value), timeout);
 }
 bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) {
     return setVolatileProperty(name, std::to_wstring(value), timeout);
 }
-bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) {
     return setVolatileProperty(name, std::to_wstring(value), timeout);
 }
 bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, int value, const std::uint64_t& timeout) {
@@ -454,7 +444,7 @@ bool SettingsManagerClient::getProperty(const std::wstring& name, unsigned long&
     }
     return impl_->tryConvert([&] { value = std::stoul(text); return true; });
 }
-bool SettingsManagerClient::getProperty(const std::wstring& name, std::uint64_t& value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::getProperty(const std::wstring& name, unsigned long long& value, const std::uint64_t& timeout) {
     std::wstring text;
     if (!getProperty(name, text, timeout)) {
         return false;
@@ -468,7 +458,7 @@ bool SettingsManagerClient::getProperty(const std::wstring& name, unsigned int& 
     }
     return impl_->tryConvert([&] { value = static_cast<unsigned int>(std::stoul(text)); return true; });
 }
-bool SettingsManagerClient::getProperty(const std::wstring& name, std::int64_t& value, const std::uint64_t& timeout) {
+bool SettingsManagerClient::getProperty(const std::wstring& name, long long& value, const std::uint64_t& timeout) {
     std::wstring text;
     if (!getProperty(name, text, timeout)) {
         return false;
@@ -643,34 +633,33 @@ SettingsManagerClient::NameFilter AnyName() {
     return [](const std::wstring&) { return true; };
 }
 
+// One subscription to a notification name, reporting the names filter lets through.
+bool SubscribeByName(MessageBus& bus, const std::wstring& notification,
+                     PropertyCallback callback,
+                     SettingsManagerClient::NameFilter filter) {
+    return bus.subscribe(notification,
+                         [callback = std::move(callback), filter = std::move(filter)](
+                             std::shared_ptr<Message> message) {
+                             return SettingsManagerClient::onPropertyNotify(message, callback, filter);
+                         }) == MODULE_STATUS_SUCCESS;
+}
+
 }  // namespace
 
 bool SettingsManagerClient::subscribePropertySet(PropertyCallback callback, const std::wstring& name) {
-    NameFilter filter = ExactName(name);
-    return impl_->bus().subscribe(P::kPropertySet, [callback = std::move(callback), filter](std::shared_ptr<Message> message) {
-               return onPropertyNotify(message, callback, filter);
-           }) == MODULE_STATUS_SUCCESS;
+    return SubscribeByName(impl_->bus(), P::kPropertySet, std::move(callback), ExactName(name));
 }
 
 bool SettingsManagerClient::subscribePropertySet(PropertyCallback callback) {
-    NameFilter filter = AnyName();
-    return impl_->bus().subscribe(P::kPropertySet, [callback = std::move(callback), filter](std::shared_ptr<Message> message) {
-               return onPropertyNotify(message, callback, filter);
-           }) == MODULE_STATUS_SUCCESS;
+    return SubscribeByName(impl_->bus(), P::kPropertySet, std::move(callback), AnyName());
 }
 
 bool SettingsManagerClient::subscribePropertyRemoved(PropertyCallback callback, const std::wstring& name) {
-    NameFilter filter = ExactName(name);
-    return impl_->bus().subscribe(P::kPropertyRemoved, [callback = std::move(callback), filter](std::shared_ptr<Message> message) {
-               return onPropertyNotify(message, callback, filter);
-           }) == MODULE_STATUS_SUCCESS;
+    return SubscribeByName(impl_->bus(), P::kPropertyRemoved, std::move(callback), ExactName(name));
 }
 
 bool SettingsManagerClient::subscribePropertyRemoved(PropertyCallback callback) {
-    NameFilter filter = AnyName();
-    return impl_->bus().subscribe(P::kPropertyRemoved, [callback = std::move(callback), filter](std::shared_ptr<Message> message) {
-               return onPropertyNotify(message, callback, filter);
-           }) == MODULE_STATUS_SUCCESS;
+    return SubscribeByName(impl_->bus(), P::kPropertyRemoved, std::move(callback), AnyName());
 }
 
 bool SettingsManagerClient::subscribeSetByPrefix(PropertyValueCallback callback, const std::wstring& prefix) {

@@ -25,9 +25,9 @@ public:
 
     bool setProperty(const std::wstring& name, double value, const std::uint64_t& timeout) override;
     bool setProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) override;
-    bool setProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) override;
+    bool setProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) override;
     bool setProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) override;
-    bool setProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) override;
+    bool setProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) override;
     bool setProperty(const std::wstring& name, int value, const std::uint64_t& timeout) override;
     bool setProperty(const std::wstring& name, bool value, const std::uint64_t& timeout) override;
     bool setProperty(const std::wstring& name, const wchar_t* value, const std::uint64_t& timeout) override;
@@ -36,9 +36,9 @@ public:
 
     bool setVolatileProperty(const std::wstring& name, double value, const std::uint64_t& timeout) override;
     bool setVolatileProperty(const std::wstring& name, unsigned long value, const std::uint64_t& timeout) override;
-    bool setVolatileProperty(const std::wstring& name, std::uint64_t value, const std::uint64_t& timeout) override;
+    bool setVolatileProperty(const std::wstring& name, unsigned long long value, const std::uint64_t& timeout) override;
     bool setVolatileProperty(const std::wstring& name, unsigned int value, const std::uint64_t& timeout) override;
-    bool setVolatileProperty(const std::wstring& name, std::int64_t value, const std::uint64_t& timeout) override;
+    bool setVolatileProperty(const std::wstring& name, long long value, const std::uint64_t& timeout) override;
     bool setVolatileProperty(const std::wstring& name, int value, const std::uint64_t& timeout) override;
     bool setVolatileProperty(const std::wstring& name, bool value, const std::uint64_t& timeout) override;
     bool setVolatileProperty(const std::wstring& name, const wchar_t* value, const std::uint64_t& timeout) override;
@@ -47,9 +47,9 @@ public:
 
     bool getProperty(const std::wstring& name, double& value, const std::uint64_t& timeout) override;
     bool getProperty(const std::wstring& name, unsigned long& value, const std::uint64_t& timeout) override;
-    bool getProperty(const std::wstring& name, std::uint64_t& value, const std::uint64_t& timeout) override;
+    bool getProperty(const std::wstring& name, unsigned long long& value, const std::uint64_t& timeout) override;
     bool getProperty(const std::wstring& name, unsigned int& value, const std::uint64_t& timeout) override;
-    bool getProperty(const std::wstring& name, std::int64_t& value, const std::uint64_t& timeout) override;
+    bool getProperty(const std::wstring& name, long long& value, const std::uint64_t& timeout) override;
     bool getProperty(const std::wstring& name, int& value, const std::uint64_t& timeout) override;
     bool getProperty(const std::wstring& name, bool& value, const std::uint64_t& timeout) override;
     bool getProperty(const std::wstring& name, std::wstring& value, const std::uint64_t& timeout) override;

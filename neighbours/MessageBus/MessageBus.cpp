@@ -77,6 +77,17 @@ struct Delivered {
     std::wstring payload;
 };
 
+// A caller's message as the bus keeps it.
+std::shared_ptr<Delivered> copyOf(const MessageHeader* header, const wchar_t* name,
+                                  const wchar_t* source, const wchar_t* payload) {
+    auto d = std::make_shared<Delivered>();
+    copyByVersion(&d->header, header);
+    d->name = name;
+    d->source = source;
+    d->payload = payload;
+    return d;
+}
+
 struct Endpoint;
 
 struct Subscription {
@@ -146,6 +157,8 @@ public:
     Scripts scripts;                                                 // guarded by mutex
     bool deadlineThreadStarted = false;                              // guarded by mutex
     std::condition_variable deadlineCv;
+    // When the deadline thread wakes next; a request due sooner wakes it.
+    std::uint64_t deadlineWakeAt = 0;                                // guarded by mutex
 
     std::mutex journalMutex;
     std::vector<std::wstring> journal;  // guarded by journalMutex
@@ -158,6 +171,7 @@ public:
     bool pinned = false;
     bool linkTried = false;                 // guarded by mutex
     std::shared_ptr<broker::Pipe> link;     // set once, at the first open
+    std::atomic<bool> linked{false};        // link is set
 
     std::mutex queryMutex;
     std::condition_variable queryCv;
@@ -170,10 +184,14 @@ public:
 
     // The journal keeps the first kJournalLimit lines; a long run stays bounded.
     static constexpr std::size_t kJournalLimit = 100000;
-    void log(const std::wstring& line) {
+    std::atomic<std::size_t> journalSize{0};
+    void log(std::wstring line) {
         std::lock_guard<std::mutex> lock(journalMutex);
-        if (journal.size() < kJournalLimit) journal.push_back(line);
+        if (journal.size() < kJournalLimit) journal.push_back(std::move(line));
+        journalSize = journal.size();
     }
+    // False once the journal keeps no more lines: they need not be built.
+    bool journalOpen() const { return journalSize.load(std::memory_order_relaxed) < kJournalLimit; }
 
     void addOutstanding(std::uint64_t n) {
         std::lock_guard<std::mutex> lock(idleMutex);
@@ -235,7 +253,11 @@ public:
 
     // Caller holds mutex.
     std::size_t deliver(const std::shared_ptr<const Delivered>& d) {
-        auto subs = matching(d->name);
+        return deliverTo(d, matching(d->name));
+    }
+    // Caller holds mutex.
+    std::size_t deliverTo(const std::shared_ptr<const Delivered>& d,
+                          const std::vector<std::shared_ptr<Subscription>>& subs) {
         for (const auto& s : subs) {
             Task t;
             t.subscription = s;
@@ -326,6 +348,7 @@ public:
             return false;
         }
         link = std::make_shared<broker::Pipe>(h);
+        linked = true;
         std::thread([this, pipe = link] { readLoop(pipe); }).detach();
         log(L"broker " + name);
         return true;
@@ -422,10 +445,11 @@ public:
                     ++it;
                 }
             }
-            const std::uint64_t wait = next == std::numeric_limits<std::uint64_t>::max()
-                                           ? kSliceMs
-                                           : std::min(next - now, kSliceMs);
-            deadlineCv.wait_for(lock, std::chrono::milliseconds(std::max<std::uint64_t>(wait, 1)));
+            const std::uint64_t wait = std::max<std::uint64_t>(
+                1, next == std::numeric_limits<std::uint64_t>::max() ? kSliceMs
+                                                                      : std::min(next - now, kSliceMs));
+            deadlineWakeAt = now + wait;
+            deadlineCv.wait_for(lock, std::chrono::milliseconds(wait));
         }
     }
 };
@@ -437,6 +461,16 @@ Router& router() {
 }
 
 std::wstring num(std::uint64_t v) { return std::to_wstring(v); }
+
+constexpr std::uintptr_t kHandleBase = 0x5B000000u;
+MessageBusHandle handleOf(std::uint32_t id) {
+    return reinterpret_cast<MessageBusHandle>(kHandleBase + static_cast<std::uintptr_t>(id) * 16u);
+}
+// The number a handle of ours shows in the journal, read from its value, so
+// that a line can be built before the router's lock is taken.
+std::uint32_t numberOf(MessageBusHandle handle) {
+    return static_cast<std::uint32_t>((reinterpret_cast<std::uintptr_t>(handle) - kHandleBase) / 16u);
+}
 
 broker::Frame unsubscribeFrame(std::uint32_t id) {
     broker::Frame f;
@@ -475,7 +509,7 @@ std::uint32_t busOpen(MessageBusHandle* out) {
         if (!r.joinBroker()) return MODULE_STATUS_UNSUCCESSFUL;
         ep = std::make_shared<Endpoint>();
         ep->id = r.nextEndpointId++;
-        ep->handle = reinterpret_cast<MessageBusHandle>(static_cast<std::uintptr_t>(0x5B000000u + ep->id * 16u));
+        ep->handle = handleOf(ep->id);
         const DWORD pid = GetCurrentProcessId();
         std::memcpy(ep->address, "VTBUS", 5);
         std::memcpy(ep->address + 8, &pid, sizeof(pid));
@@ -544,29 +578,34 @@ std::uint32_t busClose(MessageBusHandle handle) {
 std::uint32_t busPublishImpl(MessageBusHandle handle, const MessageHeader* header, const wchar_t* name,
                              const wchar_t* source, const wchar_t* payload, bool ex) {
     Router& r = router();
+    const wchar_t* entry = ex ? L"publishEx " : L"publish ";
+    const bool valid = header != nullptr && stringsValid(name, source, payload);
+    // The copy and the journal line are made before the lock is taken.
+    std::shared_ptr<Delivered> d;
+    std::wstring line;
+    const bool isReply = valid && header->testFlag(MESSAGE_FLAG_REPLY);
+    if (valid) {
+        d = copyOf(header, name, source, payload);
+        if (r.journalOpen()) {
+            line = std::wstring(entry) + num(numberOf(handle)) + L" " + name + (isReply ? L" reply" : L"");
+        }
+    }
     std::optional<broker::Frame> out;
     const std::uint32_t status = [&]() -> std::uint32_t {
         std::lock_guard<std::mutex> lock(r.mutex);
         auto ep = r.find(handle);
-        const wchar_t* entry = ex ? L"publishEx " : L"publish ";
         if (!ep) {
             r.log(std::wstring(entry) + L"unknown");
             return MODULE_STATUS_INVALID_HANDLE;
         }
-        if (header == nullptr || !stringsValid(name, source, payload)) {
+        if (!valid) {
             r.log(std::wstring(entry) + num(ep->id) + L" invalid");
             return MODULE_STATUS_INVALID_PARAMETER;
         }
-        const bool isReply = header->testFlag(MESSAGE_FLAG_REPLY);
-        r.log(std::wstring(entry) + num(ep->id) + L" " + name + (isReply ? L" reply" : L""));
+        if (!line.empty()) r.log(std::move(line));
         if (r.scripts.publishCountdown != 0 && --r.scripts.publishCountdown == 0) {
             return r.scripts.publishFailure;
         }
-        auto d = std::make_shared<Delivered>();
-        copyByVersion(&d->header, header);
-        d->name = name;
-        d->source = source;
-        d->payload = payload;
         r.stamp(*d, *ep);
         if (isReply) {
             // A reply to a request of another process goes out through the broker.
@@ -602,7 +641,7 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
     // Subscribers of other processes count when none is here; asked before
     // the lock is taken, as the answer comes in on the reader thread.
     bool remote = false;
-    if (name != nullptr) {
+    if (name != nullptr && r.linked) {
         bool askBroker = false;
         {
             std::lock_guard<std::mutex> lock(r.mutex);
@@ -610,31 +649,38 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
         }
         remote = askBroker && r.remoteMatches(name) > 0;
     }
+    const wchar_t* entry = ex ? L"requestEx " : L"request ";
+    const bool valid = header != nullptr && callback != nullptr && stringsValid(name, source, payload);
+    // The copy and the journal line are made before the lock is taken.
+    std::shared_ptr<Delivered> d;
+    std::wstring line;
+    if (valid) {
+        d = copyOf(header, name, source, payload);
+        d->header.clearFlag(MESSAGE_FLAG_REPLY);
+        d->header.setFlag(MESSAGE_FLAG_REQUEST);
+        if (r.journalOpen()) {
+            line = std::wstring(entry) + num(numberOf(handle)) + L" " + name + L" index=" +
+                   num(replyIndex) + L" timeout=" + num(timeoutMs);
+        }
+    }
+    bool wakeDeadlines = false;
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         auto ep = r.find(handle);
-        const wchar_t* entry = ex ? L"requestEx " : L"request ";
         if (!ep) {
             r.log(std::wstring(entry) + L"unknown");
             return MODULE_STATUS_INVALID_HANDLE;
         }
-        if (header == nullptr || callback == nullptr || !stringsValid(name, source, payload)) {
+        if (!valid) {
             r.log(std::wstring(entry) + num(ep->id) + L" invalid");
             return MODULE_STATUS_INVALID_PARAMETER;
         }
-        r.log(std::wstring(entry) + num(ep->id) + L" " + name + L" index=" + num(replyIndex) +
-              L" timeout=" + num(timeoutMs));
+        if (!line.empty()) r.log(std::move(line));
         if (r.scripts.requestCountdown != 0 && --r.scripts.requestCountdown == 0) {
             return r.scripts.requestFailure;
         }
-        auto d = std::make_shared<Delivered>();
-        copyByVersion(&d->header, header);
-        d->name = name;
-        d->source = source;
-        d->payload = payload;
-        d->header.clearFlag(MESSAGE_FLAG_REPLY);
-        d->header.setFlag(MESSAGE_FLAG_REQUEST);
-        if (r.matching(d->name).empty() && !remote) {
+        const auto subscribers = r.matching(d->name);
+        if (subscribers.empty() && !remote) {
             return MODULE_STATUS_NO_SUBSCRIBERS;
         }
         r.stamp(*d, *ep);
@@ -653,12 +699,13 @@ std::uint32_t busRequestImpl(MessageBusHandle handle, std::uint64_t replyIndex, 
             return MODULE_STATUS_SUCCESS;
         }
         r.pending[req->sequence] = req;
-        r.deliver(d);
+        wakeDeadlines = req->deadline < r.deadlineWakeAt;
+        r.deliverTo(d, subscribers);
         if (r.link) out = Router::messageFrame(*d);
         waitForReply = r.scripts.replyBeforeReturn;
     }
     if (out) r.send(*out);
-    r.deadlineCv.notify_all();
+    if (wakeDeadlines) r.deadlineCv.notify_all();
     if (waitForReply) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (!req->done.load() && std::chrono::steady_clock::now() < until) {

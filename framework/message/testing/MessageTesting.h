@@ -1,4 +1,5 @@
 // Test support: makes the next message creations fail as if memory ran out.
+// Link framework_message_testing, whose seam replaces the library's own.
 #pragma once
 
 namespace Tessil::testing {

@@ -110,11 +110,17 @@ std::uint32_t TestModule::initialize() {
             testModuleJournal().add(L"handled " + message->getName() + L" " +
                                     message->getPayload() + L" thread=" + threadText() +
                                     L" sequence=" + std::to_wstring(header->sequence));
+            if (testModuleScript().onDirect) {
+                testModuleScript().onDirect();
+            }
             return 0;
         });
         subscribeFilter(L"Test\\.Echo\\..+", [this](std::shared_ptr<Message> message) {
             handled_.push_back(message->getName());
             testModuleJournal().add(L"echo " + message->getName());
+            if (testModuleScript().onEcho) {
+                testModuleScript().onEcho();
+            }
             auto reply = Message::create(L"Test.Echo.Response", L"", message->getPayload());
             return reply ? publish(reply) : MODULE_STATUS_NO_MEMORY;
         });

@@ -5,6 +5,7 @@
 #include "framework/module/BaseModule.h"
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ struct TestModuleScript {
     std::uint32_t status[4] = {0, 0, 0, 0};  // initialize, start, stop, uninitialize
     bool throws[4] = {false, false, false, false};
     bool subscribeInInitialize = true;
+    // Run by the "Test.Direct" handler after it has noted the message, and by
+    // the echo handler before it answers; either may throw.
+    std::function<void()> onDirect;
+    std::function<void()> onEcho;
 };
 
 // One ordered journal shared by the module and the test's fakes.

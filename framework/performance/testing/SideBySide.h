@@ -76,21 +76,52 @@ inline Comparison compareRates(const Side& project, const Side& anchor, int repe
     return {spreadOf(p), spreadOf(a), spreadOf(r)};
 }
 
+// One side measured as the samples of one repetition (for example round-trip
+// times in microseconds), of which a statistic such as a percentile is compared.
+struct SampleSide {
+    std::string name;
+    std::function<std::vector<double>()> round;
+};
+
+// Alternates project and anchor `repetitions` times (after one warm-up each),
+// comparing statistic(samples) of each repetition pair.
+inline Comparison compareStatistic(const SampleSide& project, const SampleSide& anchor,
+                                   int repetitions,
+                                   const std::function<double(const std::vector<double>&)>& statistic) {
+    project.round();
+    anchor.round();
+    std::vector<double> p, a, r;
+    for (int i = 0; i < repetitions; ++i) {
+        const double ps = statistic(project.round());
+        const double as = statistic(anchor.round());
+        p.push_back(ps);
+        a.push_back(as);
+        r.push_back(as > 0 ? ps / as : 0);
+    }
+    return {spreadOf(p), spreadOf(a), spreadOf(r)};
+}
+
 inline void printSpread(const char* label, const Spread& s, const char* unit) {
     std::printf("  %-28s median %12.1f %s  (min %.1f, max %.1f)\n", label, s.median, unit, s.min, s.max);
 }
 
 // Prints both rates and the ratio with its target. `atLeast`: the ratio must
 // be at least `target` (else at most).
-inline void printRatio(const std::string& title, const Side& project, const Side& anchor,
-                       const Comparison& c, double target, bool atLeast, const char* unit = "ops/s") {
+inline void printRatio(const std::string& title, const std::string& projectName,
+                       const std::string& anchorName, const Comparison& c, double target,
+                       bool atLeast, const char* unit) {
     std::printf("%s\n", title.c_str());
-    printSpread(project.name.c_str(), c.project, unit);
-    printSpread(anchor.name.c_str(), c.anchor, unit);
+    printSpread(projectName.c_str(), c.project, unit);
+    printSpread(anchorName.c_str(), c.anchor, unit);
     const bool met = atLeast ? c.ratio.median >= target : c.ratio.median <= target;
     std::printf("  ratio project/anchor         median %.3f (min %.3f, max %.3f)  target %s %.2f  %s\n",
                 c.ratio.median, c.ratio.min, c.ratio.max, atLeast ? ">=" : "<=", target,
                 met ? "met" : "NOT met");
+}
+
+inline void printRatio(const std::string& title, const Side& project, const Side& anchor,
+                       const Comparison& c, double target, bool atLeast, const char* unit = "ops/s") {
+    printRatio(title, project.name, anchor.name, c, target, atLeast, unit);
 }
 
 // The spread of 1/x for the values whose spread is s: exact for an odd
