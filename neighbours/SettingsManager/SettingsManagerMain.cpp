@@ -112,7 +112,7 @@ int wmain() {
             std::fprintf(stderr, "subscriptions refused\n");
             exitCode = 4;
         } else {
-            std::printf("ready\n");
+            std::printf("settings manager: ready\n");
             std::fflush(stdout);
             const std::wstring readyName = Environment(L"VT_SETTINGS_READY_EVENT");
             if (HANDLE ready = readyName.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName.c_str())) {
