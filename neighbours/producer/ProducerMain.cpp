@@ -10,7 +10,7 @@
 // report with its time since that alert's Show request. Then it waits up to
 // W seconds (default 300) until every queued alert has its closing report.
 // With FILE it writes one line per alert:
-//   <alert id> <instance> <answer> <show us> <answer us> <viewer us> <closing us> <closing>
+//   <alert id> <instance> <session> <answer> <show us> <answer us> <viewer us> <closing us> <closing>
 // (MachineMicroseconds; 0 when missing; answer and closing are the status words).
 // Exit code 0 when every queued alert was shown and closed, 1 otherwise.
 #include "alerts/data/AlertInfo.h"
@@ -41,6 +41,7 @@ struct Options {
 
 struct Record {
     std::wstring instance;
+    std::uint32_t session = 0;
     std::wstring answer;  // status word of the answer to the show request
     std::uint64_t show = 0, answered = 0, viewer = 0, closed = 0;
     std::wstring closing;  // "Dismissed" or "Failed"
@@ -186,11 +187,14 @@ int wmain(int argc, wchar_t** argv) {
         info.sessionId = options.sessions[i % options.sessions.size()];
         info.timeout = 30;
         info.preferredViewer = {options.viewer};
-        info.context = L"{\"title\":\"Disk almost full\",\"defaultcontent\":\"Free some space.\"}";
+        // Queued alerts of equal content are duplicates: each names its own volume.
+        info.context = L"{\"title\":\"Disk almost full\",\"defaultcontent\":\"Free some space on volume " +
+                       std::to_wstring(options.number) + L"." + std::to_wstring(i + 1) + L".\"}";
         {
             std::lock_guard<std::mutex> lock(mutex);
             Record& record = records[info.id];
             record.instance = info.instanceId;
+            record.session = info.sessionId;
             record.show = Neighbours::MachineMicroseconds();
         }
         const std::wstring name = L"Vantrel.Alert.Show." + info.instanceId;
@@ -230,8 +234,8 @@ int wmain(int argc, wchar_t** argv) {
     for (const auto& [id, record] : records) {
         if (record.answer == L"Queued" && (record.viewer == 0 || record.closing != L"Dismissed")) complete = false;
         if (out != nullptr) {
-            std::fprintf(out, "%ls %ls %ls %llu %llu %llu %llu %ls\n", id.c_str(), record.instance.c_str(),
-                         record.answer.c_str(), static_cast<unsigned long long>(record.show),
+            std::fprintf(out, "%ls %ls %u %ls %llu %llu %llu %llu %ls\n", id.c_str(), record.instance.c_str(),
+                         record.session, record.answer.c_str(), static_cast<unsigned long long>(record.show),
                          static_cast<unsigned long long>(record.answered),
                          static_cast<unsigned long long>(record.viewer),
                          static_cast<unsigned long long>(record.closed),

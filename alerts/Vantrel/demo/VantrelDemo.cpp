@@ -317,6 +317,7 @@ private:
 // ---- load figures ----
 
 struct AlertResult {
+    std::uint32_t session = 0;
     std::wstring answer, closing;
     std::uint64_t show = 0, answered = 0, viewer = 0, closed = 0;
 };
@@ -326,7 +327,7 @@ std::vector<AlertResult> ReadResults(const std::wstring& path) {
     std::wifstream in(path.c_str());
     std::wstring id, instance;
     AlertResult r;
-    while (in >> id >> instance >> r.answer >> r.show >> r.answered >> r.viewer >> r.closed >> r.closing) {
+    while (in >> id >> instance >> r.session >> r.answer >> r.show >> r.answered >> r.viewer >> r.closed >> r.closing) {
         results.push_back(r);
     }
     return results;
@@ -347,11 +348,13 @@ void PrintLatencies(const wchar_t* title, const std::vector<double>& ms) {
 // Answers whether every queued alert was shown and dismissed.
 bool PrintFigures(const std::vector<AlertResult>& results, unsigned expected) {
     std::map<std::wstring, unsigned> answers, closings;
+    std::map<std::uint32_t, unsigned> sessions;
     std::vector<double> toQueued, toViewer;
     std::uint64_t first = ~0ull, last = 0, lastAnswer = 0;
     unsigned shownAndDismissed = 0, queued = 0;
     for (const auto& r : results) {
         ++answers[r.answer];
+        ++sessions[r.session];
         first = std::min(first, r.show);
         lastAnswer = std::max(lastAnswer, r.answered);
         if (r.answer != L"Queued") continue;
@@ -364,6 +367,13 @@ bool PrintFigures(const std::vector<AlertResult>& results, unsigned expected) {
     }
     Say(L"Figures:");
     Say(L"  alerts sent %zu of %u", results.size(), expected);
+    for (const auto& [session, count] : sessions) {
+        if (session == 0) {
+            Say(L"  for the global queue: %u", count);
+        } else {
+            Say(L"  for session %u: %u", session, count);
+        }
+    }
     for (const auto& [word, count] : answers) Say(L"  answered %-12ls %u", word.c_str(), count);
     for (const auto& [word, count] : closings) Say(L"  closing report %-12ls %u", word.c_str(), count);
     Say(L"  queued and then shown and dismissed: %u of %u", shownAndDismissed, queued);
