@@ -1,6 +1,7 @@
 #include "tools/registrar/RegistrarFunctions.h"
 
 #include "platform/Registry/RegKey.h"
+#include "platform/files/FileUtils.h"
 #include "platform/files/OSInfo.h"
 #include "tools/common/KernelHandle.h"
 
@@ -14,7 +15,6 @@ constexpr const wchar_t* kProductKey = L"Software\\Corvane\\Vantrel";
 constexpr const wchar_t* kInstallerKey = L"Software\\Corvane\\CvInst\\InstallSettings";
 constexpr const wchar_t* kInstallDirValue = L"Install Dir";
 constexpr ULONG kValueChars = 260;
-constexpr DWORD kLongestPath = 32768;
 
 }  // namespace
 
@@ -78,25 +78,6 @@ std::wstring uninstallCommandLine(const std::wstring& installerFolder,
            script + L"\"";
 }
 
-std::wstring currentProgramPath(ModuleFileNameFunction moduleFileName) {
-    // Grown until the path fits: a cut path would name another file.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = moduleFileName(nullptr, buffer.data(), size);
-        if (length == 0) {
-            return {};
-        }
-        if (length < size) {
-            return std::wstring(buffer.data(), length);
-        }
-        if (size >= kLongestPath) {
-            return {};
-        }
-        buffer.resize(size * 2 > kLongestPath ? kLongestPath : size * 2);
-    }
-}
-
 bool uninstallComponent(const wchar_t* registryFilePath) {
     std::wstring installerFolder;
     if (!readMachineRegistryFolder(kInstallerKey, kInstallDirValue, installerFolder)) {
@@ -113,7 +94,7 @@ bool uninstallComponent(const wchar_t* registryFilePath) {
     }
 
     // Without its whole path the program file is left alone.
-    const std::wstring programPath = currentProgramPath();
+    const std::wstring programPath = Kelmora::ModuleFilePath(nullptr);
     if (!programPath.empty()) {
         (void)MoveFileExW(programPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     }
