@@ -12,6 +12,7 @@
 // sessions, the active session moving among them, and the figures.
 // Exit code 0 when everything went as the run shows, 1 otherwise, 2 on bad
 // arguments.
+#include "alerts/Vantrel/rig/LogText.h"
 #include "neighbours/MessageBus/BusLibraryBesideProgram.h"
 #include "neighbours/monitor/SystemMonitorNeighbour.h"
 #include "neighbours/programs/NeighbourProgram.h"
@@ -45,7 +46,12 @@ constexpr DWORD kStartBoundMs = 60000;
 
 std::wstring Join(const std::wstring& folder, const std::wstring& name) { return folder + L"\\" + name; }
 
+const std::uint64_t kStarted = Neighbours::MachineMicroseconds();
+
+// One line of the demo's own, after the seconds since it started.
 void Say(const wchar_t* format, ...) {
+    const std::uint64_t now = Neighbours::MachineMicroseconds();
+    std::fwprintf(stdout, L"[%6.2f s] ", static_cast<double>(now - kStarted) / 1e6);
     va_list arguments;
     va_start(arguments, format);
     std::vfwprintf(stdout, format, arguments);
@@ -135,20 +141,6 @@ std::wstring ReadUtf16(const std::wstring& path) {
     return text;
 }
 
-std::vector<std::wstring> Lines(const std::wstring& text) {
-    std::vector<std::wstring> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r') line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
-
 bool IsErrorLine(const std::wstring& line) {
     return line.find(L"-- (Error)") != std::wstring::npos || line.find(L"-- (Critical)") != std::wstring::npos;
 }
@@ -160,7 +152,7 @@ std::size_t PrintLogs(bool everyLine) {
         const auto files = FilesIn(folder, L"*.log");
         if (files.empty()) Say(L"log %ls: no lines at or above the logging severity", folder.c_str());
         for (const auto& file : files) {
-            const auto lines = Lines(ReadUtf16(file));
+            const auto lines = VantrelRig::LogTextLines(ReadUtf16(file));
             Say(L"log %ls (%zu lines):", file.c_str(), lines.size());
             for (const auto& line : lines) {
                 const bool error = IsErrorLine(line);
