@@ -26,7 +26,8 @@ machine=$VT_BUILD_DIR/demo
 # Wine's own wtsapi32 knows no sessions: the module host takes the system
 # monitor's replacement beside it (the other programs bind none).
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wtsapi32=n"
-echo "Built the demo into $machine."
+built=$(( ($(date +%s%N) - started) / 1000000 ))
+printf 'Built the demo into %s, %d.%03d s after the start.\n' "$machine" $((built / 1000)) $((built % 1000))
 status=0
 wine "$machine/VantrelDemo.exe" --machine "Z:${machine//\//\\}" "${args[@]}" </dev/null || status=$?
 echo "The demo's file logs: $WINEPREFIX/drive_c/ProgramData/Corvane/CVLOGS"
