@@ -1,28 +1,36 @@
 #!/usr/bin/env bash
-# Sets up and builds everything, then runs the main job: Vantrel.dll in the
-# module host with the bus, settings, viewer and plug-in neighbours, one
-# alert sent, and what became of it printed.
+# The main job: builds only what the demo needs, then runs the alert service
+# across processes on a demo machine (a Wine prefix of its own): the module
+# host with Vantrel.dll, the bus broker, the settings manager, a viewer, a
+# producer, Brisvel.exe and Ossamit.exe.
+#
+#   bash scripts/run.sh                              one alert, every step and log
+#   bash scripts/run.sh --alerts N [--producers M]   load: N alerts from M producers
 set -euo pipefail
-. "$(dirname "$0")/prepare.sh"
-build=$VT_BUILD_DIR
-echo "Built into $build."
-
-demo=$build/alerts/Vantrel
-for file in "$demo/VantrelDemo.exe" "$demo/Vantrel.dll" "$demo/wtsapi32.dll" \
-            "$build/test-bus-libraries/signed/MessageBus.dll" \
-            "$build/neighbours/validation/cvnqava.dll" "$build/neighbours/plugin/TestPlugin.dll"; do
-    if [ ! -f "$file" ]; then
-        echo "missing $file: the demo cannot run" >&2
-        exit 1
-    fi
+args=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --alerts|--producers)
+            [ $# -ge 2 ] && [[ "$2" =~ ^[0-9]+$ ]] || { echo "$1 wants a number" >&2; exit 2; }
+            args+=("$1" "$2"); shift 2 ;;
+        *) echo "usage: bash scripts/run.sh [--alerts N [--producers M]]" >&2; exit 2 ;;
+    esac
 done
-
-# Wine's own wtsapi32 knows no sessions: the system monitor's replacement
-# beside the demo reports one active session.
+started=$(date +%s%N)
+root=$(cd "$(dirname "$0")/.." && pwd)
+export VT_BUILD_DIR=${VT_BUILD_DIR:-$root/build}
+export WINEPREFIX=$VT_BUILD_DIR/demo-machine/wineprefix
+VT_BUILD_TARGETS=vantrel_demo
+. "$root/scripts/prepare.sh"
+machine=$VT_BUILD_DIR/demo
+# Wine's own wtsapi32 knows no sessions: the module host takes the system
+# monitor's replacement beside it (the other programs bind none).
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wtsapi32=n"
+built=$(( ($(date +%s%N) - started) / 1000000 ))
+printf 'Built the demo into %s, %d.%03d s after the start.\n' "$machine" $((built / 1000)) $((built % 1000))
 status=0
-WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wtsapi32=n" wine "$demo/VantrelDemo.exe" \
-    --vantrel "$demo/Vantrel.dll" \
-    --bus "$build/test-bus-libraries/signed/MessageBus.dll" \
-    --validation "$build/neighbours/validation" \
-    --plugin "$build/neighbours/plugin/TestPlugin.dll" </dev/null || status=$?
+wine "$machine/VantrelDemo.exe" --machine "Z:${machine//\//\\}" "${args[@]}" </dev/null || status=$?
+echo "The demo's file logs: $WINEPREFIX/drive_c/ProgramData/Corvane/CVLOGS"
+elapsed=$(( ($(date +%s%N) - started) / 1000000 ))
+printf 'Wall time: %d.%03d s (exit code %d).\n' $((elapsed / 1000)) $((elapsed % 1000)) "$status"
 exit $status

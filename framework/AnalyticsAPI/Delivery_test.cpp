@@ -2,6 +2,7 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Event.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
+#include "framework/AnalyticsAPI/testing/ScopedCandidateTransports.h"
 #include "neighbours/telemetry/testing/TelemetryServerTesting.h"
 
 #include <gtest/gtest.h>

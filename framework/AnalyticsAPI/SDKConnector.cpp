@@ -1,33 +1,15 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
 
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
+#include "framework/AnalyticsAPI/include/AnalyticsAPI/internal/CandidateTransports.h"
 
 #include "platform/paths/CommonReplacements.h"
 
-#include <mutex>
-
 namespace Tessil::Analytics {
 
-namespace {
-
-// The candidates in the order they are tried, and the lock that serialises
-// selection.
-struct Candidates {
-    std::mutex mutex;
-    std::vector<std::shared_ptr<internal::ITransport>> transports;  // guarded by mutex
-};
-
-Candidates& ProcessCandidates() {
-    static Candidates candidates{
-        {},
-        {std::make_shared<CLegacyTransport>(), std::make_shared<CNullTransport>()}};
-    return candidates;
+std::vector<std::shared_ptr<internal::ITransport>> internal::DefaultCandidateTransports() {
+    return {std::make_shared<CLegacyTransport>(), std::make_shared<CNullTransport>()};
 }
-
-// Kept when this module is loaded, so the list exists before any send.
-[[maybe_unused]] Candidates& gCandidatesAtLoad = ProcessCandidates();
-
-}  // namespace
 
 std::wstring CallerNameDimension() {
     std::wstring path = L"$(App.Path)";
@@ -50,7 +32,7 @@ bool CSDKConnector::Connect() {
 }
 
 std::shared_ptr<internal::ITransport> CSDKConnector::SelectTransport() {
-    Candidates& candidates = ProcessCandidates();
+    internal::CandidateTransports& candidates = internal::ProcessCandidateTransports();
     std::lock_guard<std::mutex> lock(candidates.mutex);
     for (const auto& candidate : candidates.transports) {
         if (!candidate) {
@@ -81,21 +63,4 @@ void CSDKConnector::Disconnect() {
     transport_.reset();
 }
 
-namespace testing {
-
-ScopedCandidateTransports::ScopedCandidateTransports(
-    std::vector<std::shared_ptr<internal::ITransport>> transports) {
-    Candidates& candidates = ProcessCandidates();
-    std::lock_guard<std::mutex> lock(candidates.mutex);
-    saved_ = std::move(candidates.transports);
-    candidates.transports = std::move(transports);
-}
-
-ScopedCandidateTransports::~ScopedCandidateTransports() {
-    Candidates& candidates = ProcessCandidates();
-    std::lock_guard<std::mutex> lock(candidates.mutex);
-    candidates.transports = std::move(saved_);
-}
-
-}  // namespace testing
 }  // namespace Tessil::Analytics

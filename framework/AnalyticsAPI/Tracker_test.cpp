@@ -1,6 +1,7 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Event.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
+#include "framework/AnalyticsAPI/testing/ScopedCandidateTransports.h"
 #include "platform/Logging/testing/CapturingLogger.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/Transports.h"
+#include "framework/AnalyticsAPI/testing/ScopedCandidateTransports.h"
 
 #include <gtest/gtest.h>
 

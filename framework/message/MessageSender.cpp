@@ -2,6 +2,8 @@
 // this code. Kept apart from Message.cpp, which stays free of Win32.
 #include "framework/message/Message.h"
 
+#include "platform/files/FileUtils.h"
+
 #include <windows.h>
 
 namespace Tessil {
@@ -15,13 +17,7 @@ std::wstring computeDefaultSender() {
                             reinterpret_cast<LPCWSTR>(&computeDefaultSender), &module)) {
         return std::wstring();
     }
-    wchar_t path[MAX_PATH] = {};
-    SetLastError(0);
-    GetModuleFileNameW(module, path, MAX_PATH);
-    if (GetLastError() != 0) {
-        return std::wstring();
-    }
-    std::wstring full(path);
+    const std::wstring full = Kelmora::ModuleFilePath(module);
     const std::size_t slash = full.find_last_of(L'\\');
     return slash == std::wstring::npos ? full : full.substr(slash + 1);
 }

@@ -5,13 +5,15 @@
 // every other process, and answers how many subscriptions of other processes
 // match a request's name.
 //
-//   BusBroker.exe <pipe name> [process id]
+//   BusBroker.exe <pipe name> [process id] [--ready-event R] [--stop-event S]
 //
-// With a process id it exits when that process ends.
+// With a process id it exits when that process ends; with S when S is set.
+// R is set once the pipe takes connections.
 
 #include "framework/bus/RegexMatch.h"
 #include "framework/message/MessageHeader.h"
 #include "neighbours/MessageBus/BrokerPipe.h"
+#include "neighbours/programs/NeighbourProgram.h"
 
 #include <windows.h>
 
@@ -116,18 +118,34 @@ void serve(std::shared_ptr<Client> client) {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring name = argv[1];
-    HANDLE watched = nullptr;
-    if (argc >= 3) {
-        watched = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
-        if (watched == nullptr) return 1;
+    // Set when the broker must end: the watched process ended, or the stop event.
+    std::vector<HANDLE> ends;
+    std::wstring readyEvent;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if ((option == L"--ready-event" || option == L"--stop-event") && i + 1 < argc) {
+            const std::wstring name = argv[++i];
+            if (option == L"--ready-event") {
+                readyEvent = name;
+                continue;
+            }
+            HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+            if (stop == nullptr) return 1;
+            ends.push_back(stop);
+        } else {
+            HANDLE watched = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::wcstoul(argv[i], nullptr, 10)));
+            if (watched == nullptr) return 1;
+            ends.push_back(watched);
+        }
     }
     HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (connected == nullptr) return 1;
-    for (;;) {
+    for (bool first = true;; first = false) {
         HANDLE pipe = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
                                        PIPE_UNLIMITED_INSTANCES, 1 << 16, 1 << 16, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) return 1;
+        if (first) Neighbours::SignalNamedEvent(readyEvent);
         OVERLAPPED overlapped = {};
         overlapped.hEvent = connected;
         ResetEvent(connected);
@@ -137,9 +155,11 @@ int wmain(int argc, wchar_t** argv) {
         } else if (GetLastError() == ERROR_PIPE_CONNECTED) {
             ready = true;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            HANDLE waits[] = {connected, watched};
-            const DWORD which = WaitForMultipleObjects(watched ? 2 : 1, waits, FALSE, INFINITE);
-            if (which != WAIT_OBJECT_0) return 0;  // the watched process ended
+            std::vector<HANDLE> waits = {connected};
+            waits.insert(waits.end(), ends.begin(), ends.end());
+            const DWORD which =
+                WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, INFINITE);
+            if (which != WAIT_OBJECT_0) return 0;  // the watched process ended, or told to stop
             DWORD ignored = 0;
             ready = GetOverlappedResult(pipe, &overlapped, &ignored, FALSE) != FALSE;
         }

@@ -2,12 +2,15 @@
 // and test helpers that talk to it directly.
 #pragma once
 
+#include "framework/bus/MessageBusClient.h"
 #include "framework/bus/MessageBusFunctions.h"
+#include "framework/bus/MessageBusShimImpl.h"
 #include "platform/files/FileUtils.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace Neighbours {
 
@@ -32,5 +35,33 @@ inline BusLibrary LoadBusLibraryBesideProgram() {
     }
     return bus;
 }
+
+// A client on a handle of its own of the bus library beside the program;
+// the handle is closed when this goes, after the client.
+class ProgramBus {
+public:
+    ProgramBus() {
+        library_ = LoadBusLibraryBesideProgram();
+        if (library_.functions != nullptr && library_.functions->open(&handle_) == 0 && handle_ != nullptr) {
+            client_ = std::make_shared<Tessil::MessageBusClient>(
+                std::make_shared<Tessil::MessageBusShimImpl>(handle_, library_.functions));
+        }
+    }
+    ~ProgramBus() {
+        if (client_) client_->unsubscribeAll();
+        client_.reset();
+        if (handle_ != nullptr) library_.functions->close(handle_);
+    }
+    ProgramBus(const ProgramBus&) = delete;
+    ProgramBus& operator=(const ProgramBus&) = delete;
+
+    // Null when the library is missing or gave no handle.
+    const std::shared_ptr<Tessil::MessageBusClient>& client() const { return client_; }
+
+private:
+    BusLibrary library_;
+    Tessil::MessageBusHandle handle_ = nullptr;
+    std::shared_ptr<Tessil::MessageBusClient> client_;
+};
 
 }  // namespace Neighbours

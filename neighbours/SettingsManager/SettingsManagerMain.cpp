@@ -9,6 +9,7 @@
 #include "framework/json/JSONFormatter.h"
 #include "neighbours/MessageBus/BusLibraryBesideProgram.h"
 #include "neighbours/SettingsManager/SettingsManagerNeighbour.h"
+#include "neighbours/programs/NeighbourProgram.h"
 
 #include <windows.h>
 
@@ -112,19 +113,10 @@ int wmain() {
             std::fprintf(stderr, "subscriptions refused\n");
             exitCode = 4;
         } else {
-            std::printf("ready\n");
+            std::printf("settings manager: ready\n");
             std::fflush(stdout);
-            const std::wstring readyName = Environment(L"VT_SETTINGS_READY_EVENT");
-            if (HANDLE ready = readyName.empty() ? nullptr : OpenEventW(EVENT_MODIFY_STATE, FALSE, readyName.c_str())) {
-                SetEvent(ready);
-                CloseHandle(ready);
-            }
-            const std::wstring stopName = Environment(L"VT_SETTINGS_STOP_EVENT");
-            HANDLE stop = stopName.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, stopName.c_str());
-            if (stop != nullptr) {
-                WaitForSingleObject(stop, INFINITE);
-                CloseHandle(stop);
-            } else {
+            Neighbours::SignalNamedEvent(Environment(L"VT_SETTINGS_READY_EVENT"));
+            if (!Neighbours::WaitForNamedEvent(Environment(L"VT_SETTINGS_STOP_EVENT"))) {
                 while (std::getchar() != EOF) {
                 }
             }

@@ -5,9 +5,12 @@
 //   --property <name>=<text> a property (repeatable)
 //   --install-dir <folder>   test set-up: a private HKLM of this process whose
 //   --validation-dir <folder>  host install folder and validation library are these
+//   --ready-event <name>     set once the module is started
+//   --stop-event <name>      while started, wait until this is set
 // Prints one line per entry point ("<entry> <status>") and exits 0 when every
 // entry answered success, 1 when one failed, 2 on bad arguments or loading.
 #include "neighbours/host/ModuleHost.h"
+#include "neighbours/programs/NeighbourProgram.h"
 
 #include <windows.h>
 
@@ -67,6 +70,8 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring busLibrary;
     std::wstring installDir;
     std::wstring validationDir;
+    std::wstring readyEvent;
+    std::wstring stopEvent;
     for (int i = 2; i < argc; ++i) {
         const std::wstring flag = argv[i];
         if (i + 1 >= argc) {
@@ -87,6 +92,10 @@ int wmain(int argc, wchar_t** argv) {
             installDir = value;
         } else if (flag == L"--validation-dir") {
             validationDir = value;
+        } else if (flag == L"--ready-event") {
+            readyEvent = value;
+        } else if (flag == L"--stop-event") {
+            stopEvent = value;
         } else {
             return 2;
         }
@@ -96,6 +105,12 @@ int wmain(int argc, wchar_t** argv) {
         if (!privateMachineKey(installDir, validationDir, privatePath)) {
             return 2;
         }
+    }
+    if (!readyEvent.empty() || !stopEvent.empty()) {
+        options.whileStarted = [&readyEvent, &stopEvent] {
+            Neighbours::SignalNamedEvent(readyEvent);
+            Neighbours::WaitForNamedEvent(stopEvent);
+        };
     }
     int exitCode = 2;
     {

@@ -3,6 +3,10 @@
 // with WINEDLLOVERRIDES=wtsapi32=n.
 //   VT_WTS_ACTIVE_SESSION  the active session's id (default 1; 0: none active)
 //   VT_WTS_LOGON_AGE       seconds since its log-on (default 3600)
+//   VT_WTS_ACTIVE_SHARED   names a shared memory of one 32-bit number that,
+//                          when it exists, holds the active session's id in
+//                          place of VT_WTS_ACTIVE_SESSION (another process
+//                          moves the active session)
 #include <windows.h>
 
 #include <wtsapi32.h>
@@ -21,6 +25,21 @@ DWORD environmentNumber(const wchar_t* name, DWORD fallback) {
     return static_cast<DWORD>(std::wcstoul(text, nullptr, 10));
 }
 
+DWORD activeSession() {
+    wchar_t name[256] = {};
+    const DWORD length = GetEnvironmentVariableW(L"VT_WTS_ACTIVE_SHARED", name, 256);
+    if (length > 0 && length < 256) {
+        if (HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name)) {
+            const auto* shared = static_cast<const volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, sizeof(LONG)));
+            const DWORD active = shared != nullptr ? static_cast<DWORD>(*shared) : 0;
+            if (shared != nullptr) UnmapViewOfFile(const_cast<LONG*>(shared));
+            CloseHandle(mapping);
+            if (shared != nullptr) return active;
+        }
+    }
+    return environmentNumber(L"VT_WTS_ACTIVE_SESSION", 1);
+}
+
 }  // namespace
 
 extern "C" {
@@ -30,7 +49,7 @@ BOOL WINAPI WTSEnumerateSessionsW(HANDLE, DWORD, DWORD version, WTS_SESSION_INFO
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const DWORD active = environmentNumber(L"VT_WTS_ACTIVE_SESSION", 1);
+    const DWORD active = activeSession();
     auto* list = static_cast<WTS_SESSION_INFOW*>(std::calloc(2, sizeof(WTS_SESSION_INFOW)));
     if (list == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

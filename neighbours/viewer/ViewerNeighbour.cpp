@@ -95,6 +95,12 @@ void ViewerNeighbour::setOnShow(std::function<void(const Request&)> onShow) {
     onShow_ = std::move(onShow);
 }
 
+void ViewerNeighbour::setPublicReplies(bool on, std::function<std::wstring(const Request&)> payload) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    publicReplies_ = on;
+    replyPayload_ = std::move(payload);
+}
+
 std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>& message, bool isShow) {
     // Plain publications of these names are not requests.
     if (!message || !message->getHeader()->testFlag(Tessil::MESSAGE_FLAG_REQUEST)) {
@@ -113,6 +119,8 @@ std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>&
     ReplyMode replyMode;
     ClosingMode closing;
     std::function<void(const Request&)> onShow;
+    bool publicReply = false;
+    std::function<std::wstring(const Request&)> replyPayload;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (isShow) {
@@ -127,6 +135,8 @@ std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>&
         replyMode = isShow ? showReply_ : deleteReply_;
         closing = isShow ? showClosing_ : deleteClosing_;
         onShow = isShow ? onShow_ : nullptr;
+        publicReply = publicReplies_;
+        replyPayload = replyPayload_;
     }
     if (onShow) {
         onShow(request);
@@ -138,10 +148,11 @@ std::uint32_t ViewerNeighbour::onRequest(const std::shared_ptr<Tessil::Message>&
         const std::wstring name = alertPrefix +
                                   (replyMode == ReplyMode::WrongCase ? lowerCase(word) : word) +
                                   request.instanceId;
-        // No plain copy: closing reports are published only as scripted.
-        std::shared_ptr<Tessil::Message> reply = message->createReply(name, kSender, std::wstring());
+        // Without a plain copy closing reports are published only as scripted.
+        std::shared_ptr<Tessil::Message> reply =
+            message->createReply(name, kSender, replyPayload ? replyPayload(request) : std::wstring());
         if (reply) {
-            reply->getHeader()->setFlag(Tessil::MESSAGE_FLAG_NO_PLAIN_COPY);
+            if (!publicReply) reply->getHeader()->setFlag(Tessil::MESSAGE_FLAG_NO_PLAIN_COPY);
             bus_->publish(reply);
         }
     }

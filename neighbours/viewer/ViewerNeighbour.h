@@ -1,6 +1,7 @@
 // Test double of a viewer: a bus endpoint that answers the module's Show and
 // Delete requests and publishes the closing reports as scripted. Its replies
-// carry no plain copy, so only the scripted reports reach subscribers.
+// carry no plain copy unless asked, so only the scripted reports reach
+// subscribers.
 #pragma once
 
 #include "framework/bus/MessageBus.h"
@@ -55,6 +56,9 @@ public:
     void setDeleteClosing(ClosingMode mode);
     // Called with every Show payload (the demo prints it).
     void setOnShow(std::function<void(const Request&)> onShow);
+    // Replies go out with their plain copy too, so producers see ".Shown.";
+    // payload, when set, makes each reply's payload from its request.
+    void setPublicReplies(bool on, std::function<std::wstring(const Request&)> payload = nullptr);
 
     // Publishes the closing reports held back by ClosingMode::Late; answers how many.
     std::size_t releaseLateReports();
@@ -82,6 +86,8 @@ private:
     ClosingMode showClosing_ = ClosingMode::Dismissed;
     ClosingMode deleteClosing_ = ClosingMode::Dismissed;
     std::function<void(const Request&)> onShow_;
+    bool publicReplies_ = false;
+    std::function<std::wstring(const Request&)> replyPayload_;
     std::map<std::wstring, std::wstring> alertIds_;  // instance id -> alert id
     std::vector<std::wstring> lateReports_;
     std::vector<Request> requests_;

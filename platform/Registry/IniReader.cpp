@@ -2,6 +2,7 @@
 
 #include "platform/Registry/IniText.h"
 #include "platform/Registry/ScrambledFormat.h"
+#include "platform/files/StringUtils.h"
 
 #include <cerrno>
 #include <climits>
@@ -17,38 +18,11 @@ namespace Kelmora {
 namespace {
 
 std::wstring FromAnsi(const char* text, std::size_t length) {
-    if (length == 0 || length > INT_MAX) {
-        return {};
-    }
-    const int needed =
-        MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-    if (needed <= 0) {
-        return {};
-    }
-    std::wstring out(static_cast<std::size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, text, static_cast<int>(length), out.data(), needed);
-    return out;
+    return WidenFromCodePage(CP_THREAD_ACP, text, length);
 }
 
 // The byte length of the ANSI text, not its character count.
-bool ToAnsi(const std::wstring& text, std::string& out) {
-    out.clear();
-    if (text.empty()) {
-        return true;
-    }
-    if (text.size() > INT_MAX) {
-        return false;
-    }
-    const int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(),
-                                           static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                           nullptr);
-    if (needed <= 0) {
-        return false;
-    }
-    out.resize(static_cast<std::size_t>(needed));
-    return WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()),
-                               out.data(), needed, nullptr, nullptr) == needed;
-}
+bool ToAnsi(const std::wstring& text, std::string& out) { return NarrowToCodePage(CP_THREAD_ACP, text, out); }
 
 bool SplitDotted(const std::wstring& dottedName, std::wstring& section, std::wstring& key) {
     const std::size_t dot = dottedName.find(L'.');

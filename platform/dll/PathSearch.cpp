@@ -1,6 +1,7 @@
 #include "platform/dll/PathSearch.h"
 
 #include "platform/Logging/Logging.h"
+#include "platform/files/StringUtils.h"
 
 namespace Tessil {
 
@@ -20,17 +21,7 @@ void PathSearch::addSearchPaths(const std::vector<std::wstring>& folders) {
 }
 
 void PathSearch::addSearchPath(const std::string& folder) {
-    std::wstring wide;
-    if (!folder.empty()) {
-        const int length = MultiByteToWideChar(CP_ACP, 0, folder.data(),
-                                               static_cast<int>(folder.size()), nullptr, 0);
-        if (length > 0) {
-            wide.resize(static_cast<std::size_t>(length));
-            MultiByteToWideChar(CP_ACP, 0, folder.data(), static_cast<int>(folder.size()),
-                                wide.data(), length);
-        }
-    }
-    folders_.push_back(wide);
+    folders_.push_back(Kelmora::WidenFromCodePage(CP_ACP, folder.data(), folder.size()));
 }
 
 void PathSearch::addSearchPath(const std::wstring& folder) {

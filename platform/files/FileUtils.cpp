@@ -195,22 +195,27 @@ std::wstring GetCurrentFolder() {
     }
 }
 
-bool SplitModulePath(HMODULE module, std::wstring& folder, std::wstring& fileName) {
-    std::wstring path(255, L'\0');
+std::wstring ModuleFilePath(HMODULE module, ModuleFileNameFunction moduleFileName) {
+    // Grown until the path fits: a cut path would name another file.
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = moduleFileName(module, buffer.data(), size);
         if (length == 0) {
-            return false;
+            return {};
         }
-        if (length < path.size()) {
-            path.resize(length);
-            break;
+        if (length < size) {
+            return std::wstring(buffer.data(), length);
         }
-        if (path.size() > 32767 + 255) {
-            return false;
+        if (size >= kLongestPath) {
+            return {};
         }
-        path.resize(path.size() + 255);
+        buffer.resize(size * 2 > kLongestPath ? kLongestPath : size * 2);
     }
+}
+
+bool SplitModulePath(HMODULE module, std::wstring& folder, std::wstring& fileName) {
+    const std::wstring path = ModuleFilePath(module);
     const std::size_t slash = path.rfind(L'\\');
     if (path.empty() || slash == std::wstring::npos) {
         return false;

@@ -27,6 +27,15 @@ bool DeleteDirectoryTree(const wchar_t* path);
 // answers false. error may be null.
 bool CreateDirectoryTree(const wchar_t* path, DWORD* error);
 
+// The longest path the system allows, in characters with its terminating NUL.
+inline constexpr DWORD kLongestPath = 32768;
+// Fills the buffer like GetModuleFileNameW.
+using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE module, LPWSTR buffer, DWORD size);
+// The module's file path (null module: the program's), the buffer grown
+// until the whole path fits; empty when the call fails or the path does not
+// fit even the longest path, never a cut path.
+std::wstring ModuleFilePath(HMODULE module, ModuleFileNameFunction moduleFileName = GetModuleFileNameW);
+
 // GetCurrentDirectoryW; empty when it fails.
 std::wstring GetCurrentFolder();
 // The module's path split at its last backslash (null module: the program).

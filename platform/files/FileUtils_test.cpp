@@ -207,4 +207,53 @@ TEST_F(FileUtilsTest, CurrentFolderAndModulePaths) {
     EXPECT_FALSE(SplitModulePath(reinterpret_cast<HMODULE>(0x10), folder, file));
 }
 
+TEST(ModuleFilePath, IsTheWholePathOfThisProgram) {
+    const std::wstring path = ModuleFilePath(nullptr);
+    ASSERT_GT(path.size(), 4u);
+    EXPECT_EQ(path.substr(path.size() - 4), L".exe");
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// GetModuleFileNameW as it answers for a path of this length: the text cut to
+// the buffer (without a terminator when it fills it), the copied length.
+std::size_t gPathLength = 0;
+int gCalls = 0;
+DWORD WINAPI FakeModuleFileName(HMODULE, LPWSTR buffer, DWORD size) {
+    ++gCalls;
+    if (gPathLength == 0) return 0;
+    const DWORD copied = static_cast<DWORD>(gPathLength < size ? gPathLength : size);
+    for (DWORD i = 0; i < copied; ++i) buffer[i] = i % 2 ? L'x' : L'\\';
+    if (copied < size) buffer[copied] = L'\0';
+    return copied;
+}
+
+struct PathCase {
+    const char* name;
+    std::size_t length;  // 0: the call fails
+    std::size_t expectedLength;
+};
+
+const PathCase kPathCases[] = {
+    {"Short", 40, 40},
+    {"JustBelowTheFirstBuffer", 259, 259},
+    {"FillsTheFirstBuffer", 260, 260},
+    {"LongerThanMaxPath", 1000, 1000},
+    {"LongestPath", 32767, 32767},
+    {"FillsTheLongestBuffer", 32768, 0},
+    {"CallFails", 0, 0},
+};
+
+class ModuleFilePathCases : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(ModuleFilePathCases, NeverAnswersACutPath) {
+    gPathLength = GetParam().length;
+    gCalls = 0;
+    const std::wstring path = ModuleFilePath(nullptr, FakeModuleFileName);
+    EXPECT_EQ(path.size(), GetParam().expectedLength);
+    EXPECT_LE(gCalls, 8);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ModuleFilePathCases, ::testing::ValuesIn(kPathCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/files/StringUtils.h"
 
+#include <windows.h>
+
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -49,6 +52,38 @@ std::vector<std::wstring> SplitString(const std::wstring& text, wchar_t separato
         start = at + 1;
     }
     return parts;
+}
+
+std::wstring WidenFromCodePage(unsigned codePage, const char* text, std::size_t length) {
+    if (text == nullptr || length == 0 || length > INT_MAX) {
+        return {};
+    }
+    const int needed = MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), nullptr, 0);
+    if (needed <= 0) {
+        return {};
+    }
+    std::wstring out(static_cast<std::size_t>(needed), L'\0');
+    if (MultiByteToWideChar(codePage, 0, text, static_cast<int>(length), out.data(), needed) != needed) {
+        return {};
+    }
+    return out;
+}
+
+bool NarrowToCodePage(unsigned codePage, const std::wstring& text, std::string& out) {
+    out.clear();
+    if (text.empty()) {
+        return true;
+    }
+    if (text.size() > INT_MAX) {
+        return false;
+    }
+    const int size = static_cast<int>(text.size());
+    const int needed = WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(needed));
+    return WideCharToMultiByte(codePage, 0, text.data(), size, out.data(), needed, nullptr, nullptr) == needed;
 }
 
 }  // namespace Kelmora

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 namespace {
 
 TEST(SplitStringTest, Table) {
@@ -37,3 +39,30 @@ TEST(FormatStringTest, WindowsMeaningOfConversions) {
 }
 
 }  // namespace
+
+TEST(CodePageTextTest, RoundTripsAndRefusesWhatCannotBeConverted) {
+    struct Case {
+        const char* what;
+        unsigned codePage;
+        std::wstring wide;
+        std::string narrow;
+    };
+    const Case cases[] = {
+        {"empty", CP_ACP, L"", ""},
+        {"plain", CP_ACP, L"C:\\Program Files\\x", "C:\\Program Files\\x"},
+        {"thread code page", CP_THREAD_ACP, L"value=1", "value=1"},
+        {"utf-8", CP_UTF8, L"\x00E9t\x00E9", "\xC3\xA9t\xC3\xA9"},
+        {"inner NUL kept", CP_UTF8, std::wstring(L"a\0b", 3), std::string("a\0b", 3)},
+    };
+    for (const Case& c : cases) {
+        std::string narrow = "stale";
+        EXPECT_TRUE(Kelmora::NarrowToCodePage(c.codePage, c.wide, narrow)) << c.what;
+        EXPECT_EQ(narrow, c.narrow) << c.what;
+        EXPECT_EQ(Kelmora::WidenFromCodePage(c.codePage, c.narrow.data(), c.narrow.size()), c.wide) << c.what;
+    }
+    EXPECT_EQ(Kelmora::WidenFromCodePage(CP_ACP, nullptr, 4), L"");
+    // An unknown code page converts nothing.
+    std::string out;
+    EXPECT_FALSE(Kelmora::NarrowToCodePage(12345, L"x", out));
+    EXPECT_EQ(Kelmora::WidenFromCodePage(12345, "x", 1), L"");
+}

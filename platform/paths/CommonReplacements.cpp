@@ -1,12 +1,9 @@
 #include "platform/paths/CommonReplacements.h"
 
-#include "platform/Thread/Once.h"
-#include "platform/paths/ImagePathParts.h"
-#include "platform/paths/KnownFolders.h"
 #include "platform/paths/PlaceholderExpansion.h"
+#include "platform/paths/PlaceholderTable.h"
 #include "platform/wrappers/OSInfo.h"
 #include "platform/wrappers/ShlObjAPI.h"
-
 
 namespace Kelmora {
 
@@ -19,43 +16,9 @@ public:
 
 namespace {
 
-using internal::ImagePathParts;
-using Value = std::function<std::wstring(const CommonReplacements::_Impl&)>;
-
-// This class's own copy of the program path parts, read at the first use.
-const ImagePathParts& imagePathParts() {
-    static Kelmora::OnceFlag once;
-    static ImagePathParts parts;
-    once.call([] { parts = ImagePathParts::Read(); });
-    return parts;
-}
-
-Value appParts(unsigned parts) {
-    return [parts](const CommonReplacements::_Impl&) { return imagePathParts().Join(parts); };
-}
-
-std::unordered_map<std::wstring, Value> buildTable() {
-    std::unordered_map<std::wstring, Value> table = {
-        {L"$(App.Path)", appParts(15)},
-        {L"$(App.Folder)", appParts(3)},
-        {L"$(App.Name)", appParts(4)},
-        {L"$(App.Binary)", appParts(12)},
-        {L"$(OS.Platform)",
-         [](const CommonReplacements::_Impl& impl) {
-             return internal::PlatformName(static_cast<unsigned long>(impl.osInfo->GetPlatform()));
-         }},
-    };
-    for (const auto& known : internal::kKnownFolderPlaceholders) {
-        const KNOWNFOLDERID* id = known.id;
-        table.emplace(known.placeholder, [id](const CommonReplacements::_Impl& impl) {
-            return KnownFolderPath(*impl.shell, *id);
-        });
-    }
-    return table;
-}
-
 // Built when the library is loaded; only read afterwards.
-const std::unordered_map<std::wstring, Value> kTable = buildTable();
+const internal::PlaceholderTable<CommonReplacements::_Impl> kTable =
+    internal::SharedPlaceholders<CommonReplacements::_Impl>();
 
 }  // namespace
 

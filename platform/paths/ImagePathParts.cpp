@@ -1,30 +1,25 @@
 #include "platform/paths/ImagePathParts.h"
 
-#include <cstdlib>
+#include "platform/files/FileUtils.h"
 
 namespace Kelmora::internal {
 
-ImagePathParts ImagePathParts::Read(const ModuleFileName& moduleFileName) {
+ImagePathParts ImagePathParts::Read() { return Split(ModuleFilePath(nullptr)); }
+
+ImagePathParts ImagePathParts::Split(const std::wstring& path) {
     ImagePathParts parts;
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = moduleFileName ? moduleFileName(path, MAX_PATH)
-                                        : GetModuleFileNameW(nullptr, path, MAX_PATH);
-    // A full buffer means the path was cut: no parts rather than a wrong path.
-    if (length == 0 || length >= MAX_PATH) {
-        return parts;
+    std::size_t start = 0;
+    if (path.size() >= 2 && path[1] == L':') {
+        parts.drive = path.substr(0, 2);
+        start = 2;
     }
-    path[length] = L'\0';
-    wchar_t drive[4] = {};
-    wchar_t folder[257] = {};
-    wchar_t name[257] = {};
-    wchar_t extension[257] = {};
-    if (_wsplitpath_s(path, drive, 4, folder, 257, name, 257, extension, 257) != 0) {
-        return parts;
-    }
-    parts.drive = drive;
-    parts.folder = folder;
-    parts.name = name;
-    parts.extension = extension;
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::size_t nameStart = slash == std::wstring::npos || slash < start ? start : slash + 1;
+    parts.folder = path.substr(start, nameStart - start);
+    const std::wstring file = path.substr(nameStart);
+    const std::size_t dot = file.rfind(L'.');
+    parts.name = file.substr(0, dot);
+    parts.extension = dot == std::wstring::npos ? std::wstring() : file.substr(dot);
     return parts;
 }
 

@@ -1,9 +1,6 @@
 // The parts of the running program's path, as the "App" placeholders use them.
 #pragma once
 
-#include <windows.h>
-
-#include <functional>
 #include <string>
 
 namespace Kelmora::internal {
@@ -15,12 +12,11 @@ inline constexpr unsigned kImageExtension = 8;
 
 class ImagePathParts {
 public:
-    // Fills the buffer like GetModuleFileNameW and answers its result.
-    using ModuleFileName = std::function<DWORD(wchar_t* buffer, DWORD size)>;
-
     // Split of the process's program path; all parts stay empty when the path
-    // cannot be read in full or cannot be split.
-    static ImagePathParts Read(const ModuleFileName& moduleFileName = {});
+    // cannot be read in full.
+    static ImagePathParts Read();
+    // Split of a path as _wsplitpath splits it; an empty path has no parts.
+    static ImagePathParts Split(const std::wstring& path);
 
     // The selected parts, always in the order drive, folder, name, extension.
     std::wstring Join(unsigned parts) const;

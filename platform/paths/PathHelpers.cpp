@@ -1,9 +1,7 @@
 #include "platform/paths/PathHelpers.h"
 
-#include "platform/Thread/Once.h"
-#include "platform/paths/ImagePathParts.h"
-#include "platform/paths/KnownFolders.h"
 #include "platform/paths/PlaceholderExpansion.h"
+#include "platform/paths/PlaceholderTable.h"
 #include "platform/wrappers/OSInfo.h"
 #include "platform/wrappers/RegistryAPI.h"
 #include "platform/wrappers/ShlObjAPI.h"
@@ -22,50 +20,20 @@ public:
 
 namespace {
 
-using Kelmora::internal::ImagePathParts;
 using Value = std::function<std::wstring(const PathHelpers::_Impl&)>;
 
 const wchar_t kHostKey[] = L"SOFTWARE\\CORVANE\\HALVEX";
 
-// This class's copy of the program path parts, read at the first use.
-const ImagePathParts& imagePathParts() {
-    static Kelmora::OnceFlag once;
-    static ImagePathParts parts;
-    once.call([] { parts = ImagePathParts::Read(); });
-    return parts;
-}
-
-Value appParts(unsigned parts) {
-    return [parts](const PathHelpers::_Impl&) { return imagePathParts().Join(parts); };
-}
-
 std::unordered_map<std::wstring, Value> buildTable() {
-    std::unordered_map<std::wstring, Value> table = {
-        {L"$(App.Path)", appParts(15)},
-        {L"$(App.Folder)", appParts(3)},
-        {L"$(App.Name)", appParts(4)},
-        {L"$(App.Binary)", appParts(12)},
-        {L"$(OS.Platform)",
-         [](const PathHelpers::_Impl& impl) {
-             return Kelmora::internal::PlatformName(
-                 static_cast<unsigned long>(impl.osInfo->GetPlatform()));
-         }},
-        {L"$(Halvex.InstallDir)",
-         [](const PathHelpers::_Impl& impl) {
-             const wchar_t* valueName = impl.osInfo->IsWow64() ? L"Install Dir32" : L"Install Dir";
-             std::wstring folder;
-             if (impl.registry->readString(kHostKey, valueName, folder) != 0) {
-                 folder.clear();
-             }
-             return folder;
-         }},
-    };
-    for (const auto& known : Kelmora::internal::kKnownFolderPlaceholders) {
-        const KNOWNFOLDERID* id = known.id;
-        table.emplace(known.placeholder, [id](const PathHelpers::_Impl& impl) {
-            return Kelmora::KnownFolderPath(*impl.shell, *id);
-        });
-    }
+    auto table = Kelmora::internal::SharedPlaceholders<PathHelpers::_Impl>();
+    table.emplace(L"$(Halvex.InstallDir)", [](const PathHelpers::_Impl& impl) {
+        const wchar_t* valueName = impl.osInfo->IsWow64() ? L"Install Dir32" : L"Install Dir";
+        std::wstring folder;
+        if (impl.registry->readString(kHostKey, valueName, folder) != 0) {
+            folder.clear();
+        }
+        return folder;
+    });
     return table;
 }
 

@@ -98,30 +98,28 @@ TEST(PlaceholderExpansion, LongTextsNeitherRecurseNorSlowDown) {
     }
 }
 
-TEST(ImagePathParts, SplitsTheProgramPathAndRefusesACutPath) {
+TEST(ImagePathParts, SplitsAPathAsWsplitpathDoes) {
     struct Case {
         const char* what;
         std::wstring path;
-        DWORD answer;  // 0 = the length of path
-        const wchar_t* all;
-        const wchar_t* folder;
-        const wchar_t* name;
-        const wchar_t* binary;
+        std::wstring all;
+        std::wstring folder;
+        std::wstring name;
+        std::wstring binary;
     };
-    const std::wstring full(MAX_PATH - 1, L'a');
+    const std::wstring deep = L"C:\\" + std::wstring(400, L'd') + L"\\";
     const Case cases[] = {
-        {"plain", L"C:\\Program Files\\Host\\host.exe", 0, L"C:\\Program Files\\Host\\host.exe",
+        {"plain", L"C:\\Program Files\\Host\\host.exe", L"C:\\Program Files\\Host\\host.exe",
          L"C:\\Program Files\\Host\\", L"host", L"host.exe"},
-        {"no extension", L"D:\\x\\tool", 0, L"D:\\x\\tool", L"D:\\x\\", L"tool", L"tool"},
-        {"call failed", L"", 0, L"", L"", L"", L""},
-        {"buffer full", full, MAX_PATH, L"", L"", L"", L""},
+        {"no extension", L"D:\\x\\tool", L"D:\\x\\tool", L"D:\\x\\", L"tool", L"tool"},
+        {"two dots", L"D:\\x.y\\a.b.exe", L"D:\\x.y\\a.b.exe", L"D:\\x.y\\", L"a.b", L"a.b.exe"},
+        {"no drive", L"\\\\server\\share\\h.exe", L"\\\\server\\share\\h.exe", L"\\\\server\\share\\", L"h",
+         L"h.exe"},
+        {"longer than MAX_PATH", deep + L"h.exe", deep + L"h.exe", deep, L"h", L"h.exe"},
+        {"empty", L"", L"", L"", L"", L""},
     };
     for (const Case& c : cases) {
-        auto parts = ImagePathParts::Read([&](wchar_t* buffer, DWORD size) -> DWORD {
-            const std::size_t count = std::min<std::size_t>(c.path.size(), size);
-            std::memcpy(buffer, c.path.data(), count * sizeof(wchar_t));
-            return c.answer != 0 ? c.answer : static_cast<DWORD>(count);
-        });
+        auto parts = ImagePathParts::Split(c.path);
         EXPECT_EQ(parts.Join(15), c.all) << c.what;
         EXPECT_EQ(parts.Join(3), c.folder) << c.what;
         EXPECT_EQ(parts.Join(4), c.name) << c.what;

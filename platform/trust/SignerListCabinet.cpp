@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/files/StringUtils.h"
 #include "platform/trust/SignerListFile.h"
 #include "platform/trust/TrustHandles.h"
 
@@ -83,13 +84,8 @@ std::wstring SystemCabinetLibraryPath() {
 }
 
 std::string ToAnsi(const wchar_t* text) {
-    int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return std::string();
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, out.data(), bytes, nullptr, nullptr) <= 0)
-        return std::string();
-    out.resize(static_cast<std::size_t>(bytes - 1));
-    return out;
+    std::string out;
+    return text != nullptr && Kelmora::NarrowToCodePage(CP_THREAD_ACP, text, out) ? out : std::string();
 }
 
 }  // namespace
@@ -129,12 +125,9 @@ bool InstallSignerListFromCabinet(const wchar_t* cabinetPath, SignerListFile& cu
     if (!extraction.path.empty() &&
         GetFileAttributesA(extraction.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
         if (extraction.complete) {
-            std::wstring extracted;
-            int chars = MultiByteToWideChar(CP_ACP, 0, extraction.path.c_str(), -1, nullptr, 0);
-            if (chars > 0) {
-                extracted.assign(static_cast<std::size_t>(chars), L'\0');
-                MultiByteToWideChar(CP_ACP, 0, extraction.path.c_str(), -1, extracted.data(), chars);
-                extracted.resize(static_cast<std::size_t>(chars - 1));
+            const std::wstring extracted =
+                Kelmora::WidenFromCodePage(CP_ACP, extraction.path.data(), extraction.path.size());
+            if (!extracted.empty()) {
                 installed = InstallSignerListFile(extracted.c_str(), current, reloadAtom, policy);
             }
         }

@@ -6,6 +6,7 @@
 
 #include "platform/Thread/Once.h"
 #include "platform/Logging/WideFormat.h"
+#include "platform/files/FileUtils.h"
 #include "platform/trust/SignatureCheck.h"
 #include "platform/trust/TrustHandles.h"
 
@@ -65,13 +66,6 @@ std::wstring JoinWithinBuffer(const std::wstring& folder, const std::wstring& na
     return path.size() < kPathBufferChars ? path : std::wstring();
 }
 
-std::wstring ProgramPath() {
-    std::wstring path(32768, L'\0');
-    DWORD chars = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(chars < path.size() ? chars : 0);
-    return path;
-}
-
 bool AcceptedValidationResult(LONG result) {
     return result == 0 || static_cast<HRESULT>(result) == CRYPT_E_SECURITY_SETTINGS ||
            static_cast<HRESULT>(result) == CERT_E_EXPIRED ||
@@ -127,7 +121,7 @@ DWORD AskValidationInterface(HKEY platformRoot, const std::wstring& libraryName,
     LONG result = HoldAndVerify(path, held);
     if ((result == ERROR_FILE_NOT_FOUND || static_cast<HRESULT>(result) == CRYPT_E_FILE_ERROR) &&
         !givenAsPath) {
-        std::wstring program = ProgramPath();
+        std::wstring program = Kelmora::ModuleFilePath(nullptr);
         std::size_t slash = program.find_last_of(L'\\');
         if (slash != std::wstring::npos) {
             path = program.substr(0, slash + 1) + libraryName;
@@ -135,9 +129,9 @@ DWORD AskValidationInterface(HKEY platformRoot, const std::wstring& libraryName,
         }
     }
     if (!held || !AcceptedValidationResult(result)) {
-        std::wstring line = Kelmora::Format(
-            L"NotComDllGetInterface: %s loading %s, %s failed with %08x\n", ProgramPath().c_str(),
-            path.c_str(), held ? L"WinVerifyTrust" : L"CreateFileW", static_cast<unsigned>(result));
+        std::wstring line = Kelmora::Format(L"NotComDllGetInterface: %s loading %s, %s failed with %08x\n",
+                                            Kelmora::ModuleFilePath(nullptr).c_str(), path.c_str(),
+                                            held ? L"WinVerifyTrust" : L"CreateFileW", static_cast<unsigned>(result));
         OutputDebugStringW(line.c_str());
         return static_cast<DWORD>(result);
     }

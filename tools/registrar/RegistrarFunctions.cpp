@@ -1,6 +1,7 @@
 #include "tools/registrar/RegistrarFunctions.h"
 
 #include "platform/Registry/RegKey.h"
+#include "platform/files/FileUtils.h"
 #include "platform/files/OSInfo.h"
 #include "platform/wrappers/UniqueHandle.h"
 #include "tools/registrar/ReferenceProvider.h"
@@ -16,7 +17,6 @@ namespace {
 constexpr const wchar_t* kSessionManagerKey = L"System\\CurrentControlSet\\Control\\Session Manager";
 constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
 constexpr ULONG kValueChars = 260;
-constexpr DWORD kLongestPath = 32768;
 
 bool sameName(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
@@ -102,25 +102,6 @@ std::wstring uninstallCommandLine(const std::wstring& installerFolder,
            script + L"\"";
 }
 
-std::wstring currentProgramPath(ModuleFileNameFunction moduleFileName) {
-    // Grown until the path fits: a cut path would name another file.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(buffer.size());
-        const DWORD length = moduleFileName(nullptr, buffer.data(), size);
-        if (length == 0) {
-            return {};
-        }
-        if (length < size) {
-            return std::wstring(buffer.data(), length);
-        }
-        if (size >= kLongestPath) {
-            return {};
-        }
-        buffer.resize(size * 2 > kLongestPath ? kLongestPath : size * 2);
-    }
-}
-
 std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
                                            const std::wstring& registryFilePath,
                                            const std::wstring& productFolder) {
@@ -194,7 +175,7 @@ bool cancelRestartDeletions(const wchar_t* registryFilePath) {
     list.resize(size / sizeof(wchar_t));
 
     std::vector<std::wstring> names;
-    for (const std::wstring& name : restartDeletions(currentProgramPath(),
+    for (const std::wstring& name : restartDeletions(Kelmora::ModuleFilePath(nullptr),
                                                      registryFilePath ? registryFilePath : L"",
                                                      productFolder)) {
         names.push_back(fullPath(name));
@@ -226,7 +207,7 @@ bool uninstallComponent(const wchar_t* registryFilePath) {
     }
 
     // Without its whole path the program file is left alone.
-    for (const std::wstring& name : restartDeletions(currentProgramPath(),
+    for (const std::wstring& name : restartDeletions(Kelmora::ModuleFilePath(nullptr),
                                                      registryFilePath ? registryFilePath : L"",
                                                      productFolder)) {
         (void)MoveFileExW(name.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);

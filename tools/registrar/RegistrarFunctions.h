@@ -89,8 +89,3 @@ bool cancelRestartDeletions(const wchar_t* registryFilePath);
 // examined.
 bool uninstallComponent(const wchar_t* registryFilePath);
 
-// The process's program file, the buffer grown until the whole path fits;
-// empty when the call fails or the path does not fit even the longest buffer,
-// never a cut path.
-using ModuleFileNameFunction = DWORD(WINAPI*)(HMODULE module, LPWSTR buffer, DWORD size);
-std::wstring currentProgramPath(ModuleFileNameFunction moduleFileName = GetModuleFileNameW);

@@ -1,5 +1,6 @@
 #include "alerts/Vantrel/rig/VantrelRig.h"
 
+#include "alerts/Vantrel/rig/LogText.h"
 #include "alerts/data/AlertInfo.h"
 #include "alerts/src/common/testing/BusRecorder.h"
 #include "framework/bus/MessageBusShimImpl.h"
@@ -272,15 +273,8 @@ std::vector<std::wstring> readLogLines(const std::wstring& folder) {
             text.append(buffer, read / sizeof(wchar_t));
         }
         CloseHandle(file);
-        std::size_t start = (!text.empty() && text[0] == 0xFEFF) ? 1 : 0;
-        while (start < text.size()) {
-            std::size_t end = text.find(L'\n', start);
-            if (end == std::wstring::npos) end = text.size();
-            std::wstring line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == L'\r') line.pop_back();
-            if (!line.empty()) lines.push_back(line);
-            start = end + 1;
-        }
+        const auto fileLines = LogTextLines(text);
+        lines.insert(lines.end(), fileLines.begin(), fileLines.end());
     });
     return lines;
 }

@@ -1,7 +1,7 @@
 // Runs Vantrel.dll in the module host with the neighbours it talks to on the
 // host's bus: the settings manager with one viewer key, that viewer, the
-// system monitor and the default product plug-in. Shared by the end-to-end
-// test and the demo.
+// system monitor and the default product plug-in, all in one process, for
+// the end-to-end test.
 #pragma once
 
 #include "framework/bus/MessageBusClient.h"

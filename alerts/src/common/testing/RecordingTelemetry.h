@@ -2,7 +2,7 @@
 // thread, without the stamps.
 #pragma once
 
-#include "framework/AnalyticsAPI/include/AnalyticsAPI/SDKConnector.h"
+#include "framework/AnalyticsAPI/testing/ScopedCandidateTransports.h"
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/internal/Transport.h"
 
 #include <memory>

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace Tessil::Analytics {
 
@@ -33,19 +32,4 @@ private:
 // The running program's image path, every backslash doubled.
 std::wstring CallerNameDimension();
 
-namespace testing {
-
-// Replaces the process-wide candidate transports for its lifetime.
-class ScopedCandidateTransports {
-public:
-    explicit ScopedCandidateTransports(std::vector<std::shared_ptr<internal::ITransport>> transports);
-    ~ScopedCandidateTransports();
-    ScopedCandidateTransports(const ScopedCandidateTransports&) = delete;
-    ScopedCandidateTransports& operator=(const ScopedCandidateTransports&) = delete;
-
-private:
-    std::vector<std::shared_ptr<internal::ITransport>> saved_;
-};
-
-}  // namespace testing
 }  // namespace Tessil::Analytics

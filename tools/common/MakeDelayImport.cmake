@@ -1,0 +1,35 @@
+# cmake -DNM= -DDLLTOOL= -DAR= -DIMPLIB= -DMINGWEX= -DLIB= -DOUT= -P MakeDelayImport.cmake
+# Makes OUT, a delay-import library for LIB.dll with every function of the
+# toolchain's import library IMPLIB, and the delay-load helper of MINGWEX.
+get_filename_component(dir ${OUT} DIRECTORY)
+set(work ${dir}/${LIB}.parts)
+file(MAKE_DIRECTORY ${work})
+execute_process(COMMAND ${NM} ${IMPLIB} OUTPUT_VARIABLE symbols ERROR_QUIET RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${IMPLIB}")
+endif()
+# Functions only: each thunk is a text symbol; ordinal-only imports are left out.
+string(REGEX MATCHALL "[0-9a-f]+ T [A-Za-z_][A-Za-z0-9_@?$]*" thunks "${symbols}")
+set(def "LIBRARY ${LIB}.dll\nEXPORTS\n")
+foreach(line ${thunks})
+    string(REGEX REPLACE "^[0-9a-f]+ T " "" name "${line}")
+    if(NOT name MATCHES "^ord_[0-9]+$")
+        string(APPEND def "    ${name}\n")
+    endif()
+endforeach()
+file(WRITE ${work}/${LIB}.def "${def}")
+execute_process(COMMAND ${DLLTOOL} -d ${work}/${LIB}.def -D ${LIB}.dll -y ${work}/lib${LIB}.a RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "dlltool could not make lib${LIB}.a")
+endif()
+# The delay-load helper lives in libmingwex, which the link may search
+# before the last -l<lib>: every archive carries its own copy.
+set(helper lib64_libmingwex_a-delayimp.o)
+execute_process(COMMAND ${AR} x ${MINGWEX} ${helper} WORKING_DIRECTORY ${work} RESULT_VARIABLE rc)
+if(rc EQUAL 0)
+    execute_process(COMMAND ${AR} rs ${work}/lib${LIB}.a ${helper} WORKING_DIRECTORY ${work} RESULT_VARIABLE rc)
+endif()
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "could not add the delay-load helper to lib${LIB}.a")
+endif()
+file(RENAME ${work}/lib${LIB}.a ${OUT})
