@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FileCase{"valid.dll", 0},
                       FileCase{"valid-ts.dll", 0},
                       FileCase{"expired-ts.dll", 0},  // valid at its time stamp
+                      // Stamps that prove no time: checked as of now.
+                      FileCase{"expired-rogue-ts.dll", 5},       // authority not trusted
+                      FileCase{"expired-restricted-ts.dll", 5},  // not allowed to stamp
+                      FileCase{"expired-copied-ts.dll", 5},      // made for another signature
                       FileCase{"unsigned.dll", 5},
                       FileCase{"tampered.dll", 5},
                       FileCase{"other-signer.dll", 5},  // name not listed
@@ -197,14 +201,17 @@ TEST(SignerList, DeniedSerialRefusesInEitherCase) {
     }
 }
 
-TEST(SigningTime, ComesFromTheTimeStampOnly) {
+TEST(SigningTime, ComesFromAVerifiedTimeStampOnly) {
     struct Case {
         const char* file;
         SigningTimeResult result;
         WORD year;
     } cases[] = {{"expired-ts.dll", SigningTimeResult::Found, 2016},
                  {"valid-ts.dll", SigningTimeResult::Found, 2020},
-                 {"expired.dll", SigningTimeResult::None, 0}};
+                 {"expired.dll", SigningTimeResult::None, 0},
+                 {"expired-rogue-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-restricted-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-copied-ts.dll", SigningTimeResult::None, 0}};
     for (const auto& c : cases) {
         HCERTSTORE store = nullptr;
         HCRYPTMSG message = nullptr;
@@ -215,7 +222,7 @@ TEST(SigningTime, ComesFromTheTimeStampOnly) {
                                      CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format,
                                      &store, &message, nullptr));
         FILETIME time{};
-        EXPECT_EQ(ReadSignerSigningTime(message, 0, time), c.result) << c.file;
+        EXPECT_EQ(ReadSignerSigningTime(message, store, 0, time), c.result) << c.file;
         if (c.result == SigningTimeResult::Found) {
             SYSTEMTIME st{};
             FileTimeToSystemTime(&time, &st);
