@@ -9,7 +9,7 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* out) {
     if (out == nullptr) {
         return false;  // a loaded library nobody could free
     }
-    HMODULE module = LoadVerifiedLibrary(path.c_str(), 0);
+    HMODULE module = LoadVerifiedLibrary(path.c_str(), kVerifiedLibrarySearchFlags);
     if (module == nullptr) {
         const DWORD error = GetLastError();
         VT_LOG(ETWLogging::LevelError, L"DllAPI", L"Tessil::DllAPI::loadLibrary",

@@ -11,7 +11,8 @@ namespace Tessil {
 class DllAPI {
 public:
     virtual ~DllAPI() = default;
-    // Loads only a trusted library; logs and answers false when refused.
+    // Loads only a trusted library, its dependencies from its own folder and
+    // the system folders; logs and answers false when refused.
     virtual bool loadLibrary(const std::wstring& path, HMODULE* out);
     virtual FARPROC getProcAddress(HMODULE module, const char* name);
     // False for an empty path; else whether the file is trusted.

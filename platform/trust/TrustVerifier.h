@@ -17,6 +17,10 @@ namespace Tessil {
 inline constexpr wchar_t kSignerListReloadAtom[] = L"67136527-5D6B-4AC9-865B-3E392E982420";
 inline constexpr wchar_t kPlatformKeyPath[] = L"Software\\Corvane\\Bastrel";
 inline constexpr wchar_t kValidationLibraryName[] = L"cvnqava.dll";
+// A verified library's own dependencies come from its folder and the
+// system's default folders, never from the current folder or PATH.
+inline constexpr DWORD kVerifiedLibrarySearchFlags =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
 struct TrustVerifierOptions {
     std::shared_ptr<const TrustPolicy> policy;  // null: the real policy
@@ -71,7 +75,8 @@ DWORD VerifyFile(const wchar_t* path);
 
 // Loads the library only when it is trusted; else null with the last error
 // set to VerifyFile's answer, or 5 when the file cannot be held. The file
-// cannot be changed between its check and its load.
+// cannot be changed between its check and its load. Flags that name no
+// search locations get kVerifiedLibrarySearchFlags.
 HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags);
 
 // CoCreateInstance, or with verify set: creates the object through its class
