@@ -242,29 +242,23 @@ bool TrustVerifier::CheckAgainstSignerLists(const wchar_t* path) {
     auto& mutex = signerList_.Mutex();
     const TrustedList& builtIn = policy_->BuiltInList();
     bool wasLoaded = false;
+    bool usedLoaded = false;
     {
         std::shared_lock lock(mutex);
+        wasLoaded = signerList_.IsLoaded();
         // A loaded list no newer than the built-in one is never used.
-        if (signerList_.IsLoaded() && signerList_.List().version > builtIn.version) {
-            if (CheckFileAgainstList(path, signerList_.List())) return true;
-            wasLoaded = true;
-        }
+        usedLoaded = wasLoaded && signerList_.List().version > builtIn.version;
+        if (usedLoaded && CheckFileAgainstList(path, signerList_.List())) return true;
     }
-    if (wasLoaded) {
-        if (!GlobalFindAtomW(reloadAtom_.c_str())) return false;
-        {
-            std::unique_lock lock(mutex);
-            signerList_.Clear();
-            if (!signerList_.Load()) return false;
-        }
-        std::shared_lock lock(mutex);
-        return signerList_.IsLoaded() && signerList_.List().version > builtIn.version &&
-               CheckFileAgainstList(path, signerList_.List());
-    }
-
-    if (CheckFileAgainstList(path, builtIn)) return true;
+    if (!usedLoaded && CheckFileAgainstList(path, builtIn)) return true;
     {
         std::unique_lock lock(mutex);
+        // A loaded list, whatever its version, is read again only when another
+        // process has installed a newer one.
+        if (wasLoaded) {
+            if (!GlobalFindAtomW(reloadAtom_.c_str())) return false;
+            signerList_.Clear();
+        }
         if (!signerList_.Load()) return false;
     }
     std::shared_lock lock(mutex);

@@ -316,21 +316,34 @@ TEST(ListFile, MissingFileLeavesBuiltInListInForce) {
 }
 
 TEST(ListFile, IsReloadedAfterAFailedCheckOnlyWhenTheAtomExists) {
-    TempFolder folder;
-    const std::wstring listPath = folder.File(L"trusted.js");
-    WriteText(listPath, ListAccepting(7, "Vantrel Test Signer"));
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
-    ASSERT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);
+    // Whatever the version of the list loaded first: one no newer than the
+    // built-in list is loaded but not used.
+    const struct {
+        unsigned version;
+        DWORD firstAnswer;
+    } cases[] = {{7, 0}, {5, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        TempFolder folder;
+        const std::wstring listPath = folder.File(L"trusted.js");
+        WriteText(listPath, ListAccepting(c.version, "Vantrel Test Signer"));
+        TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+        ASSERT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), c.firstAnswer);
+        {
+            std::shared_lock lock(verifier.SignerList().Mutex());
+            ASSERT_TRUE(verifier.SignerList().IsLoaded());
+        }
 
-    WriteText(listPath, ListAccepting(8, "Vantrel Other Signer"));
-    ASSERT_EQ(GlobalFindAtomW(ProcessAtomName().c_str()), 0);
-    EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);  // list in memory stays
+        WriteText(listPath, ListAccepting(8, "Vantrel Other Signer"));
+        ASSERT_EQ(GlobalFindAtomW(ProcessAtomName().c_str()), 0);
+        EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);  // list in memory stays
 
-    ATOM atom = GlobalAddAtomW(ProcessAtomName().c_str());
-    ASSERT_NE(atom, 0);
-    EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 0u);
-    EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 5u);
-    GlobalDeleteAtom(atom);
+        ATOM atom = GlobalAddAtomW(ProcessAtomName().c_str());
+        ASSERT_NE(atom, 0);
+        EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 0u);
+        EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 5u);
+        GlobalDeleteAtom(atom);
+    }
 }
 
 TEST(ListFile, ConcurrentChecksLoadItOnceAndAgreeOnTheAnswers) {
