@@ -1,6 +1,7 @@
 #include "platform/dll/DllAPI.h"
 
 #include "platform/Logging/Logging.h"
+#include "platform/trust/TrustHandles.h"
 #include "platform/trust/TrustVerifier.h"
 
 namespace Tessil {
@@ -34,6 +35,16 @@ bool DllAPI::freeLibrary(HMODULE module) {
 
 bool DllAPI::getModuleHandleEx(DWORD flags, const wchar_t* path, HMODULE* out) {
     return GetModuleHandleExW(flags, path, out) != FALSE;
+}
+
+HANDLE DllAPI::holdFile(const std::wstring& path) {
+    return trust_detail::OpenDenyingChanges(path.c_str()).release();
+}
+
+void DllAPI::releaseFile(HANDLE hold) {
+    if (hold != INVALID_HANDLE_VALUE) {
+        CloseHandle(hold);
+    }
 }
 
 }  // namespace Tessil

@@ -19,6 +19,10 @@ public:
     virtual bool isTrusted(const std::wstring& path);
     virtual bool freeLibrary(HMODULE module);
     virtual bool getModuleHandleEx(DWORD flags, const wchar_t* path, HMODULE* out);
+    // Opens the file so that nobody can write, replace or delete it until
+    // releaseFile; INVALID_HANDLE_VALUE when it cannot be held.
+    virtual HANDLE holdFile(const std::wstring& path);
+    virtual void releaseFile(HANDLE hold);
 };
 
 }  // namespace Tessil
