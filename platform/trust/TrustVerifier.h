@@ -22,23 +22,19 @@ inline constexpr wchar_t kValidationLibraryName[] = L"cvnqava.dll";
 inline constexpr DWORD kVerifiedLibrarySearchFlags =
     LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
-struct TrustVerifierOptions {
-    std::shared_ptr<const TrustPolicy> policy;  // null: the real policy
-    std::wstring listPath;                      // empty: DefaultSignerListPath()
-    std::wstring reloadAtom = kSignerListReloadAtom;
-    HKEY platformRoot = HKEY_LOCAL_MACHINE;     // holds the platform component's key
-    std::wstring validationLibrary = kValidationLibraryName;
-};
-
 class TrustVerifier {
 public:
     // The process's verifier, made on the first call and never destroyed.
+    // A construction that throws is tried again by the next call.
     static TrustVerifier& GetInstance();
-    // Makes the process's verifier with these options unless it is made
-    // already (test programs, before their first check). False when it was.
-    static bool InitializeInstance(TrustVerifierOptions options);
 
-    explicit TrustVerifier(TrustVerifierOptions options = {});
+    // Empty collaborators take the real ones: the real policy, the default
+    // list path (DefaultSignerListPath()), HKEY_LOCAL_MACHINE as the holder
+    // of the platform component's key.
+    explicit TrustVerifier(std::shared_ptr<const TrustPolicy> policy = nullptr,
+                           std::wstring listPath = {}, HKEY platformRoot = HKEY_LOCAL_MACHINE,
+                           std::wstring validationLibrary = kValidationLibraryName,
+                           std::wstring reloadAtom = kSignerListReloadAtom);
     ~TrustVerifier();
     TrustVerifier(const TrustVerifier&) = delete;
     TrustVerifier& operator=(const TrustVerifier&) = delete;

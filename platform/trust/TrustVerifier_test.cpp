@@ -99,8 +99,8 @@ std::wstring ProcessAtomName() {
     return L"vt-trust-reload-" + std::to_wstring(GetCurrentProcessId());
 }
 
-TrustVerifierOptions OptionsWith(TrustedList builtIn, std::wstring listPath = L"") {
-    TrustVerifierOptions options;
+testing::VerifierArguments OptionsWith(TrustedList builtIn, std::wstring listPath = L"") {
+    testing::VerifierArguments options;
     options.policy = std::make_shared<TestTrustPolicy>(std::move(builtIn));
     options.listPath = listPath.empty() ? L"Z:\\nonexistent\\vt-trust\\trusted.js" : listPath;
     options.reloadAtom = ProcessAtomName();
@@ -129,7 +129,7 @@ struct FileCase {
 class SignedFiles : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(SignedFiles, AreTrustedOnlyWithAValidAcceptedSigner) {
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
     EXPECT_EQ(verifier.Verify(TestFile(GetParam().file).c_str()), GetParam().expected)
         << GetParam().file;
 }
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(TrustVerifier, NullOrEmptyPathIsABadArgument) {
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
     EXPECT_EQ(verifier.Verify(nullptr), 87u);
     EXPECT_EQ(verifier.Verify(L""), 87u);
 }
@@ -267,7 +267,7 @@ TEST_P(ListFile, IsUsedOnlyWhenSignedValidAndNewer) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
     WriteText(listPath, GetParam().text);
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), GetParam().expected);
     // The built-in list still decides for what it accepts.
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
@@ -301,13 +301,13 @@ TEST(ListFile, DefaultPathIsUnderTheWindowsDriveRoot) {
     const std::wstring expected = std::wstring(windows, 3) +
                                   L"Program Files\\Common Files\\Corvane\\Platform\\Core\\trusted.js";
     EXPECT_EQ(DefaultSignerListPath(), expected);
-    TrustVerifier verifier{TrustVerifierOptions{}};
+    TrustVerifier verifier;
     EXPECT_EQ(verifier.SignerList().Path(), expected);
 }
 
 TEST(ListFile, MissingFileLeavesBuiltInListInForce) {
     TempFolder folder;
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Vantrel Test Signer"}), folder.File(L"trusted.js")));
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);
     EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);
@@ -327,7 +327,7 @@ TEST(ListFile, IsReloadedAfterAFailedCheckOnlyWhenTheAtomExists) {
         TempFolder folder;
         const std::wstring listPath = folder.File(L"trusted.js");
         WriteText(listPath, ListAccepting(c.version, "Vantrel Test Signer"));
-        TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+        TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
         ASSERT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), c.firstAnswer);
         {
             std::shared_lock lock(verifier.SignerList().Mutex());
@@ -350,7 +350,7 @@ TEST(ListFile, ConcurrentChecksLoadItOnceAndAgreeOnTheAnswers) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
     WriteText(listPath, ListAccepting(7, "Vantrel Test Signer"));
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     const std::wstring trusted = TestFile("valid.dll");
     const std::wstring untrusted = TestFile("other-signer.dll");
 
@@ -411,7 +411,7 @@ TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
     TempFolder folder;
     // The list file's folder does not exist yet: installing makes it.
     const std::wstring listPath = folder.File(L"Core") + L"\\trusted.js";
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     const std::wstring atom = ProcessAtomName();
 
     struct Step {
@@ -447,7 +447,7 @@ TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
 TEST(Cabinet, ListStoredReadOnlyIsInstalledAsANormalFileAndCanBeReplaced) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     EXPECT_EQ(verifier.Verify(TestFile("readonly-v7.cab").c_str()), 0u);
     const DWORD attributes = GetFileAttributesW(listPath.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
@@ -461,7 +461,7 @@ TEST(Cabinet, LibraryComesFromTheSystemFolderOnly) {
     TempFolder folder;
     // A "Cabinet.dll" that extracts nothing, on the search path.
     ASSERT_TRUE(SetDllDirectoryW(WindowsPathOf(VT_FAKE_CABINET_DIR).c_str()));
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
     const DWORD verdict = verifier.Verify(TestFile("list-v7.cab").c_str());
     SetDllDirectoryW(nullptr);
@@ -472,7 +472,7 @@ TEST(Cabinet, LibraryComesFromTheSystemFolderOnly) {
 TEST(Cabinet, InstallComparesWithTheListOnDisk) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     // Another process put a newer list in place after this one looked.
     WriteText(listPath, ListAccepting(9, "Nobody"));
     SignerListFile& list = verifier.SignerList();
@@ -498,7 +498,7 @@ TEST(Cabinet, ExtractedTemporaryFilesAreRemoved) {
     };
     const int before = countListTemps();
     TempFolder folder;
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
     EXPECT_EQ(verifier.Verify(TestFile("list-v5.cab").c_str()), 5u);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned-list-v9.cab").c_str()), 5u);
@@ -527,8 +527,8 @@ private:
     HKEY key_ = nullptr;
 };
 
-TrustVerifierOptions WithPlatform(const PlatformKey& key) {
-    TrustVerifierOptions options = OptionsWith(TestRootList({L"Vantrel Test Signer"}));
+testing::VerifierArguments WithPlatform(const PlatformKey& key) {
+    testing::VerifierArguments options = OptionsWith(TestRootList({L"Vantrel Test Signer"}));
     options.platformRoot = key.Root();
     return options;
 }
@@ -557,7 +557,7 @@ TEST_P(ValidationLibrary, VerdictBitDependsOnPlatformVersion) {
     const std::wstring checked = folder.File(L"unsigned.dll");
     ASSERT_TRUE(CopyFileW(TestFile("unsigned.dll").c_str(), checked.c_str(), FALSE));
 
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.PlatformVersion(), c.platformVersion);
     EXPECT_EQ(verifier.Verify(checked.c_str()), c.expected);
@@ -582,7 +582,7 @@ TEST(ValidationLibraryAnswer, NotCheckedFallsBackToOwnCheck) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv word0(L"VT_QAV_WORD0", L"0");
     ScopedEnv word1(L"VT_QAV_WORD1", L"1");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);  // own check still runs
@@ -593,7 +593,7 @@ TEST(ValidationLibraryAnswer, FirstInterfaceMissingUsesTheOlderOne) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv offered(L"VT_QAV_INTERFACES", L"QavValidationControl");
     ScopedEnv trust(L"VT_QAV_TRUST", L"unsigned.dll");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
     EXPECT_EQ(verifier.Verify(TestFile("tampered.dll").c_str()), 5u);
@@ -604,7 +604,7 @@ TEST(ValidationLibraryAnswer, LibraryThatDoesNotPinItselfStaysLoadedWhileUsed) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv noPin(L"VT_QAV_NO_PIN", L"1");
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_NE(GetModuleHandleW(L"cvnqava.dll"), nullptr);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
@@ -623,9 +623,9 @@ TEST(ValidationLibraryAnswer, FoundByPathOrFolderAsTheNameSays) {
         {std::wstring(260, L'x'), false},
     };
     for (const auto& c : cases) {
-        TrustVerifierOptions options = WithPlatform(key);
+        testing::VerifierArguments options = WithPlatform(key);
         options.validationLibrary = c.library;
-        TrustVerifier verifier(std::move(options));
+        TrustVerifier verifier = testing::MakeVerifier(std::move(options));
         EXPECT_EQ(verifier.HasValidationControl(), c.found)
             << std::string(c.library.begin(), c.library.end());
     }
@@ -720,13 +720,13 @@ TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForWritingIsNotUsedUntilClosed
         EXPECT_NE(output.find(refusal), std::wstring::npos) << std::string(output.begin(), output.end());
         EXPECT_EQ(output.find(L"WinVerifyTrust"), std::wstring::npos);
         {
-            TrustVerifier verifier(WithPlatform(copy.Key()));
+            TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
             EXPECT_FALSE(verifier.HasValidationControl());
             EXPECT_EQ(GetModuleHandleW(copy.Library().c_str()), nullptr);
             EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
         }
         CloseHandle(other);
-        TrustVerifier verifier(WithPlatform(copy.Key()));
+        TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
         EXPECT_TRUE(verifier.HasValidationControl());
         EXPECT_NE(GetModuleHandleW(copy.Library().c_str()), nullptr);
         EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
@@ -742,7 +742,7 @@ TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForReadingIsUsed) {
                                     OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         {
-            TrustVerifier verifier(WithPlatform(copy.Key()));
+            TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
             EXPECT_TRUE(verifier.HasValidationControl());
             EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
         }
@@ -796,7 +796,7 @@ TEST(ValidationLibraryAnswer, FoundInTheLongestPlatformFolderThatFits) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), folder.Path().c_str(), L"15.4"));
     ScopedEnv noPin(L"VT_QAV_NO_PIN", L"1");
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     EXPECT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
 }
@@ -833,7 +833,7 @@ TEST_P(NoValidationInterface, LeavesTheOwnCheckAlone) {
     }
     ScopedEnv offered(L"VT_QAV_INTERFACES", c.offered);
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     EXPECT_FALSE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.PlatformVersion(), c.writeKey ? 1504u : 0u);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
