@@ -108,6 +108,25 @@ bool RootAccepted(PCCERT_CHAIN_CONTEXT chain, const TrustedList& list) {
     return false;
 }
 
+// The certificate's chain for one usage, as of a time (null: now); empty
+// when it cannot be built.
+ChainHandle BuildChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT cert, const FILETIME* at,
+                       HCERTSTORE extra, const char* usage, DWORD flags) {
+    LPSTR usages[] = {const_cast<LPSTR>(usage)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    FILETIME when{};
+    if (at) when = *at;
+    ChainHandle chain;
+    if (!CertGetCertificateChain(engine, cert, at ? &when : nullptr, extra, &para, flags, nullptr,
+                                 chain.put()))
+        chain.reset();
+    return chain;
+}
+
 bool SignerPasses(const wchar_t* path, const SignedFile& file, DWORD index,
                   const TrustedList& list) {
     std::vector<BYTE> buffer;
@@ -121,21 +140,14 @@ bool SignerPasses(const wchar_t* path, const SignedFile& file, DWORD index,
     if (!cert || !NameAccepted(cert.get(), list)) return false;
 
     FILETIME signingTime{};
-    SigningTimeResult timeResult = ReadSignerSigningTime(file.message.get(), file.store.get(), index, signingTime);
+    SigningTimeResult timeResult =
+        ReadSignerSigningTime(file.message.get(), file.store.get(), index, signingTime);
     if (timeResult == SigningTimeResult::Error) return false;
 
-    LPSTR usage[] = {const_cast<LPSTR>(kCodeSigningUsage)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-    ChainHandle chain;
-    if (!CertGetCertificateChain(nullptr, cert.get(),
-                                 timeResult == SigningTimeResult::Found ? &signingTime : nullptr,
-                                 file.store.get(), &para, kChainFlags, nullptr, chain.put()))
-        return false;
-    if (chain.get()->TrustStatus.dwErrorStatus != 0) return false;
+    ChainHandle chain = BuildChain(nullptr, cert.get(),
+                                   timeResult == SigningTimeResult::Found ? &signingTime : nullptr,
+                                   file.store.get(), kCodeSigningUsage, kChainFlags);
+    if (!chain || chain.get()->TrustStatus.dwErrorStatus != 0) return false;
     if (!RootAccepted(chain.get(), list)) return false;
 
     CERT_CHAIN_POLICY_PARA policyPara{};
@@ -249,17 +261,10 @@ bool ChainAllowsTimeStamping(PCCERT_CHAIN_CONTEXT chain) {
 // The authority's chain ends in a root the machine trusts, valid at the
 // stamp's time and allowed for time stamping.
 bool TimeStampAuthorityTrusted(PCCERT_CONTEXT authority, const FILETIME& at, HCERTSTORE extra) {
-    LPSTR usage[] = {const_cast<LPSTR>(kTimeStampingUsage)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-    FILETIME when = at;
-    ChainHandle chain;
-    return CertGetCertificateChain(HCCE_LOCAL_MACHINE, authority, &when, extra, &para,
-                                   CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, chain.put()) &&
-           chain.get()->TrustStatus.dwErrorStatus == 0 && ChainAllowsTimeStamping(chain.get());
+    ChainHandle chain = BuildChain(HCCE_LOCAL_MACHINE, authority, &at, extra, kTimeStampingUsage,
+                                   CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    return chain && chain.get()->TrustStatus.dwErrorStatus == 0 &&
+           ChainAllowsTimeStamping(chain.get());
 }
 
 // An RFC 3161 token: a CMS message whose TSTInfo stamps the signer's
