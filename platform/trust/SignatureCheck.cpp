@@ -4,6 +4,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -309,10 +310,48 @@ SigningTimeResult Rfc3161Time(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_IN
     return SigningTimeResult::Found;
 }
 
+// The RSA signature of a counter-signature (its encoded signer information)
+// over its authenticated attributes, checked with the authority's key.
+bool SignatureOverAttributesValid(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_INFO& counter,
+                                  PCCERT_CONTEXT authority) {
+    static constexpr struct {
+        const char* hash;
+        const char* signature;
+    } kRsaSignatures[] = {{"1.3.14.3.2.26", szOID_RSA_SHA1RSA},
+                          {"2.16.840.1.101.3.4.2.1", szOID_RSA_SHA256RSA},
+                          {"2.16.840.1.101.3.4.2.2", szOID_RSA_SHA384RSA},
+                          {"2.16.840.1.101.3.4.2.3", szOID_RSA_SHA512RSA}};
+    const char* algorithm = nullptr;
+    for (const auto& rsa : kRsaSignatures)
+        if (counter.HashAlgorithm.pszObjId && std::strcmp(counter.HashAlgorithm.pszObjId, rsa.hash) == 0)
+            algorithm = rsa.signature;
+    auto signedAttributes = SignedAttributesOfSignerInfo(value.pbData, value.cbData);
+    if (!algorithm || !signedAttributes) return false;
+
+    // As a signed blob: the signature is kept least significant byte first.
+    std::vector<BYTE> signature(counter.EncryptedHash.pbData,
+                                counter.EncryptedHash.pbData + counter.EncryptedHash.cbData);
+    std::reverse(signature.begin(), signature.end());
+    CERT_SIGNED_CONTENT_INFO content{};
+    content.ToBeSigned.cbData = static_cast<DWORD>(signedAttributes->size());
+    content.ToBeSigned.pbData = signedAttributes->data();
+    content.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(algorithm);
+    content.Signature.cbData = static_cast<DWORD>(signature.size());
+    content.Signature.pbData = signature.data();
+    DWORD size = 0;
+    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT, &content, nullptr, &size)) return false;
+    std::vector<BYTE> blob(size);
+    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT, &content, blob.data(), &size)) return false;
+    CRYPT_DATA_BLOB subject{size, blob.data()};
+    return CryptVerifyCertificateSignatureEx(
+               0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_BLOB, &subject,
+               CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(authority), 0,
+               nullptr) != FALSE;
+}
+
 // An Authenticode counter-signature: a signer information over the
 // signer's encrypted digest, its certificate among the file's.
-SigningTimeResult CounterSignatureTime(const CRYPT_ATTR_BLOB& value, HCRYPTMSG message,
-                                       HCERTSTORE store, DWORD signerIndex,
+SigningTimeResult CounterSignatureTime(const CRYPT_ATTR_BLOB& value, HCERTSTORE store,
                                        const CMSG_SIGNER_INFO& signer, FILETIME& time) {
     DWORD size = 0;
     if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0, nullptr,
@@ -326,14 +365,9 @@ SigningTimeResult CounterSignatureTime(const CRYPT_ATTR_BLOB& value, HCRYPTMSG m
     SigningTimeResult found = SigningTimeOf(counter, time);
     if (found != SigningTimeResult::Found) return found;
 
-    std::vector<BYTE> encodedSigner;
     CertHandle authority = FindSignerCertificate(store, counter);
     if (!SignedAttributesCover(counter, signer.EncryptedHash.pbData, signer.EncryptedHash.cbData) ||
-        !authority || !GetMessageParam(message, CMSG_ENCODED_SIGNER, signerIndex, encodedSigner) ||
-        !CryptMsgVerifyCountersignatureEncoded(0, kEncoding, encodedSigner.data(),
-                                               static_cast<DWORD>(encodedSigner.size()),
-                                               value.pbData, value.cbData,
-                                               authority.get()->pCertInfo) ||
+        !authority || !SignatureOverAttributesValid(value, counter, authority.get()) ||
         !TimeStampAuthorityTrusted(authority.get(), time, store))
         return SigningTimeResult::None;
     return SigningTimeResult::Found;
@@ -390,7 +424,7 @@ SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, HCERTSTORE store, DWO
         return SigningTimeResult::Error;
     const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
     if (std::strcmp(stamp->pszObjId, kCounterSignatureOid) == 0)
-        return CounterSignatureTime(stamp->rgValue[0], message, store, signerIndex, signer, time);
+        return CounterSignatureTime(stamp->rgValue[0], store, signer, time);
     return Rfc3161Time(stamp->rgValue[0], signer, time);
 }
 

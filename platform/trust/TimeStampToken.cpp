@@ -7,6 +7,9 @@ constexpr std::uint8_t kSequenceTag = 0x30;
 constexpr std::uint8_t kIntegerTag = 0x02;
 constexpr std::uint8_t kObjectIdTag = 0x06;
 constexpr std::uint8_t kOctetStringTag = 0x04;
+constexpr std::uint8_t kSetTag = 0x31;
+constexpr std::uint8_t kContextZeroTag = 0xA0;
+constexpr std::uint8_t kAnyTag = 0;
 
 // A bounded reader of DER elements with definite lengths.
 class DerReader {
@@ -15,9 +18,9 @@ public:
 
     bool AtEnd() const { return at_ == end_; }
 
-    // Takes the next element when its tag is the one given.
+    // Takes the next element when its tag is the one given (any tag: 0).
     std::optional<DerReader> Take(std::uint8_t tag) {
-        if (end_ - at_ < 2 || at_[0] != tag) return std::nullopt;
+        if (end_ - at_ < 2 || (tag != kAnyTag && at_[0] != tag)) return std::nullopt;
         const std::uint8_t* p = at_ + 1;
         std::size_t length = *p++;
         if (length & 0x80) {
@@ -29,9 +32,13 @@ public:
         }
         if (static_cast<std::size_t>(end_ - p) < length) return std::nullopt;
         DerReader content(p, length);
+        content.element_ = at_;
         at_ = p + length;
         return content;
     }
+
+    // The whole element this content was taken from, tag and length included.
+    std::vector<std::uint8_t> Element() const { return {element_ ? element_ : at_, end_}; }
 
     std::vector<std::uint8_t> Bytes() const { return {at_, end_}; }
 
@@ -63,6 +70,7 @@ public:
 private:
     const std::uint8_t* at_;
     const std::uint8_t* end_;
+    const std::uint8_t* element_ = nullptr;
 };
 
 }  // namespace
@@ -83,6 +91,21 @@ std::optional<TimeStampImprint> ParseTstInfoImprint(const std::uint8_t* data, st
     auto name = oid->ObjectId();
     if (!name) return std::nullopt;
     return TimeStampImprint{*name, digest->Bytes()};
+}
+
+std::optional<std::vector<std::uint8_t>> SignedAttributesOfSignerInfo(const std::uint8_t* data,
+                                                                      std::size_t size) {
+    DerReader whole(data, size);
+    auto signer = whole.Take(kSequenceTag);
+    // version, signer identifier, digest algorithm, [0] authenticated attributes
+    if (!signer || !whole.AtEnd() || !signer->Take(kIntegerTag) || !signer->Take(kAnyTag) ||
+        !signer->Take(kSequenceTag))
+        return std::nullopt;
+    auto attributes = signer->Take(kContextZeroTag);
+    if (!attributes) return std::nullopt;
+    std::vector<std::uint8_t> set = attributes->Element();
+    set[0] = kSetTag;
+    return set;
 }
 
 std::optional<std::vector<std::uint8_t>> ParseDerOctetString(const std::uint8_t* data,

@@ -21,6 +21,12 @@ struct TimeStampImprint {
 // one (wrong tags, lengths beyond the data, bytes left over).
 std::optional<TimeStampImprint> ParseTstInfoImprint(const std::uint8_t* data, std::size_t size);
 
+// The authenticated attributes of a DER-encoded SignerInfo as they were
+// signed: the DER of its [0] field under the SET tag. Null when the data is
+// not a SignerInfo with such a field.
+std::optional<std::vector<std::uint8_t>> SignedAttributesOfSignerInfo(const std::uint8_t* data,
+                                                                      std::size_t size);
+
 // The content of a DER-encoded OCTET STRING that fills the data exactly.
 std::optional<std::vector<std::uint8_t>> ParseDerOctetString(const std::uint8_t* data,
                                                              std::size_t size);

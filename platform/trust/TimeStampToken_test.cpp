@@ -92,5 +92,33 @@ TEST(TimeStampToken, OctetStringMustFillTheData) {
     for (const Bytes& b : bad) EXPECT_FALSE(ParseDerOctetString(b.data(), b.size()));
 }
 
+TEST(TimeStampToken, SignedAttributesAreTheContextFieldUnderASetTag) {
+    const Bytes attributes = Cat({Der(0x30, Der(0x06, kPolicy)), Der(0x30, Der(0x06, kSha256))});
+    const Bytes identifier = Der(0x30, Cat({Der(0x30, {}), Der(0x02, {0x55})}));
+    const Bytes algorithm = Der(0x30, Der(0x06, kSha256));
+    const Bytes signer = Der(0x30, Cat({Der(0x02, {1}), identifier, algorithm, Der(0xA0, attributes),
+                                        algorithm, Der(0x04, kDigest)}));
+    auto set = SignedAttributesOfSignerInfo(signer.data(), signer.size());
+    ASSERT_TRUE(set);
+    EXPECT_EQ(*set, Der(0x31, attributes));
+
+    // A subject key identifier ([0]) in place of issuer and serial is taken too.
+    const Bytes byKey = Der(0x30, Cat({Der(0x02, {3}), Der(0x80, {1, 2}), algorithm,
+                                       Der(0xA0, attributes), algorithm, Der(0x04, kDigest)}));
+    auto keyed = SignedAttributesOfSignerInfo(byKey.data(), byKey.size());
+    ASSERT_TRUE(keyed);
+    EXPECT_EQ(*keyed, Der(0x31, attributes));
+
+    Bytes trailing = signer;
+    trailing.push_back(0);
+    const Bytes bad[] = {
+        {},
+        trailing,
+        Der(0x30, Cat({Der(0x02, {1}), identifier, algorithm, algorithm, Der(0x04, kDigest)})),
+        Der(0x30, Cat({identifier, algorithm, Der(0xA0, attributes)})),
+    };
+    for (const Bytes& b : bad) EXPECT_FALSE(SignedAttributesOfSignerInfo(b.data(), b.size()));
+}
+
 }  // namespace
 }  // namespace Tessil

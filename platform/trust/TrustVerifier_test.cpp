@@ -143,6 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"expired-rogue-ts.dll", 5},       // authority not trusted
                       FileCase{"expired-restricted-ts.dll", 5},  // not allowed to stamp
                       FileCase{"expired-copied-ts.dll", 5},      // made for another signature
+                      // The same with Authenticode counter-signatures.
+                      FileCase{"expired-cs.dll", 0},
+                      FileCase{"expired-forged-cs.dll", 5},  // signature does not verify
+                      FileCase{"expired-rogue-cs.dll", 5},
+                      FileCase{"expired-restricted-cs.dll", 5},
+                      FileCase{"expired-copied-cs.dll", 5},
                       FileCase{"unsigned.dll", 5},
                       FileCase{"tampered.dll", 5},
                       FileCase{"other-signer.dll", 5},  // name not listed
@@ -211,7 +217,12 @@ TEST(SigningTime, ComesFromAVerifiedTimeStampOnly) {
                  {"expired.dll", SigningTimeResult::None, 0},
                  {"expired-rogue-ts.dll", SigningTimeResult::None, 0},
                  {"expired-restricted-ts.dll", SigningTimeResult::None, 0},
-                 {"expired-copied-ts.dll", SigningTimeResult::None, 0}};
+                 {"expired-copied-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-cs.dll", SigningTimeResult::Found, 2016},
+                 {"expired-forged-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-rogue-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-restricted-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-copied-cs.dll", SigningTimeResult::None, 0}};
     for (const auto& c : cases) {
         HCERTSTORE store = nullptr;
         HCRYPTMSG message = nullptr;

@@ -39,7 +39,20 @@ sign expired-signer "$payload" "$out/expired-ts.dll" "2016-06-01 12:00:00" tsa
 sign expired-signer "$payload" "$out/expired-rogue-ts.dll" "2016-06-01 12:00:00" rogue-tsa
 sign expired-signer "$payload" "$out/expired-restricted-ts.dll" "2016-06-01 12:00:00" restricted-tsa
 sign expired-signer "$payload" "$work/donor.dll" "2016-07-01 12:00:00" tsa
-python3 "$(dirname "$0")/graft-stamp.py" "$out/expired-ts.dll" "$work/donor.dll" "$out/expired-copied-ts.dll"
+stamp() { python3 "$(dirname "$0")/stamp.py" "$@"; }
+stamp graft "$out/expired-ts.dll" "$work/donor.dll" "$out/expired-copied-ts.dll"
+# The same with Authenticode counter-signatures in place of RFC 3161 tokens.
+countersign() { # authority in out time [key]
+    stamp countersign "$2" "$certs/${5:-$1}.key" "$certs/$1.chain.pem" "$4" "$3"
+}
+countersign tsa "$out/expired.dll" "$out/expired-cs.dll" 160601120000Z
+# Made with another key than the trusted authority's it names.
+countersign tsa "$out/expired.dll" "$out/expired-forged-cs.dll" 160601120000Z rogue-tsa
+countersign rogue-tsa "$out/expired.dll" "$out/expired-rogue-cs.dll" 160601120000Z
+countersign restricted-tsa "$out/expired.dll" "$out/expired-restricted-cs.dll" 160601120000Z
+sign expired-signer "$payload" "$work/unstamped-donor.dll" "2016-07-01 12:00:00"
+countersign tsa "$work/unstamped-donor.dll" "$work/cs-donor.dll" 160701120000Z
+stamp graft "$out/expired-cs.dll" "$work/cs-donor.dll" "$out/expired-copied-cs.dll"
 # One byte of the DOS stub changed: still a loadable image, wrong digest.
 cp "$out/valid.dll" "$out/tampered.dll"
 printf 'X' | dd of="$out/tampered.dll" bs=1 seek=96 conv=notrunc status=none

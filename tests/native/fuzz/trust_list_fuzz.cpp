@@ -85,6 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(imprint->digest.size() < size);
         FUZZ_CHECK(!imprint->hashAlgorithm.empty());
     }
+    if (const auto attributes = SignedAttributesOfSignerInfo(data, size)) {
+        FUZZ_CHECK(attributes->size() >= 2 && attributes->size() < size);
+        FUZZ_CHECK((*attributes)[0] == 0x31);
+    }
     if (const auto octets = ParseDerOctetString(data, size)) {
         FUZZ_CHECK(octets->size() + 2 <= size);
         FUZZ_CHECK(std::equal(octets->begin(), octets->end(), data + size - octets->size()));
