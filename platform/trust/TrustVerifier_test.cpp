@@ -143,6 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"expired-rogue-ts.dll", 5},       // authority not trusted
                       FileCase{"expired-restricted-ts.dll", 5},  // not allowed to stamp
                       FileCase{"expired-copied-ts.dll", 5},      // made for another signature
+                      FileCase{"expired-spoiled-ts.dll", 5},     // its signature does not verify
                       // The same with Authenticode counter-signatures.
                       FileCase{"expired-cs.dll", 0},
                       FileCase{"expired-forged-cs.dll", 5},  // signature does not verify
@@ -218,6 +219,7 @@ TEST(SigningTime, ComesFromAVerifiedTimeStampOnly) {
                  {"expired-rogue-ts.dll", SigningTimeResult::None, 0},
                  {"expired-restricted-ts.dll", SigningTimeResult::None, 0},
                  {"expired-copied-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-spoiled-ts.dll", SigningTimeResult::None, 0},
                  {"expired-cs.dll", SigningTimeResult::Found, 2016},
                  {"expired-forged-cs.dll", SigningTimeResult::None, 0},
                  {"expired-rogue-cs.dll", SigningTimeResult::None, 0},

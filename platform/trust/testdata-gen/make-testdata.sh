@@ -41,6 +41,7 @@ sign expired-signer "$payload" "$out/expired-restricted-ts.dll" "2016-06-01 12:0
 sign expired-signer "$payload" "$work/donor.dll" "2016-07-01 12:00:00" tsa
 stamp() { python3 "$(dirname "$0")/stamp.py" "$@"; }
 stamp graft "$out/expired-ts.dll" "$work/donor.dll" "$out/expired-copied-ts.dll"
+stamp spoil "$out/expired-ts.dll" "$out/expired-spoiled-ts.dll"
 # The same with Authenticode counter-signatures in place of RFC 3161 tokens.
 countersign() { # authority in out time [key]
     stamp countersign "$2" "$certs/${5:-$1}.key" "$certs/$1.chain.pem" "$4" "$3"

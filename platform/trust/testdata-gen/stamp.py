@@ -5,6 +5,9 @@ time-stamp server.
   stamp.py graft SIGNED.dll DONOR.dll OUT.dll
       a copy of SIGNED whose first signer carries the time stamp (the
       unauthenticated attributes) of DONOR's first signer
+  stamp.py spoil SIGNED.dll OUT.dll
+      a copy of SIGNED with the last byte of its first signer's time stamp
+      (the authority's signature value) changed
   stamp.py countersign SIGNED.dll KEY CERT.pem TIME OUT.dll
       a copy of SIGNED (first signer without a stamp) with an Authenticode
       counter-signature over its encrypted digest, made with KEY at TIME
@@ -104,6 +107,16 @@ def graft(signed, donor, out):
                  out)
 
 
+def spoil(signed, out):
+    image = bytearray(open(signed, "rb").read())
+    offset, mine = signature(image)
+    stamp = bytearray(element(mine, UNAUTHENTICATED))
+    if stamp[0] != 0xA1:
+        sys.exit("signed file has no time stamp")
+    stamp[-1] ^= 0x01
+    write_signed(image, offset, replace(mine, UNAUTHENTICATED, bytes(stamp)), out)
+
+
 def oid(text):
     arcs = [int(a) for a in text.split(".")]
     body = bytes([arcs[0] * 40 + arcs[1]])
@@ -184,6 +197,8 @@ def main():
     command, arguments = sys.argv[1], sys.argv[2:]
     if command == "graft":
         graft(*arguments)
+    elif command == "spoil":
+        spoil(*arguments)
     elif command == "countersign":
         countersign(*arguments)
     else:
