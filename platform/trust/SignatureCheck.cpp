@@ -187,26 +187,32 @@ SigningTimeResult SigningTimeOf(const CMSG_SIGNER_INFO& stamp, FILETIME& time) {
 
 // --- Whether a time stamp proves its time ------------------------------------
 
-const wchar_t* CngHashName(const char* oid) {
-    static constexpr struct {
-        const char* oid;
-        const wchar_t* name;
-    } kHashes[] = {{"1.3.14.3.2.26", L"SHA1"},
-                   {"2.16.840.1.101.3.4.2.1", L"SHA256"},
-                   {"2.16.840.1.101.3.4.2.2", L"SHA384"},
-                   {"2.16.840.1.101.3.4.2.3", L"SHA512"}};
+// The hash algorithms a stamp may use: CNG name, and the RSA signature
+// algorithm made with it.
+struct HashAlgorithm {
+    const char* oid;
+    const wchar_t* cngName;
+    const char* rsaSignature;
+};
+
+const HashAlgorithm* HashAlgorithmOf(const char* oid) {
+    static constexpr HashAlgorithm kHashes[] = {
+        {"1.3.14.3.2.26", L"SHA1", szOID_RSA_SHA1RSA},
+        {"2.16.840.1.101.3.4.2.1", L"SHA256", szOID_RSA_SHA256RSA},
+        {"2.16.840.1.101.3.4.2.2", L"SHA384", szOID_RSA_SHA384RSA},
+        {"2.16.840.1.101.3.4.2.3", L"SHA512", szOID_RSA_SHA512RSA}};
     for (const auto& hash : kHashes)
-        if (oid && std::strcmp(oid, hash.oid) == 0) return hash.name;
+        if (oid && std::strcmp(oid, hash.oid) == 0) return &hash;
     return nullptr;
 }
 
 bool DigestEquals(const char* hashOid, const BYTE* data, DWORD size,
                   const std::vector<BYTE>& expected) {
-    const wchar_t* name = CngHashName(hashOid);
-    if (!name) return false;
+    const HashAlgorithm* hash = HashAlgorithmOf(hashOid);
+    if (!hash) return false;
     BYTE digest[64] = {};
     DWORD digestSize = sizeof(digest);
-    return CryptHashCertificate2(name, 0, nullptr, data, size, digest, &digestSize) &&
+    return CryptHashCertificate2(hash->cngName, 0, nullptr, data, size, digest, &digestSize) &&
            digestSize == expected.size() && std::memcmp(digest, expected.data(), digestSize) == 0;
 }
 
@@ -314,19 +320,9 @@ SigningTimeResult Rfc3161Time(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_IN
 // over its authenticated attributes, checked with the authority's key.
 bool SignatureOverAttributesValid(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_INFO& counter,
                                   PCCERT_CONTEXT authority) {
-    static constexpr struct {
-        const char* hash;
-        const char* signature;
-    } kRsaSignatures[] = {{"1.3.14.3.2.26", szOID_RSA_SHA1RSA},
-                          {"2.16.840.1.101.3.4.2.1", szOID_RSA_SHA256RSA},
-                          {"2.16.840.1.101.3.4.2.2", szOID_RSA_SHA384RSA},
-                          {"2.16.840.1.101.3.4.2.3", szOID_RSA_SHA512RSA}};
-    const char* algorithm = nullptr;
-    for (const auto& rsa : kRsaSignatures)
-        if (counter.HashAlgorithm.pszObjId && std::strcmp(counter.HashAlgorithm.pszObjId, rsa.hash) == 0)
-            algorithm = rsa.signature;
+    const HashAlgorithm* hash = HashAlgorithmOf(counter.HashAlgorithm.pszObjId);
     auto signedAttributes = SignedAttributesOfSignerInfo(value.pbData, value.cbData);
-    if (!algorithm || !signedAttributes) return false;
+    if (!hash || !signedAttributes) return false;
 
     // As a signed blob: the signature is kept least significant byte first.
     std::vector<BYTE> signature(counter.EncryptedHash.pbData,
@@ -335,7 +331,7 @@ bool SignatureOverAttributesValid(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNE
     CERT_SIGNED_CONTENT_INFO content{};
     content.ToBeSigned.cbData = static_cast<DWORD>(signedAttributes->size());
     content.ToBeSigned.pbData = signedAttributes->data();
-    content.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(algorithm);
+    content.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(hash->rsaSignature);
     content.Signature.cbData = static_cast<DWORD>(signature.size());
     content.Signature.pbData = signature.data();
     DWORD size = 0;
