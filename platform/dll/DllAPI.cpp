@@ -1,6 +1,7 @@
 #include "platform/dll/DllAPI.h"
 
 #include "platform/Logging/Logging.h"
+#include "platform/trust/TrustHandles.h"
 #include "platform/trust/TrustVerifier.h"
 
 namespace Tessil {
@@ -9,7 +10,7 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* out) {
     if (out == nullptr) {
         return false;  // a loaded library nobody could free
     }
-    HMODULE module = LoadVerifiedLibrary(path.c_str(), 0);
+    HMODULE module = LoadVerifiedLibrary(path.c_str(), kVerifiedLibrarySearchFlags);
     if (module == nullptr) {
         const DWORD error = GetLastError();
         VT_LOG(ETWLogging::LevelError, L"DllAPI", L"Tessil::DllAPI::loadLibrary",
@@ -34,6 +35,16 @@ bool DllAPI::freeLibrary(HMODULE module) {
 
 bool DllAPI::getModuleHandleEx(DWORD flags, const wchar_t* path, HMODULE* out) {
     return GetModuleHandleExW(flags, path, out) != FALSE;
+}
+
+HANDLE DllAPI::holdFile(const std::wstring& path) {
+    return trust_detail::OpenDenyingChanges(path.c_str()).release();
+}
+
+void DllAPI::releaseFile(HANDLE hold) {
+    if (hold != INVALID_HANDLE_VALUE) {
+        CloseHandle(hold);
+    }
 }
 
 }  // namespace Tessil

@@ -52,4 +52,20 @@ bool DllLoader::freeDLL(HMODULE module) {
     return dllApi_->freeLibrary(module);
 }
 
+HANDLE DllLoader::holdFile(const std::wstring& path) {
+    HANDLE hold = INVALID_HANDLE_VALUE;
+    callGuarded([&]() -> std::uint32_t {
+        hold = dllApi_->holdFile(path);
+        return MODULE_STATUS_SUCCESS;
+    });
+    return hold;
+}
+
+void DllLoader::releaseFile(HANDLE hold) {
+    callGuarded([&]() -> std::uint32_t {
+        dllApi_->releaseFile(hold);
+        return MODULE_STATUS_SUCCESS;
+    });
+}
+
 }  // namespace Tessil

@@ -19,6 +19,11 @@ public:
     // Null when missing or on an exception.
     virtual FARPROC getProcAddress(HMODULE module, const char* name);
     virtual bool freeDLL(HMODULE module);
+    // A hold on the file against changes until released
+    // (Tessil::DllAPI::holdFile); INVALID_HANDLE_VALUE on failure or an
+    // exception.
+    virtual HANDLE holdFile(const std::wstring& path);
+    virtual void releaseFile(HANDLE hold);
 
 private:
     std::shared_ptr<DllAPI> dllApi_;

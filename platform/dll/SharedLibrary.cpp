@@ -88,6 +88,19 @@ std::uint32_t SharedLibrary::loadLibrary() {
     VT_LOG(ETWLogging::LevelNormal, kSource, L"Tessil::SharedLibrary::loadLibrary",
            L"Loading %ls from %ls.", fileName_.c_str(), folder.c_str());
     const std::wstring fullPath = folder + L"\\" + fileName_;
+    // Held from before the deny-list test until loaded: the version read, the
+    // signature check and the load all see the same file.
+    const HANDLE hold = loader_->holdFile(fullPath);
+    if (hold == INVALID_HANDLE_VALUE) {
+        VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::SharedLibrary::loadLibrary",
+               L"Failed to load library: %ls.", fileName_.c_str());
+        return MODULE_STATUS_UNSUCCESSFUL;
+    }
+    struct Release {
+        DllLoader& loader;
+        HANDLE hold;
+        ~Release() { loader.releaseFile(hold); }
+    } release{*loader_, hold};
     if (isLibraryBlocked(folder, fileName_)) {
         VT_LOG(ETWLogging::LevelInformation, kSource, L"Tessil::SharedLibrary::loadLibrary",
                L"Blocked library: %ls.", fullPath.c_str());

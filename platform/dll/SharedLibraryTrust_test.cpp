@@ -7,12 +7,14 @@
 #include "platform/Logging/testing/CapturingLogger.h"
 #include "platform/Registry/ObfuscatedRegKey.h"
 #include "platform/Registry/testing/TestRegistry.h"
+#include "platform/files/FileVersionInfo.h"
 #include "platform/trust/testing/TestTrust.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 using ETWLogging::testing::ScopedCapturingLogger;
 
@@ -132,6 +134,46 @@ TEST_F(CheckedLoading, TheDenyListReadsTheLibrarysOwnVersionResource) {
                   c.blocked)
             << c.what;
     }
+}
+
+// Reads the real version resource, after trying to change the file the way
+// a swap between the version read and the load would.
+class ChangingVersionInfo : public Kelmora::FileVersionInfo {
+public:
+    bool Load(const std::wstring& path) override {
+        for (const auto& [name, access] : Tessil::testing::kChangingAccess) {
+            HANDLE other = Tessil::testing::OpenWithSharingAll(path, access);
+            if (other != INVALID_HANDLE_VALUE) {
+                changeable.push_back(name);
+                CloseHandle(other);
+            }
+        }
+        ++loads;
+        return Kelmora::FileVersionInfo::Load(path);
+    }
+    std::vector<std::string> changeable;
+    int loads = 0;
+};
+
+TEST_F(CheckedLoading, TheDenyListReadsTheVersionOfTheFileThatIsHeldUntilLoaded) {
+    Kelmora::testing::PrivateHklm hklm;
+    ASSERT_TRUE(hklm.ok());
+    Kelmora::CObfuscatedRegKey key;
+    ASSERT_EQ(key.Create(HKEY_LOCAL_MACHINE,
+                         (std::wstring(Tessil::kLibraryDenyListKey) + L"testmodule.dll").c_str()),
+              ERROR_SUCCESS);
+    ASSERT_EQ(key.SetStringValue(L"9.9.9.9", L"9.9.9.9"), ERROR_SUCCESS);
+    Verdict verdict(L"TestModule.dll");
+    auto versionInfo = std::make_shared<ChangingVersionInfo>();
+    {
+        Tessil::SharedLibrary library(
+            Tessil::LibraryDescriptor{L"TestModule.dll", {windowsPath(VT_TEST_MODULE_DIR)}}, nullptr,
+            nullptr, nullptr, versionInfo);
+        EXPECT_NE(library.module(), nullptr);
+    }
+    EXPECT_EQ(versionInfo->loads, 1);
+    EXPECT_TRUE(versionInfo->changeable.empty())
+        << "could be opened for " << versionInfo->changeable.front();
 }
 
 TEST_F(CheckedLoading, AnAlreadyLoadedLibraryIsHandedOutWithoutASecondCheck) {

@@ -161,6 +161,48 @@ TEST(SharedLibrary, ConstructionFailures) {
     }
 }
 
+// Notes its version read among the library wrapper's events.
+class NotingVersionInfo : public FakeVersionInfo {
+public:
+    NotingVersionInfo(std::vector<std::wstring>& events, std::optional<std::wstring> version)
+        : FakeVersionInfo(std::move(version)), events_(events) {}
+    bool Load(const std::wstring& path) override {
+        events_.push_back(L"version " + path);
+        return FakeVersionInfo::Load(path);
+    }
+
+private:
+    std::vector<std::wstring>& events_;
+};
+
+TEST(SharedLibrary, TheFileIsHeldFromBeforeItsVersionIsReadUntilItIsLoaded) {
+    const std::wstring path = L"C:\\a\\plugin.dll";
+    for (bool holdable : {true, false}) {
+        SCOPED_TRACE(holdable);
+        ScopedCapturingLogger logger;
+        Fixture f;
+        f.addLibrary(path);
+        if (!holdable) f.dll->unholdable.insert(path);
+        auto versionInfo = std::make_shared<NotingVersionInfo>(f.dll->events, L"1.2.3.4");
+        const std::string error = constructionError([&] {
+            Tessil::SharedLibrary library(
+                Tessil::LibraryDescriptor{L"plugin.dll", {L"C:\\a"}},
+                std::make_shared<Tessil::DllLoader>(f.dll), std::make_shared<PlainPathHelpers>(),
+                std::make_shared<Tessil::PathSearch>(f.files), versionInfo);
+        });
+        if (holdable) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(f.dll->events, (std::vector<std::wstring>{L"hold " + path, L"version c:\\a\\plugin.dll",
+                                                                L"load " + path, L"release"}));
+        } else {
+            // Neither read nor loaded: nothing would keep it from changing.
+            EXPECT_EQ(error, "Failed to load library");
+            EXPECT_EQ(f.dll->events, std::vector<std::wstring>{L"hold " + path});
+            EXPECT_TRUE(logger->Contains(ETWLogging::LevelError, L"Failed to load library: plugin.dll."));
+        }
+    }
+}
+
 TEST(SharedLibrary, AnAlreadyLoadedLibraryGetsOneMoreReferenceAndReleasesOnlyThat) {
     Fixture f;
     f.addLibrary(L"C:\\a\\lib.dll");

@@ -4,9 +4,11 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/trust/TimeStampToken.h"
 #include "platform/trust/TrustHandles.h"
 
 namespace Tessil {
@@ -21,6 +23,9 @@ constexpr char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";
 constexpr char kCounterSignatureOid[] = "1.2.840.113549.1.9.6";
 constexpr char kRfc3161TimeStampOid[] = "1.3.6.1.4.1.311.3.3.1";
 constexpr char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
+constexpr char kMessageDigestOid[] = "1.2.840.113549.1.9.4";
+constexpr char kTstInfoContentType[] = "1.2.840.113549.1.9.16.1.4";
+constexpr char kTimeStampingUsage[] = szOID_PKIX_KP_TIMESTAMP_SIGNING;
 
 struct SignedFile {
     CertStoreHandle store;
@@ -104,6 +109,25 @@ bool RootAccepted(PCCERT_CHAIN_CONTEXT chain, const TrustedList& list) {
     return false;
 }
 
+// The certificate's chain for one usage, as of a time (null: now); empty
+// when it cannot be built.
+ChainHandle BuildChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT cert, const FILETIME* at,
+                       HCERTSTORE extra, const char* usage, DWORD flags) {
+    LPSTR usages[] = {const_cast<LPSTR>(usage)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    FILETIME when{};
+    if (at) when = *at;
+    ChainHandle chain;
+    if (!CertGetCertificateChain(engine, cert, at ? &when : nullptr, extra, &para, flags, nullptr,
+                                 chain.put()))
+        chain.reset();
+    return chain;
+}
+
 bool SignerPasses(const wchar_t* path, const SignedFile& file, DWORD index,
                   const TrustedList& list) {
     std::vector<BYTE> buffer;
@@ -117,21 +141,14 @@ bool SignerPasses(const wchar_t* path, const SignedFile& file, DWORD index,
     if (!cert || !NameAccepted(cert.get(), list)) return false;
 
     FILETIME signingTime{};
-    SigningTimeResult timeResult = ReadSignerSigningTime(file.message.get(), index, signingTime);
+    SigningTimeResult timeResult =
+        ReadSignerSigningTime(file.message.get(), file.store.get(), index, signingTime);
     if (timeResult == SigningTimeResult::Error) return false;
 
-    LPSTR usage[] = {const_cast<LPSTR>(kCodeSigningUsage)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-    ChainHandle chain;
-    if (!CertGetCertificateChain(nullptr, cert.get(),
-                                 timeResult == SigningTimeResult::Found ? &signingTime : nullptr,
-                                 file.store.get(), &para, kChainFlags, nullptr, chain.put()))
-        return false;
-    if (chain.get()->TrustStatus.dwErrorStatus != 0) return false;
+    ChainHandle chain = BuildChain(nullptr, cert.get(),
+                                   timeResult == SigningTimeResult::Found ? &signingTime : nullptr,
+                                   file.store.get(), kCodeSigningUsage, kChainFlags);
+    if (!chain || chain.get()->TrustStatus.dwErrorStatus != 0) return false;
     if (!RootAccepted(chain.get(), list)) return false;
 
     CERT_CHAIN_POLICY_PARA policyPara{};
@@ -168,6 +185,190 @@ SigningTimeResult SigningTimeOf(const CMSG_SIGNER_INFO& stamp, FILETIME& time) {
     return SigningTimeResult::None;
 }
 
+// --- Whether a time stamp proves its time ------------------------------------
+
+// The hash algorithms a stamp may use: CNG name, and the RSA signature
+// algorithm made with it.
+struct HashAlgorithm {
+    const char* oid;
+    const wchar_t* cngName;
+    const char* rsaSignature;
+};
+
+const HashAlgorithm* HashAlgorithmOf(const char* oid) {
+    static constexpr HashAlgorithm kHashes[] = {
+        {"1.3.14.3.2.26", L"SHA1", szOID_RSA_SHA1RSA},
+        {"2.16.840.1.101.3.4.2.1", L"SHA256", szOID_RSA_SHA256RSA},
+        {"2.16.840.1.101.3.4.2.2", L"SHA384", szOID_RSA_SHA384RSA},
+        {"2.16.840.1.101.3.4.2.3", L"SHA512", szOID_RSA_SHA512RSA}};
+    for (const auto& hash : kHashes)
+        if (oid && std::strcmp(oid, hash.oid) == 0) return &hash;
+    return nullptr;
+}
+
+bool DigestEquals(const char* hashOid, const BYTE* data, DWORD size,
+                  const std::vector<BYTE>& expected) {
+    const HashAlgorithm* hash = HashAlgorithmOf(hashOid);
+    if (!hash) return false;
+    BYTE digest[64] = {};
+    DWORD digestSize = sizeof(digest);
+    return CryptHashCertificate2(hash->cngName, 0, nullptr, data, size, digest, &digestSize) &&
+           digestSize == expected.size() && std::memcmp(digest, expected.data(), digestSize) == 0;
+}
+
+// The stamp signer's "messageDigest" attribute is the digest of what it signed.
+bool SignedAttributesCover(const CMSG_SIGNER_INFO& stamp, const BYTE* data, DWORD size) {
+    for (DWORD i = 0; i < stamp.AuthAttrs.cAttr; ++i) {
+        const CRYPT_ATTRIBUTE& attribute = stamp.AuthAttrs.rgAttr[i];
+        if (!attribute.pszObjId || std::strcmp(attribute.pszObjId, kMessageDigestOid) != 0 ||
+            attribute.cValue != 1)
+            continue;
+        auto digest = ParseDerOctetString(attribute.rgValue[0].pbData, attribute.rgValue[0].cbData);
+        return digest && DigestEquals(stamp.HashAlgorithm.pszObjId, data, size, *digest);
+    }
+    return false;
+}
+
+bool CertificateNamesUsage(PCCERT_CONTEXT cert, const char* usage, bool& restricted) {
+    restricted = false;
+    const CERT_INFO* info = cert->pCertInfo;
+    PCERT_EXTENSION extension =
+        CertFindExtension(szOID_ENHANCED_KEY_USAGE, info->cExtension, info->rgExtension);
+    if (!extension) return false;
+    restricted = true;
+    DWORD size = 0;
+    if (!CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                           extension->Value.cbData, 0, nullptr, &size))
+        return false;
+    std::vector<BYTE> buffer(size);
+    if (!CryptDecodeObject(kEncoding, X509_ENHANCED_KEY_USAGE, extension->Value.pbData,
+                           extension->Value.cbData, 0, buffer.data(), &size))
+        return false;
+    const auto& usages = *reinterpret_cast<const CERT_ENHKEY_USAGE*>(buffer.data());
+    for (DWORD i = 0; i < usages.cUsageIdentifier; ++i)
+        if (usages.rgpszUsageIdentifier[i] && std::strcmp(usages.rgpszUsageIdentifier[i], usage) == 0)
+            return true;
+    return false;
+}
+
+// The authority's certificate names time stamping, and no certificate above
+// it restricts its usages to others.
+bool ChainAllowsTimeStamping(PCCERT_CHAIN_CONTEXT chain) {
+    if (chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) return false;
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+    for (DWORD i = 0; i < simple->cElement; ++i) {
+        bool restricted = false;
+        bool named = CertificateNamesUsage(simple->rgpElement[i]->pCertContext, kTimeStampingUsage,
+                                           restricted);
+        if (!named && (i == 0 || restricted)) return false;
+    }
+    return true;
+}
+
+// The authority's chain ends in a root the machine trusts, valid at the
+// stamp's time and allowed for time stamping.
+bool TimeStampAuthorityTrusted(PCCERT_CONTEXT authority, const FILETIME& at, HCERTSTORE extra) {
+    ChainHandle chain = BuildChain(HCCE_LOCAL_MACHINE, authority, &at, extra, kTimeStampingUsage,
+                                   CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    return chain && chain.get()->TrustStatus.dwErrorStatus == 0 &&
+           ChainAllowsTimeStamping(chain.get());
+}
+
+// An RFC 3161 token: a CMS message whose TSTInfo stamps the signer's
+// encrypted digest, signed by a trusted time-stamp authority.
+SigningTimeResult Rfc3161Time(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_INFO& signer,
+                              FILETIME& time) {
+    CryptMsgHandle token(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
+    if (!token || !CryptMsgUpdate(token.get(), value.pbData, value.cbData, TRUE))
+        return SigningTimeResult::Error;
+    std::vector<BYTE> stampBuffer;
+    if (!GetMessageParam(token.get(), CMSG_SIGNER_INFO_PARAM, 0, stampBuffer))
+        return SigningTimeResult::Error;
+    const auto& stamp = *reinterpret_cast<const CMSG_SIGNER_INFO*>(stampBuffer.data());
+    SigningTimeResult found = SigningTimeOf(stamp, time);
+    if (found != SigningTimeResult::Found) return found;
+
+    std::vector<BYTE> contentType, content;
+    if (!GetMessageParam(token.get(), CMSG_INNER_CONTENT_TYPE_PARAM, 0, contentType) ||
+        !GetMessageParam(token.get(), CMSG_CONTENT_PARAM, 0, content))
+        return SigningTimeResult::None;
+    contentType.push_back(0);
+    if (std::strcmp(reinterpret_cast<const char*>(contentType.data()), kTstInfoContentType) != 0)
+        return SigningTimeResult::None;
+    // The TSTInfo itself, whether or not the content is handed out still
+    // wrapped in its OCTET STRING.
+    if (auto unwrapped = ParseDerOctetString(content.data(), content.size()))
+        content = std::move(*unwrapped);
+    auto imprint = ParseTstInfoImprint(content.data(), content.size());
+    if (!imprint ||
+        !DigestEquals(imprint->hashAlgorithm.c_str(), signer.EncryptedHash.pbData,
+                      signer.EncryptedHash.cbData, imprint->digest) ||
+        !SignedAttributesCover(stamp, content.data(), static_cast<DWORD>(content.size())))
+        return SigningTimeResult::None;
+
+    CertStoreHandle tokenStore(CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, token.get()));
+    if (!tokenStore) return SigningTimeResult::None;
+    CertHandle authority = FindSignerCertificate(tokenStore.get(), stamp);
+    if (!authority ||
+        !CryptMsgControl(token.get(), 0, CMSG_CTRL_VERIFY_SIGNATURE, authority.get()->pCertInfo) ||
+        !TimeStampAuthorityTrusted(authority.get(), time, tokenStore.get()))
+        return SigningTimeResult::None;
+    return SigningTimeResult::Found;
+}
+
+// The RSA signature of a counter-signature (its encoded signer information)
+// over its authenticated attributes, checked with the authority's key.
+bool SignatureOverAttributesValid(const CRYPT_ATTR_BLOB& value, const CMSG_SIGNER_INFO& counter,
+                                  PCCERT_CONTEXT authority) {
+    const HashAlgorithm* hash = HashAlgorithmOf(counter.HashAlgorithm.pszObjId);
+    auto signedAttributes = SignedAttributesOfSignerInfo(value.pbData, value.cbData);
+    if (!hash || !signedAttributes) return false;
+
+    // As a signed blob: the signature is kept least significant byte first.
+    std::vector<BYTE> signature(counter.EncryptedHash.pbData,
+                                counter.EncryptedHash.pbData + counter.EncryptedHash.cbData);
+    std::reverse(signature.begin(), signature.end());
+    CERT_SIGNED_CONTENT_INFO content{};
+    content.ToBeSigned.cbData = static_cast<DWORD>(signedAttributes->size());
+    content.ToBeSigned.pbData = signedAttributes->data();
+    content.SignatureAlgorithm.pszObjId = const_cast<LPSTR>(hash->rsaSignature);
+    content.Signature.cbData = static_cast<DWORD>(signature.size());
+    content.Signature.pbData = signature.data();
+    DWORD size = 0;
+    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT, &content, nullptr, &size)) return false;
+    std::vector<BYTE> blob(size);
+    if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT, &content, blob.data(), &size)) return false;
+    CRYPT_DATA_BLOB subject{size, blob.data()};
+    return CryptVerifyCertificateSignatureEx(
+               0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_BLOB, &subject,
+               CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(authority), 0,
+               nullptr) != FALSE;
+}
+
+// An Authenticode counter-signature: a signer information over the
+// signer's encrypted digest, its certificate among the file's.
+SigningTimeResult CounterSignatureTime(const CRYPT_ATTR_BLOB& value, HCERTSTORE store,
+                                       const CMSG_SIGNER_INFO& signer, FILETIME& time) {
+    DWORD size = 0;
+    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0, nullptr,
+                           &size))
+        return SigningTimeResult::Error;
+    std::vector<BYTE> decoded(size);
+    if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0,
+                           decoded.data(), &size))
+        return SigningTimeResult::Error;
+    const auto& counter = *reinterpret_cast<const CMSG_SIGNER_INFO*>(decoded.data());
+    SigningTimeResult found = SigningTimeOf(counter, time);
+    if (found != SigningTimeResult::Found) return found;
+
+    CertHandle authority = FindSignerCertificate(store, counter);
+    if (!SignedAttributesCover(counter, signer.EncryptedHash.pbData, signer.EncryptedHash.cbData) ||
+        !authority || !SignatureOverAttributesValid(value, counter, authority.get()) ||
+        !TimeStampAuthorityTrusted(authority.get(), time, store))
+        return SigningTimeResult::None;
+    return SigningTimeResult::Found;
+}
+
 }  // namespace
 
 LONG VerifyTrustOfFile(const wchar_t* path, DWORD providerFlags, bool withStateClose) {
@@ -191,7 +392,8 @@ LONG VerifyTrustOfFile(const wchar_t* path, DWORD providerFlags, bool withStateC
     return result;
 }
 
-SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, DWORD signerIndex, FILETIME& time) {
+SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, HCERTSTORE store, DWORD signerIndex,
+                                         FILETIME& time) {
     DWORD size = 0;
     if (!CryptMsgGetParam(message, CMSG_SIGNER_UNAUTH_ATTR_PARAM, signerIndex, nullptr, &size)) {
         return static_cast<HRESULT>(GetLastError()) == CRYPT_E_ATTRIBUTES_MISSING
@@ -213,27 +415,13 @@ SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, DWORD signerIndex, FI
     }
     if (!stamp) return SigningTimeResult::None;
     if (stamp->cValue == 0) return SigningTimeResult::Error;
-    const CRYPT_ATTR_BLOB& value = stamp->rgValue[0];
-
-    if (std::strcmp(stamp->pszObjId, kCounterSignatureOid) == 0) {
-        DWORD size = 0;
-        if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0,
-                               nullptr, &size))
-            return SigningTimeResult::Error;
-        std::vector<BYTE> decoded(size);
-        if (!CryptDecodeObject(kEncoding, PKCS7_SIGNER_INFO, value.pbData, value.cbData, 0,
-                               decoded.data(), &size))
-            return SigningTimeResult::Error;
-        return SigningTimeOf(*reinterpret_cast<const CMSG_SIGNER_INFO*>(decoded.data()), time);
-    }
-
-    CryptMsgHandle stampMessage(CryptMsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr));
-    if (!stampMessage || !CryptMsgUpdate(stampMessage.get(), value.pbData, value.cbData, TRUE))
+    std::vector<BYTE> signerBuffer;
+    if (!GetMessageParam(message, CMSG_SIGNER_INFO_PARAM, signerIndex, signerBuffer))
         return SigningTimeResult::Error;
-    std::vector<BYTE> stampSigner;
-    if (!GetMessageParam(stampMessage.get(), CMSG_SIGNER_INFO_PARAM, 0, stampSigner))
-        return SigningTimeResult::Error;
-    return SigningTimeOf(*reinterpret_cast<const CMSG_SIGNER_INFO*>(stampSigner.data()), time);
+    const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
+    if (std::strcmp(stamp->pszObjId, kCounterSignatureOid) == 0)
+        return CounterSignatureTime(stamp->rgValue[0], store, signer, time);
+    return Rfc3161Time(stamp->rgValue[0], signer, time);
 }
 
 bool CheckFileAgainstList(const wchar_t* path, const TrustedList& list) {

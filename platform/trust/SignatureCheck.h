@@ -25,7 +25,12 @@ LONG VerifyTrustOfFile(const wchar_t* path, DWORD providerFlags, bool withStateC
 enum class SigningTimeResult { None, Found, Error };
 
 // Reads the signing time from a signer's counter-signature or RFC 3161 time
-// stamp (its unauthenticated attributes).
-SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, DWORD signerIndex, FILETIME& time);
+// stamp (its unauthenticated attributes). The time counts only when the
+// stamp is made over this signer's encrypted digest and its authority's
+// chain, as of that time, ends in a root the machine trusts and allows time
+// stamping; otherwise None, as for a file without a stamp. Error when the
+// stamp cannot be read. store: the certificates of the file's signature.
+SigningTimeResult ReadSignerSigningTime(HCRYPTMSG message, HCERTSTORE store, DWORD signerIndex,
+                                        FILETIME& time);
 
 }  // namespace Tessil

@@ -69,7 +69,6 @@ bool SignerListFile::Load() {
         if (!sections) return false;
         auto list = TrustedListFromSections(*sections);
         if (!list) return false;
-        sections_ = std::move(*sections);
         list_ = std::move(*list);
         loaded_ = true;
     } catch (const std::bad_alloc&) {
@@ -80,7 +79,6 @@ bool SignerListFile::Load() {
 
 void SignerListFile::Clear() {
     list_ = TrustedList{};
-    sections_.clear();
     loaded_ = false;
 }
 

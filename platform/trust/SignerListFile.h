@@ -35,7 +35,6 @@ private:
     const std::shared_ptr<const TrustPolicy> policy_;
     bool loaded_ = false;          // guarded by mutex_
     TrustedList list_;             // guarded by mutex_
-    TrustedListSections sections_;  // guarded by mutex_
 };
 
 // The default list-file path: the root of the Windows drive plus

@@ -7,6 +7,7 @@
 #include "platform/Thread/Once.h"
 #include "platform/Logging/WideFormat.h"
 #include "platform/files/FileUtils.h"
+#include "platform/trust/ProcessVerifier.h"
 #include "platform/trust/SignatureCheck.h"
 #include "platform/trust/TrustHandles.h"
 
@@ -156,25 +157,18 @@ TrustVerifier* g_instance = nullptr;  // never destroyed: its interface is never
 }  // namespace
 
 TrustVerifier& TrustVerifier::GetInstance() {
-    g_instanceOnce.call([] { g_instance = new TrustVerifier(); });
+    g_instanceOnce.call([] { g_instance = trust_detail::NewProcessVerifier(); });
     return *g_instance;
 }
 
-bool TrustVerifier::InitializeInstance(TrustVerifierOptions options) {
-    bool made = false;
-    g_instanceOnce.call([&] {
-        g_instance = new TrustVerifier(std::move(options));
-        made = true;
-    });
-    return made;
-}
-
-TrustVerifier::TrustVerifier(TrustVerifierOptions options)
-    : policy_(options.policy ? std::move(options.policy) : DefaultTrustPolicy()),
-      reloadAtom_(options.reloadAtom),
-      signerList_(options.listPath.empty() ? DefaultSignerListPath() : options.listPath, policy_) {
+TrustVerifier::TrustVerifier(std::shared_ptr<const TrustPolicy> policy, std::wstring listPath,
+                             HKEY platformRoot, std::wstring validationLibrary,
+                             std::wstring reloadAtom)
+    : policy_(policy ? std::move(policy) : DefaultTrustPolicy()),
+      reloadAtom_(std::move(reloadAtom)),
+      signerList_(listPath.empty() ? DefaultSignerListPath() : std::move(listPath), policy_) {
     RegKeyHandle key;
-    if (RegOpenKeyExW(options.platformRoot, kPlatformKeyPath, 0, KEY_READ | KEY_WOW64_32KEY,
+    if (RegOpenKeyExW(platformRoot, kPlatformKeyPath, 0, KEY_READ | KEY_WOW64_32KEY,
                       key.put()) != ERROR_SUCCESS)
         return;
     platformVersion_ = kDefaultPlatformVersion;
@@ -186,10 +180,10 @@ TrustVerifier::TrustVerifier(TrustVerifierOptions options)
 
     void* control = nullptr;
     HMODULE module = nullptr;
-    if (AskValidationInterface(options.platformRoot, options.validationLibrary,
+    if (AskValidationInterface(platformRoot, validationLibrary,
                                "QavValidationControl2", &control, &module) != 0) {
         control = nullptr;
-        if (AskValidationInterface(options.platformRoot, options.validationLibrary,
+        if (AskValidationInterface(platformRoot, validationLibrary,
                                    "QavValidationControl", &control, &module) != 0)
             control = nullptr;
     }
@@ -236,29 +230,23 @@ bool TrustVerifier::CheckAgainstSignerLists(const wchar_t* path) {
     auto& mutex = signerList_.Mutex();
     const TrustedList& builtIn = policy_->BuiltInList();
     bool wasLoaded = false;
+    bool usedLoaded = false;
     {
         std::shared_lock lock(mutex);
+        wasLoaded = signerList_.IsLoaded();
         // A loaded list no newer than the built-in one is never used.
-        if (signerList_.IsLoaded() && signerList_.List().version > builtIn.version) {
-            if (CheckFileAgainstList(path, signerList_.List())) return true;
-            wasLoaded = true;
-        }
+        usedLoaded = wasLoaded && signerList_.List().version > builtIn.version;
+        if (usedLoaded && CheckFileAgainstList(path, signerList_.List())) return true;
     }
-    if (wasLoaded) {
-        if (!GlobalFindAtomW(reloadAtom_.c_str())) return false;
-        {
-            std::unique_lock lock(mutex);
-            signerList_.Clear();
-            if (!signerList_.Load()) return false;
-        }
-        std::shared_lock lock(mutex);
-        return signerList_.IsLoaded() && signerList_.List().version > builtIn.version &&
-               CheckFileAgainstList(path, signerList_.List());
-    }
-
-    if (CheckFileAgainstList(path, builtIn)) return true;
+    if (!usedLoaded && CheckFileAgainstList(path, builtIn)) return true;
     {
         std::unique_lock lock(mutex);
+        // A loaded list, whatever its version, is read again only when another
+        // process has installed a newer one.
+        if (wasLoaded) {
+            if (!GlobalFindAtomW(reloadAtom_.c_str())) return false;
+            signerList_.Clear();
+        }
         if (!signerList_.Load()) return false;
     }
     std::shared_lock lock(mutex);

@@ -17,24 +17,24 @@ namespace Tessil {
 inline constexpr wchar_t kSignerListReloadAtom[] = L"67136527-5D6B-4AC9-865B-3E392E982420";
 inline constexpr wchar_t kPlatformKeyPath[] = L"Software\\Corvane\\Bastrel";
 inline constexpr wchar_t kValidationLibraryName[] = L"cvnqava.dll";
-
-struct TrustVerifierOptions {
-    std::shared_ptr<const TrustPolicy> policy;  // null: the real policy
-    std::wstring listPath;                      // empty: DefaultSignerListPath()
-    std::wstring reloadAtom = kSignerListReloadAtom;
-    HKEY platformRoot = HKEY_LOCAL_MACHINE;     // holds the platform component's key
-    std::wstring validationLibrary = kValidationLibraryName;
-};
+// A verified library's own dependencies come from its folder and the
+// system's default folders, never from the current folder or PATH.
+inline constexpr DWORD kVerifiedLibrarySearchFlags =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
 class TrustVerifier {
 public:
     // The process's verifier, made on the first call and never destroyed.
+    // A construction that throws is tried again by the next call.
     static TrustVerifier& GetInstance();
-    // Makes the process's verifier with these options unless it is made
-    // already (test programs, before their first check). False when it was.
-    static bool InitializeInstance(TrustVerifierOptions options);
 
-    explicit TrustVerifier(TrustVerifierOptions options = {});
+    // Empty collaborators take the real ones: the real policy, the default
+    // list path (DefaultSignerListPath()), HKEY_LOCAL_MACHINE as the holder
+    // of the platform component's key.
+    explicit TrustVerifier(std::shared_ptr<const TrustPolicy> policy = nullptr,
+                           std::wstring listPath = {}, HKEY platformRoot = HKEY_LOCAL_MACHINE,
+                           std::wstring validationLibrary = kValidationLibraryName,
+                           std::wstring reloadAtom = kSignerListReloadAtom);
     ~TrustVerifier();
     TrustVerifier(const TrustVerifier&) = delete;
     TrustVerifier& operator=(const TrustVerifier&) = delete;
@@ -71,7 +71,8 @@ DWORD VerifyFile(const wchar_t* path);
 
 // Loads the library only when it is trusted; else null with the last error
 // set to VerifyFile's answer, or 5 when the file cannot be held. The file
-// cannot be changed between its check and its load.
+// cannot be changed between its check and its load. Flags that name no
+// search locations get kVerifiedLibrarySearchFlags.
 HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags);
 
 // CoCreateInstance, or with verify set: creates the object through its class

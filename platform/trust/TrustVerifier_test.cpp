@@ -99,8 +99,8 @@ std::wstring ProcessAtomName() {
     return L"vt-trust-reload-" + std::to_wstring(GetCurrentProcessId());
 }
 
-TrustVerifierOptions OptionsWith(TrustedList builtIn, std::wstring listPath = L"") {
-    TrustVerifierOptions options;
+testing::VerifierArguments OptionsWith(TrustedList builtIn, std::wstring listPath = L"") {
+    testing::VerifierArguments options;
     options.policy = std::make_shared<TestTrustPolicy>(std::move(builtIn));
     options.listPath = listPath.empty() ? L"Z:\\nonexistent\\vt-trust\\trusted.js" : listPath;
     options.reloadAtom = ProcessAtomName();
@@ -129,7 +129,7 @@ struct FileCase {
 class SignedFiles : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(SignedFiles, AreTrustedOnlyWithAValidAcceptedSigner) {
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
     EXPECT_EQ(verifier.Verify(TestFile(GetParam().file).c_str()), GetParam().expected)
         << GetParam().file;
 }
@@ -139,6 +139,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FileCase{"valid.dll", 0},
                       FileCase{"valid-ts.dll", 0},
                       FileCase{"expired-ts.dll", 0},  // valid at its time stamp
+                      // Stamps that prove no time: checked as of now.
+                      FileCase{"expired-rogue-ts.dll", 5},       // authority not trusted
+                      FileCase{"expired-restricted-ts.dll", 5},  // not allowed to stamp
+                      FileCase{"expired-copied-ts.dll", 5},      // made for another signature
+                      FileCase{"expired-spoiled-ts.dll", 5},     // its signature does not verify
+                      // The same with Authenticode counter-signatures.
+                      FileCase{"expired-cs.dll", 0},
+                      FileCase{"expired-forged-cs.dll", 5},  // signature does not verify
+                      FileCase{"expired-rogue-cs.dll", 5},
+                      FileCase{"expired-restricted-cs.dll", 5},
+                      FileCase{"expired-copied-cs.dll", 5},
                       FileCase{"unsigned.dll", 5},
                       FileCase{"tampered.dll", 5},
                       FileCase{"other-signer.dll", 5},  // name not listed
@@ -153,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(TrustVerifier, NullOrEmptyPathIsABadArgument) {
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Vantrel Test Signer"})));
     EXPECT_EQ(verifier.Verify(nullptr), 87u);
     EXPECT_EQ(verifier.Verify(L""), 87u);
 }
@@ -197,14 +208,23 @@ TEST(SignerList, DeniedSerialRefusesInEitherCase) {
     }
 }
 
-TEST(SigningTime, ComesFromTheTimeStampOnly) {
+TEST(SigningTime, ComesFromAVerifiedTimeStampOnly) {
     struct Case {
         const char* file;
         SigningTimeResult result;
         WORD year;
     } cases[] = {{"expired-ts.dll", SigningTimeResult::Found, 2016},
                  {"valid-ts.dll", SigningTimeResult::Found, 2020},
-                 {"expired.dll", SigningTimeResult::None, 0}};
+                 {"expired.dll", SigningTimeResult::None, 0},
+                 {"expired-rogue-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-restricted-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-copied-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-spoiled-ts.dll", SigningTimeResult::None, 0},
+                 {"expired-cs.dll", SigningTimeResult::Found, 2016},
+                 {"expired-forged-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-rogue-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-restricted-cs.dll", SigningTimeResult::None, 0},
+                 {"expired-copied-cs.dll", SigningTimeResult::None, 0}};
     for (const auto& c : cases) {
         HCERTSTORE store = nullptr;
         HCRYPTMSG message = nullptr;
@@ -215,7 +235,7 @@ TEST(SigningTime, ComesFromTheTimeStampOnly) {
                                      CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &content, &format,
                                      &store, &message, nullptr));
         FILETIME time{};
-        EXPECT_EQ(ReadSignerSigningTime(message, 0, time), c.result) << c.file;
+        EXPECT_EQ(ReadSignerSigningTime(message, store, 0, time), c.result) << c.file;
         if (c.result == SigningTimeResult::Found) {
             SYSTEMTIME st{};
             FileTimeToSystemTime(&time, &st);
@@ -260,7 +280,7 @@ TEST_P(ListFile, IsUsedOnlyWhenSignedValidAndNewer) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
     WriteText(listPath, GetParam().text);
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), GetParam().expected);
     // The built-in list still decides for what it accepts.
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
@@ -294,13 +314,13 @@ TEST(ListFile, DefaultPathIsUnderTheWindowsDriveRoot) {
     const std::wstring expected = std::wstring(windows, 3) +
                                   L"Program Files\\Common Files\\Corvane\\Platform\\Core\\trusted.js";
     EXPECT_EQ(DefaultSignerListPath(), expected);
-    TrustVerifier verifier{TrustVerifierOptions{}};
+    TrustVerifier verifier;
     EXPECT_EQ(verifier.SignerList().Path(), expected);
 }
 
 TEST(ListFile, MissingFileLeavesBuiltInListInForce) {
     TempFolder folder;
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Vantrel Test Signer"}), folder.File(L"trusted.js")));
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);
     EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);
@@ -309,28 +329,41 @@ TEST(ListFile, MissingFileLeavesBuiltInListInForce) {
 }
 
 TEST(ListFile, IsReloadedAfterAFailedCheckOnlyWhenTheAtomExists) {
-    TempFolder folder;
-    const std::wstring listPath = folder.File(L"trusted.js");
-    WriteText(listPath, ListAccepting(7, "Vantrel Test Signer"));
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
-    ASSERT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);
+    // Whatever the version of the list loaded first: one no newer than the
+    // built-in list is loaded but not used.
+    const struct {
+        unsigned version;
+        DWORD firstAnswer;
+    } cases[] = {{7, 0}, {5, 5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        TempFolder folder;
+        const std::wstring listPath = folder.File(L"trusted.js");
+        WriteText(listPath, ListAccepting(c.version, "Vantrel Test Signer"));
+        TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+        ASSERT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), c.firstAnswer);
+        {
+            std::shared_lock lock(verifier.SignerList().Mutex());
+            ASSERT_TRUE(verifier.SignerList().IsLoaded());
+        }
 
-    WriteText(listPath, ListAccepting(8, "Vantrel Other Signer"));
-    ASSERT_EQ(GlobalFindAtomW(ProcessAtomName().c_str()), 0);
-    EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);  // list in memory stays
+        WriteText(listPath, ListAccepting(8, "Vantrel Other Signer"));
+        ASSERT_EQ(GlobalFindAtomW(ProcessAtomName().c_str()), 0);
+        EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 5u);  // list in memory stays
 
-    ATOM atom = GlobalAddAtomW(ProcessAtomName().c_str());
-    ASSERT_NE(atom, 0);
-    EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 0u);
-    EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 5u);
-    GlobalDeleteAtom(atom);
+        ATOM atom = GlobalAddAtomW(ProcessAtomName().c_str());
+        ASSERT_NE(atom, 0);
+        EXPECT_EQ(verifier.Verify(TestFile("other-signer.dll").c_str()), 0u);
+        EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 5u);
+        GlobalDeleteAtom(atom);
+    }
 }
 
 TEST(ListFile, ConcurrentChecksLoadItOnceAndAgreeOnTheAnswers) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
     WriteText(listPath, ListAccepting(7, "Vantrel Test Signer"));
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     const std::wstring trusted = TestFile("valid.dll");
     const std::wstring untrusted = TestFile("other-signer.dll");
 
@@ -391,7 +424,7 @@ TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
     TempFolder folder;
     // The list file's folder does not exist yet: installing makes it.
     const std::wstring listPath = folder.File(L"Core") + L"\\trusted.js";
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     const std::wstring atom = ProcessAtomName();
 
     struct Step {
@@ -427,7 +460,7 @@ TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
 TEST(Cabinet, ListStoredReadOnlyIsInstalledAsANormalFileAndCanBeReplaced) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     EXPECT_EQ(verifier.Verify(TestFile("readonly-v7.cab").c_str()), 0u);
     const DWORD attributes = GetFileAttributesW(listPath.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
@@ -441,7 +474,7 @@ TEST(Cabinet, LibraryComesFromTheSystemFolderOnly) {
     TempFolder folder;
     // A "Cabinet.dll" that extracts nothing, on the search path.
     ASSERT_TRUE(SetDllDirectoryW(WindowsPathOf(VT_FAKE_CABINET_DIR).c_str()));
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
     const DWORD verdict = verifier.Verify(TestFile("list-v7.cab").c_str());
     SetDllDirectoryW(nullptr);
@@ -452,7 +485,7 @@ TEST(Cabinet, LibraryComesFromTheSystemFolderOnly) {
 TEST(Cabinet, InstallComparesWithTheListOnDisk) {
     TempFolder folder;
     const std::wstring listPath = folder.File(L"trusted.js");
-    TrustVerifier verifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
+    TrustVerifier verifier = testing::MakeVerifier(OptionsWith(TestRootList({L"Somebody Else"}), listPath));
     // Another process put a newer list in place after this one looked.
     WriteText(listPath, ListAccepting(9, "Nobody"));
     SignerListFile& list = verifier.SignerList();
@@ -478,7 +511,7 @@ TEST(Cabinet, ExtractedTemporaryFilesAreRemoved) {
     };
     const int before = countListTemps();
     TempFolder folder;
-    TrustVerifier verifier(
+    TrustVerifier verifier = testing::MakeVerifier(
         OptionsWith(TestRootList({L"Somebody Else"}), folder.File(L"trusted.js")));
     EXPECT_EQ(verifier.Verify(TestFile("list-v5.cab").c_str()), 5u);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned-list-v9.cab").c_str()), 5u);
@@ -507,8 +540,8 @@ private:
     HKEY key_ = nullptr;
 };
 
-TrustVerifierOptions WithPlatform(const PlatformKey& key) {
-    TrustVerifierOptions options = OptionsWith(TestRootList({L"Vantrel Test Signer"}));
+testing::VerifierArguments WithPlatform(const PlatformKey& key) {
+    testing::VerifierArguments options = OptionsWith(TestRootList({L"Vantrel Test Signer"}));
     options.platformRoot = key.Root();
     return options;
 }
@@ -537,7 +570,7 @@ TEST_P(ValidationLibrary, VerdictBitDependsOnPlatformVersion) {
     const std::wstring checked = folder.File(L"unsigned.dll");
     ASSERT_TRUE(CopyFileW(TestFile("unsigned.dll").c_str(), checked.c_str(), FALSE));
 
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.PlatformVersion(), c.platformVersion);
     EXPECT_EQ(verifier.Verify(checked.c_str()), c.expected);
@@ -562,7 +595,7 @@ TEST(ValidationLibraryAnswer, NotCheckedFallsBackToOwnCheck) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv word0(L"VT_QAV_WORD0", L"0");
     ScopedEnv word1(L"VT_QAV_WORD1", L"1");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
     EXPECT_EQ(verifier.Verify(TestFile("valid.dll").c_str()), 0u);  // own check still runs
@@ -573,7 +606,7 @@ TEST(ValidationLibraryAnswer, FirstInterfaceMissingUsesTheOlderOne) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv offered(L"VT_QAV_INTERFACES", L"QavValidationControl");
     ScopedEnv trust(L"VT_QAV_TRUST", L"unsigned.dll");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
     EXPECT_EQ(verifier.Verify(TestFile("tampered.dll").c_str()), 5u);
@@ -584,7 +617,7 @@ TEST(ValidationLibraryAnswer, LibraryThatDoesNotPinItselfStaysLoadedWhileUsed) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), ValidationFolder().c_str(), L"15.4"));
     ScopedEnv noPin(L"VT_QAV_NO_PIN", L"1");
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     ASSERT_TRUE(verifier.HasValidationControl());
     EXPECT_NE(GetModuleHandleW(L"cvnqava.dll"), nullptr);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
@@ -603,9 +636,9 @@ TEST(ValidationLibraryAnswer, FoundByPathOrFolderAsTheNameSays) {
         {std::wstring(260, L'x'), false},
     };
     for (const auto& c : cases) {
-        TrustVerifierOptions options = WithPlatform(key);
+        testing::VerifierArguments options = WithPlatform(key);
         options.validationLibrary = c.library;
-        TrustVerifier verifier(std::move(options));
+        TrustVerifier verifier = testing::MakeVerifier(std::move(options));
         EXPECT_EQ(verifier.HasValidationControl(), c.found)
             << std::string(c.library.begin(), c.library.end());
     }
@@ -700,13 +733,13 @@ TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForWritingIsNotUsedUntilClosed
         EXPECT_NE(output.find(refusal), std::wstring::npos) << std::string(output.begin(), output.end());
         EXPECT_EQ(output.find(L"WinVerifyTrust"), std::wstring::npos);
         {
-            TrustVerifier verifier(WithPlatform(copy.Key()));
+            TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
             EXPECT_FALSE(verifier.HasValidationControl());
             EXPECT_EQ(GetModuleHandleW(copy.Library().c_str()), nullptr);
             EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);
         }
         CloseHandle(other);
-        TrustVerifier verifier(WithPlatform(copy.Key()));
+        TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
         EXPECT_TRUE(verifier.HasValidationControl());
         EXPECT_NE(GetModuleHandleW(copy.Library().c_str()), nullptr);
         EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
@@ -722,7 +755,7 @@ TEST(ValidationLibraryAnswer, LibraryOpenElsewhereForReadingIsUsed) {
                                     OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(reader, INVALID_HANDLE_VALUE);
         {
-            TrustVerifier verifier(WithPlatform(copy.Key()));
+            TrustVerifier verifier = testing::MakeVerifier(WithPlatform(copy.Key()));
             EXPECT_TRUE(verifier.HasValidationControl());
             EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
         }
@@ -776,7 +809,7 @@ TEST(ValidationLibraryAnswer, FoundInTheLongestPlatformFolderThatFits) {
     ASSERT_TRUE(testing::WritePlatformKey(key.Root(), folder.Path().c_str(), L"15.4"));
     ScopedEnv noPin(L"VT_QAV_NO_PIN", L"1");
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     EXPECT_TRUE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 0u);
 }
@@ -813,7 +846,7 @@ TEST_P(NoValidationInterface, LeavesTheOwnCheckAlone) {
     }
     ScopedEnv offered(L"VT_QAV_INTERFACES", c.offered);
     ScopedEnv trust(L"VT_QAV_TRUST", L"*");
-    TrustVerifier verifier(WithPlatform(key));
+    TrustVerifier verifier = testing::MakeVerifier(WithPlatform(key));
     EXPECT_FALSE(verifier.HasValidationControl());
     EXPECT_EQ(verifier.PlatformVersion(), c.writeKey ? 1504u : 0u);
     EXPECT_EQ(verifier.Verify(TestFile("unsigned.dll").c_str()), 5u);

@@ -41,6 +41,13 @@ HMODULE LoadVerifiedLibrary(const wchar_t* path, DWORD flags) {
         SetLastError(verdict);
         return nullptr;
     }
+    // Flags that name no search locations would take the library's own
+    // dependencies from the host's search order.
+    constexpr DWORD kSearchLocations =
+        LOAD_WITH_ALTERED_SEARCH_PATH | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+        LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+        LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if ((flags & kSearchLocations) == 0) flags |= Tessil::kVerifiedLibrarySearchFlags;
     HMODULE module = LoadLibraryExW(path, nullptr, flags);
     held.reset();
     return module;

@@ -58,7 +58,7 @@ private:
 class VerifiedLoading : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        SetEnvironmentVariableW(L"VT_QAV_TRUST", L"unsigned.dll;comserver-a.dll");
+        SetEnvironmentVariableW(L"VT_QAV_TRUST", L"unsigned.dll;comserver-a.dll;dependent-plugin.dll");
         made_ = Tessil::testing::MakeProcessVerifierWithValidationLibrary(
             WindowsPathOf(VT_VALIDATION_DIR).c_str());
     }
@@ -166,6 +166,93 @@ TEST_F(VerifiedLoading, LibraryOpenElsewhereForReadingLoads) {
         if (module) FreeLibrary(module);
         CloseHandle(reader);
     }
+}
+
+std::wstring DependencyFile(const char* name) {
+    return WindowsPathOf(std::string(VT_DEPENDENCY_DIR) + "/" + name);
+}
+
+// A plug-in in a folder of its own, with or without its dependency beside
+// it; a planted dependency of the same name in the current folder and in a
+// folder on PATH, which leaves a marker file when loaded.
+class PlantedDependency {
+public:
+    explicit PlantedDependency(bool dependencyBeside) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH, temp);
+        root_ = std::wstring(temp) + L"vt-dependency-" + std::to_wstring(GetCurrentProcessId());
+        for (const wchar_t* folder : {L"", L"\\plugin", L"\\current", L"\\onpath"})
+            CreateDirectoryW((root_ + folder).c_str(), nullptr);
+        ok_ = CopyFileW(DependencyFile("plugin/dependent-plugin.dll").c_str(), Plugin().c_str(),
+                        FALSE) &&
+              (!dependencyBeside || CopyFileW(DependencyFile("real/vtdep.dll").c_str(),
+                                              (root_ + L"\\plugin\\vtdep.dll").c_str(), FALSE)) &&
+              CopyFileW(DependencyFile("planted/vtdep.dll").c_str(),
+                        (root_ + L"\\current\\vtdep.dll").c_str(), FALSE) &&
+              CopyFileW(DependencyFile("planted/vtdep.dll").c_str(),
+                        (root_ + L"\\onpath\\vtdep.dll").c_str(), FALSE);
+        marker_ = root_ + L"\\marker.txt";
+        SetEnvironmentVariableW(L"VT_DEPENDENCY_MARKER", marker_.c_str());
+        wchar_t current[MAX_PATH + 1] = {};
+        GetCurrentDirectoryW(MAX_PATH, current);
+        oldCurrent_ = current;
+        SetCurrentDirectoryW((root_ + L"\\current").c_str());
+        std::wstring path(32768, L'\0');
+        path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+        oldPath_ = path;
+        SetEnvironmentVariableW(L"PATH", (root_ + L"\\onpath;" + path).c_str());
+    }
+    ~PlantedDependency() {
+        SetEnvironmentVariableW(L"PATH", oldPath_.c_str());
+        SetCurrentDirectoryW(oldCurrent_.c_str());
+        SetEnvironmentVariableW(L"VT_DEPENDENCY_MARKER", nullptr);
+        for (const wchar_t* file : {L"\\plugin\\dependent-plugin.dll", L"\\plugin\\vtdep.dll",
+                                    L"\\current\\vtdep.dll", L"\\onpath\\vtdep.dll",
+                                    L"\\marker.txt"})
+            DeleteFileW((root_ + file).c_str());
+        for (const wchar_t* folder : {L"\\plugin", L"\\current", L"\\onpath", L""})
+            RemoveDirectoryW((root_ + folder).c_str());
+    }
+    PlantedDependency(const PlantedDependency&) = delete;
+    PlantedDependency& operator=(const PlantedDependency&) = delete;
+
+    bool Ok() const { return ok_; }
+    std::wstring Plugin() const { return root_ + L"\\plugin\\dependent-plugin.dll"; }
+    bool PlantedWasLoaded() const {
+        return GetFileAttributesW(marker_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    std::wstring root_, marker_, oldCurrent_, oldPath_;
+    bool ok_ = false;
+};
+
+TEST_F(VerifiedLoading, DependencyComesFromTheLibrarysOwnFolder) {
+    for (DWORD flags : {0ul, static_cast<unsigned long>(Tessil::kVerifiedLibrarySearchFlags)}) {
+        SCOPED_TRACE(flags);
+        PlantedDependency files(true);
+        ASSERT_TRUE(files.Ok());
+        HMODULE module = LoadVerifiedLibrary(files.Plugin().c_str(), flags);
+        ASSERT_NE(module, nullptr) << GetLastError();
+        using Answer = int (*)();
+        auto answer = reinterpret_cast<Answer>(
+            reinterpret_cast<void*>(GetProcAddress(module, "TrustDependentAnswer")));
+        ASSERT_NE(answer, nullptr);
+        EXPECT_EQ(answer(), 7);
+        EXPECT_FALSE(files.PlantedWasLoaded());
+        FreeLibrary(module);
+    }
+}
+
+TEST_F(VerifiedLoading, DependencyIsNeverTakenFromTheCurrentFolderOrPath) {
+    PlantedDependency files(false);
+    ASSERT_TRUE(files.Ok());
+    SetLastError(0);
+    HMODULE module = LoadVerifiedLibrary(files.Plugin().c_str(), 0);
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_FALSE(files.PlantedWasLoaded());
+    if (module) FreeLibrary(module);
 }
 
 std::string ReadJournal(const std::wstring& path) {

@@ -7,6 +7,7 @@
 #include "framework/message/ModuleStatus.h"
 #include "platform/Logging/testing/CapturingLogger.h"
 #include "platform/trust/TrustVerifier.h"
+#include "platform/trust/testing/SwitchableProcessVerifier.h"
 #include "platform/trust/testing/TestTrust.h"
 
 #include <gtest/gtest.h>
@@ -40,16 +41,18 @@ public:
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, empty.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
                                   nullptr),
                   ERROR_SUCCESS);
-        Tessil::TrustVerifierOptions options;
-        options.policy = std::make_shared<Tessil::testing::TestTrustPolicy>(
-            Tessil::testing::TestRootList({L"Vantrel Test Signer"}));
-        options.listPath = listFolder.path() + L"\\trusted.js";
-        options.platformRoot = root;
-        const bool made = Tessil::TrustVerifier::InitializeInstance(std::move(options));
+        const std::wstring listPath = listFolder.path() + L"\\trusted.js";
+        Tessil::testing::SetProcessVerifierFactory([&] {
+            return std::make_unique<Tessil::TrustVerifier>(
+                std::make_shared<Tessil::testing::TestTrustPolicy>(
+                    Tessil::testing::TestRootList({L"Vantrel Test Signer"})),
+                listPath, root);
+        });
+        const bool noValidationControl = !Tessil::TrustVerifier::GetInstance().HasValidationControl();
+        Tessil::testing::SetProcessVerifierFactory(nullptr);
         RegCloseKey(root);
         RegDeleteTreeW(HKEY_CURRENT_USER, empty.c_str());
-        ASSERT_TRUE(made);
-        ASSERT_FALSE(Tessil::TrustVerifier::GetInstance().HasValidationControl());
+        ASSERT_TRUE(noValidationControl);
     }
     TempFolder listFolder;
 };

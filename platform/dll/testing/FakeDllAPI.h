@@ -29,6 +29,7 @@ public:
     bool loadLibrary(const std::wstring& path, HMODULE* out) override {
         std::lock_guard<std::mutex> lock(mutex);
         loads.push_back(path);
+        events.push_back(L"load " + path);
         if (throwOnLoad) {
             throw std::runtime_error("load");
         }
@@ -75,8 +76,26 @@ public:
         return true;
     }
 
+    HANDLE holdFile(const std::wstring& path) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(L"hold " + path);
+        if (unholdable.count(path) != 0) {
+            return INVALID_HANDLE_VALUE;
+        }
+        return kHold;
+    }
+    void releaseFile(HANDLE hold) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(hold == kHold ? L"release" : L"release of an unknown hold");
+    }
+
+    // What a hold answers: no real file is opened.
+    inline static const HANDLE kHold = reinterpret_cast<HANDLE>(0x4711);
+
     std::mutex mutex;
     std::map<std::wstring, Library> libraries;
+    std::set<std::wstring> unholdable;
+    std::vector<std::wstring> events;  // holds, loads and releases in order
     std::set<std::wstring> refused;
     std::map<HMODULE, int> references;
     std::vector<std::wstring> loads;

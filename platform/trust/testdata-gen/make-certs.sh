@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes a throwaway test PKI into OUT: two roots (one to be installed in the
 # test prefix, one never trusted), code-signing certificates, an expired
-# signer, a time-stamp authority and a signer for the signer-list file.
+# signer, time-stamp authorities (one trusted, one self-signed, one under a CA
+# restricted to code signing) and a signer for the signer-list file.
 # Nothing here is secret; everything lives in the build tree only.
 set -euo pipefail
 out=${1:?output folder}
@@ -31,14 +32,25 @@ keyUsage=critical,digitalSignature
 extendedKeyUsage=critical,timeStamping
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
+[vt_tsa_self]
+basicConstraints=critical,CA:false
+keyUsage=critical,digitalSignature
+extendedKeyUsage=critical,timeStamping
+subjectKeyIdentifier=hash
+[vt_codesign_ca]
+basicConstraints=critical,CA:true
+keyUsage=critical,keyCertSign,cRLSign
+extendedKeyUsage=codeSigning
+subjectKeyIdentifier=hash
+authorityKeyIdentifier=keyid
 CNF
 
 key() { openssl genrsa -out "$1.key" 2048 2>/dev/null; }
 
-root() { # name subject
+root() { # name subject [section]
     key "$1"
     at "$past" openssl req -new -x509 -key "$1.key" -subj "$2" -days 9000 -sha256 \
-        -set_serial 0x01 -extensions vt_ca -config <(cat /usr/lib/ssl/openssl.cnf $ext) \
+        -set_serial 0x01 -extensions "${3:-vt_ca}" -config <(cat /usr/lib/ssl/openssl.cnf $ext) \
         -out "$1.crt" 2>/dev/null
 }
 
@@ -58,12 +70,19 @@ leaf other-signer "/CN=Vantrel Other Signer/O=Vantrel Test" test-root vt_codesig
 leaf rogue-signer "/CN=Vantrel Test Signer/O=Vantrel Test" rogue-root vt_codesign 0x3344 "$past" 8000
 leaf expired-signer "/CN=Vantrel Test Signer/O=Vantrel Test" test-root vt_codesign 0x4455 "$expired_from" 365
 leaf tsa "/CN=Vantrel Test Time Stamps/O=Vantrel Test" test-root vt_tsa 0x5566 "$past" 8000
+# A time-stamp authority nobody installs, and one under a CA that allows code
+# signing only.
+root rogue-tsa "/CN=Vantrel Rogue Time Stamps/O=Vantrel Test" vt_tsa_self
+leaf signing-ca "/CN=Vantrel Test Code Signing CA/O=Vantrel Test" test-root vt_codesign_ca 0x7788 "$past" 8000
+leaf restricted-tsa "/CN=Vantrel Restricted Time Stamps/O=Vantrel Test" signing-ca vt_tsa 0x8899 "$past" 8000
 leaf list-signer "/CN=Vantrel Test List Signer/O=Vantrel Test" test-root vt_codesign 0x6677 "$past" 8000
 
 # Chains as osslsigncode wants them: the leaf first, then its issuer.
 for s in signer other-signer expired-signer list-signer; do cat $s.crt test-root.crt > $s.chain.pem; done
 cat rogue-signer.crt rogue-root.crt > rogue-signer.chain.pem
 cat tsa.crt test-root.crt > tsa.chain.pem
+cp rogue-tsa.crt rogue-tsa.chain.pem
+cat restricted-tsa.crt signing-ca.crt test-root.crt > restricted-tsa.chain.pem
 openssl x509 -in test-root.crt -outform DER -out test-root.cer
 
 # Facts the tests compare with, as a header.

@@ -10,11 +10,11 @@ mkdir -p "$out"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-sign() { # signer in out [faketime-date [with-timestamp]]
+sign() { # signer in out [faketime-date [time-stamp authority]]
     local signer=$1 in=$2 dest=$3 when=${4:-} stamp=${5:-}
     local args=(sign -certs "$certs/$signer.chain.pem" -key "$certs/$signer.key" -h sha256)
     if [ -n "$stamp" ]; then
-        args+=(-TSA-certs "$certs/tsa.chain.pem" -TSA-key "$certs/tsa.key"
+        args+=(-TSA-certs "$certs/$stamp.chain.pem" -TSA-key "$certs/$stamp.key"
                -TSA-time "$(date -u -d "$when" +%s)")
     fi
     rm -f "$dest"
@@ -27,13 +27,33 @@ sign() { # signer in out [faketime-date [with-timestamp]]
 
 cp "$payload" "$out/unsigned.dll"
 sign signer "$payload" "$out/valid.dll"
-sign signer "$payload" "$out/valid-ts.dll" "2020-03-01 12:00:00" stamp
+sign signer "$payload" "$out/valid-ts.dll" "2020-03-01 12:00:00" tsa
 sign other-signer "$payload" "$out/other-signer.dll"
 sign rogue-signer "$payload" "$out/rogue-signer.dll"
 sign list-signer "$payload" "$out/list-signer.dll"
 # Signed while the certificate was valid; one copy carries a time stamp.
 sign expired-signer "$payload" "$out/expired.dll" "2016-06-01 12:00:00"
-sign expired-signer "$payload" "$out/expired-ts.dll" "2016-06-01 12:00:00" stamp
+sign expired-signer "$payload" "$out/expired-ts.dll" "2016-06-01 12:00:00" tsa
+# Stamps that prove nothing: an authority the machine does not trust, one not
+# allowed to stamp, and a stamp made for another signature of the same signer.
+sign expired-signer "$payload" "$out/expired-rogue-ts.dll" "2016-06-01 12:00:00" rogue-tsa
+sign expired-signer "$payload" "$out/expired-restricted-ts.dll" "2016-06-01 12:00:00" restricted-tsa
+sign expired-signer "$payload" "$work/donor.dll" "2016-07-01 12:00:00" tsa
+stamp() { python3 "$(dirname "$0")/stamp.py" "$@"; }
+stamp graft "$out/expired-ts.dll" "$work/donor.dll" "$out/expired-copied-ts.dll"
+stamp spoil "$out/expired-ts.dll" "$out/expired-spoiled-ts.dll"
+# The same with Authenticode counter-signatures in place of RFC 3161 tokens.
+countersign() { # authority in out time [key]
+    stamp countersign "$2" "$certs/${5:-$1}.key" "$certs/$1.chain.pem" "$4" "$3"
+}
+countersign tsa "$out/expired.dll" "$out/expired-cs.dll" 160601120000Z
+# Made with another key than the trusted authority's it names.
+countersign tsa "$out/expired.dll" "$out/expired-forged-cs.dll" 160601120000Z rogue-tsa
+countersign rogue-tsa "$out/expired.dll" "$out/expired-rogue-cs.dll" 160601120000Z
+countersign restricted-tsa "$out/expired.dll" "$out/expired-restricted-cs.dll" 160601120000Z
+sign expired-signer "$payload" "$work/unstamped-donor.dll" "2016-07-01 12:00:00"
+countersign tsa "$work/unstamped-donor.dll" "$work/cs-donor.dll" 160701120000Z
+stamp graft "$out/expired-cs.dll" "$work/cs-donor.dll" "$out/expired-copied-cs.dll"
 # One byte of the DOS stub changed: still a loadable image, wrong digest.
 cp "$out/valid.dll" "$out/tampered.dll"
 printf 'X' | dd of="$out/tampered.dll" bs=1 seek=96 conv=notrunc status=none

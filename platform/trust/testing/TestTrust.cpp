@@ -7,6 +7,7 @@
 
 #include "certs.h"
 #include "platform/trust/TrustVerifier.h"
+#include "platform/trust/testing/SwitchableProcessVerifier.h"
 
 namespace Tessil::testing {
 
@@ -82,10 +83,10 @@ bool MakeProcessVerifierWithValidationLibrary(const wchar_t* folder, const wchar
         return false;
     bool ok = WritePlatformKey(privateKey, folder, version);
     if (ok) {
-        TrustVerifierOptions options;
-        options.platformRoot = privateKey;
-        ok = TrustVerifier::InitializeInstance(std::move(options)) &&
-             TrustVerifier::GetInstance().HasValidationControl();
+        SetProcessVerifierFactory(
+            [privateKey] { return std::make_unique<TrustVerifier>(nullptr, L"", privateKey); });
+        ok = TrustVerifier::GetInstance().HasValidationControl();
+        SetProcessVerifierFactory(nullptr);
     }
     RegCloseKey(privateKey);
     RegDeleteTreeW(HKEY_CURRENT_USER, privatePath.c_str());

@@ -5,9 +5,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/trust/TrustPolicy.h"
+#include "platform/trust/TrustVerifier.h"
 #include "platform/trust/TrustedListFile.h"
 
 namespace Tessil::testing {
@@ -38,6 +40,19 @@ private:
 // under the test root.
 Thumbprint TestRootThumbprint();
 TrustedList TestRootList(std::initializer_list<const wchar_t*> names, std::uint32_t version = 5);
+
+// The verifier's constructor arguments by name.
+struct VerifierArguments {
+    std::shared_ptr<const TrustPolicy> policy;
+    std::wstring listPath;
+    HKEY platformRoot = HKEY_LOCAL_MACHINE;
+    std::wstring validationLibrary = kValidationLibraryName;
+    std::wstring reloadAtom = kSignerListReloadAtom;
+};
+inline TrustVerifier MakeVerifier(VerifierArguments a) {
+    return TrustVerifier(std::move(a.policy), std::move(a.listPath), a.platformRoot,
+                         std::move(a.validationLibrary), std::move(a.reloadAtom));
+}
 
 // Writes the platform component's key under root (a key of the caller's):
 // "szInstallDir64" = folder, "bastrel_version" = version (none when null).

@@ -1,8 +1,11 @@
 // The signer-list file text: a list that parses, written out again as list
-// text, parses to the same list. Also the small parsers beside it.
+// text, parses to the same list. Also the small parsers beside it and the
+// time-stamp token's parts.
+#include "platform/trust/TimeStampToken.h"
 #include "platform/trust/TrustedListFile.h"
 #include "tests/native/fuzz/FuzzInput.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -76,6 +79,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(size == 15);
         FUZZ_CHECK(time->year >= 1970 && time->year <= 2069);
         FUZZ_CHECK(time->month >= 1 && time->month <= 12 && time->day >= 1 && time->day <= 31);
+    }
+
+    if (const auto imprint = ParseTstInfoImprint(data, size)) {
+        FUZZ_CHECK(imprint->digest.size() < size);
+        FUZZ_CHECK(!imprint->hashAlgorithm.empty());
+    }
+    if (const auto attributes = SignedAttributesOfSignerInfo(data, size)) {
+        FUZZ_CHECK(attributes->size() >= 2 && attributes->size() < size);
+        FUZZ_CHECK((*attributes)[0] == 0x31);
+    }
+    if (const auto octets = ParseDerOctetString(data, size)) {
+        FUZZ_CHECK(octets->size() + 2 <= size);
+        FUZZ_CHECK(std::equal(octets->begin(), octets->end(), data + size - octets->size()));
     }
     return 0;
 }
