@@ -1,6 +1,7 @@
 #include "alerts/src/queue/Alert.h"
 
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/queue/DuplicateKey.h"
 
 #include <windows.h>
 
@@ -42,6 +43,7 @@ Alert::Alert(AlertInfo&& info, std::shared_ptr<Tessil::MessageBus> bus,
       state_(std::make_shared<Responses>()),
       dismissWaitSeconds_(dismissWaitSeconds) {
     (void)parseAlertContent(content_, info_.context);
+    duplicateKeyHash_ = hashOfDuplicateKey(content_);
     queuedTime_ = nowSince1970();
 }
 

@@ -58,6 +58,8 @@ public:
     std::uint32_t onResponse(const std::shared_ptr<Tessil::Message>& message);
 
     const AlertContent& getAlertContent() const { return content_; }
+    // The hash of the content's duplicate key, taken when the alert is built.
+    std::uint64_t getDuplicateKeyHash() const { return duplicateKeyHash_; }
     const std::wstring& getResponsePattern() const { return responsePattern_; }
 
     // The closing-report expression of an alert: braces of the id escaped.
@@ -85,6 +87,7 @@ private:
     std::wstring responsePattern_;
     std::atomic<bool> subscribed_{false};  // a subscription under responsePattern_ may exist
     AlertContent content_;
+    std::uint64_t duplicateKeyHash_;
     std::int64_t queuedTime_;
     const std::int64_t dismissWaitSeconds_;
 };

@@ -1,9 +1,8 @@
 #include "alerts/src/queue/AlertQueue.h"
 
-#include <emmintrin.h>
+#include "alerts/src/queue/DuplicateKey.h"
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -25,86 +24,10 @@ namespace {
 using Slot = std::uint32_t;
 constexpr Slot kNoSlot = ~Slot{0};
 
-// Alert::isDuplicate holds only between alerts of at most 4 actions whose
-// action texts, title, default and details content are equal: the key of
-// an alert is those fields, and alerts with more actions have none.
-constexpr std::size_t kMostKeyedActions = 4;
-
 // While there are at most this many arrival lists, an empty one stays for
 // the next alerts of its priority; beyond, it goes, so that finding the
 // first alert stays short.
 constexpr std::size_t kMostKeptLists = 8;
-
-bool hasKey(const AlertContent& content) { return content.actions.size() <= kMostKeyedActions; }
-
-// A hash of texts: sixteen bytes at a time, each block with a factor of its
-// own so that the order of blocks and texts counts.
-class TextHash {
-public:
-    explicit TextHash(std::uint64_t seed)
-        : acc_(_mm_set_epi64x(static_cast<long long>(seed), static_cast<long long>(kOdd1))),
-          factor_(_mm_set_epi64x(static_cast<long long>(kOdd2), static_cast<long long>(kOdd1))) {}
-
-    // The text's length and code units; the last block overlaps the one
-    // before it.
-    void add(const std::wstring& text) {
-        const wchar_t* units = text.data();
-        const std::size_t n = text.size();
-        mix(_mm_set_epi64x(0, static_cast<long long>(n)));
-        if (n >= kBlock) {
-            std::size_t i = 0;
-            for (; i + kBlock <= n; i += kBlock) mix(load(units + i));
-            if (i < n) mix(load(units + n - kBlock));
-        } else if (n > 0) {
-            wchar_t last[kBlock] = {};
-            std::memcpy(last, units, n * sizeof(wchar_t));
-            mix(load(last));
-        }
-    }
-
-    std::uint64_t value() const {
-        const std::uint64_t low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(acc_));
-        const std::uint64_t high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(acc_, acc_)));
-        const std::uint64_t mixed = (low ^ (high * kOdd2)) * kOdd1;
-        return mixed ^ (mixed >> 29);
-    }
-
-private:
-    static constexpr std::uint64_t kOdd1 = 0x9e3779b97f4a7c15ULL;
-    static constexpr std::uint64_t kOdd2 = 0xc2b2ae3d27d4eb4fULL;
-    static constexpr std::size_t kBlock = sizeof(__m128i) / sizeof(wchar_t);
-
-    static __m128i load(const wchar_t* units) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(units)); }
-
-    void mix(__m128i block) {
-        const __m128i keyed = _mm_xor_si128(block, factor_);
-        const __m128i product = _mm_mul_epu32(keyed, _mm_srli_epi64(keyed, 32));
-        acc_ = _mm_add_epi64(_mm_add_epi64(acc_, product), _mm_shuffle_epi32(block, _MM_SHUFFLE(1, 0, 3, 2)));
-        factor_ = _mm_add_epi64(factor_, _mm_set_epi64x(0x165667b19e3779f9LL, 0x27d4eb2f165667c5LL));
-    }
-
-    __m128i acc_;
-    __m128i factor_;
-};
-
-// Asks for the key's texts before they are read: an alert built a while
-// ago has them far from the processor.
-void prefetchKey(const AlertContent& content) {
-    __builtin_prefetch(content.title.data());
-    __builtin_prefetch(content.defaultcontent.data());
-    __builtin_prefetch(content.detailscontent.data());
-    for (const auto& action : content.actions) __builtin_prefetch(action.text.data());
-}
-
-std::uint64_t hashOfKey(const AlertContent& content) {
-    prefetchKey(content);
-    TextHash hash(content.actions.size());
-    hash.add(content.title);
-    hash.add(content.defaultcontent);
-    hash.add(content.detailscontent);
-    for (const auto& action : content.actions) hash.add(action.text);
-    return hash.value();
-}
 
 }  // namespace
 
@@ -120,9 +43,8 @@ public:
     // Queues the alert; false, with nothing changed, when a queued alert is
     // a duplicate of it.
     bool push(std::shared_ptr<Alert>&& alert) {
-        const AlertContent& content = alert->getAlertContent();
-        const bool keyed = hasKey(content);
-        const std::uint64_t key = keyed ? hashOfKey(content) : 0;
+        const bool keyed = hasDuplicateKey(alert->getAlertContent());
+        const std::uint64_t key = alert->getDuplicateKeyHash();
         if (keyed && findDuplicate(key, *alert)) return false;
 
         // Everything that may fail to allocate comes before the alert is taken.
