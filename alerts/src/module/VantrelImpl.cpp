@@ -1,6 +1,7 @@
 #include "alerts/src/module/VantrelImpl.h"
 
 #include "alerts/src/common/AlertTelemetry.h"
+#include "alerts/src/common/RequestNames.h"
 #include "alerts/src/dispatcher/AlertDispatcher.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/CallGuarded.h"
@@ -9,9 +10,7 @@
 #include "platform/Registry/RegKey.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <iterator>
-#include <cwchar>
 #include <cwctype>
 #include <stdexcept>
 
@@ -247,23 +246,7 @@ bool VantrelImpl::isIdle() {
 }
 
 bool VantrelImpl::parseInstanceId(const std::wstring& name, std::wstring& instance) const {
-    const std::size_t dot = name.rfind(L'.');
-    if (dot == std::wstring::npos) {
-        return false;
-    }
-    const std::wstring text = name.substr(dot + 1);
-    const wchar_t* begin = text.c_str();
-    wchar_t* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::wcstoul(begin, &end, 10);
-    if (end == begin || errno == ERANGE || number > 0xFFFFFFFFul) {
-        return false;
-    }
-    if (number > instanceCounter_.load()) {
-        return false;
-    }
-    instance = text;
-    return true;
+    return parseInstanceName(name, instanceCounter_.load(), instance);
 }
 
 DWORD VantrelImpl::showAlertHandler(const std::shared_ptr<Tessil::Message>& message) {
