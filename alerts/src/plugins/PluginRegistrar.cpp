@@ -2,7 +2,6 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/DefaultBus.h"
-#include "alerts/src/common/RequestNames.h"
 #include "framework/bus/MessageBus.h"
 #include "framework/message/Message.h"
 #include "framework/message/ModuleStatus.h"
@@ -80,7 +79,8 @@ AlertPluginLib* PluginRegistrar::getPlugin(const std::wstring& product) {
 }
 
 void PluginRegistrar::onProductDeleted(const std::wstring& keyName) {
-    const std::wstring product = productOfKey(keyName);
+    const std::size_t lastSlash = keyName.rfind(L'/');
+    const std::wstring product = lastSlash == std::wstring::npos ? keyName : keyName.substr(lastSlash + 1);
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (auto cached = plugins_.find(product); cached != plugins_.end()) {

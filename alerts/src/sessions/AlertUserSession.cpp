@@ -48,87 +48,54 @@ AlertUserSession::AlertUserSession(std::uint32_t sessionId, std::shared_ptr<View
                                    std::shared_ptr<AlertDispatcher> dispatcher,
                                    std::shared_ptr<Tessil::MessageBus> bus,
                                    std::shared_ptr<TerminalServicesAPI> terminalServices,
-                                   UserSessionOptions options)
+                                   UserSessionTimings timings)
     : sessionId_(sessionId),
       viewerRegistrar_(std::move(viewerRegistrar)),
       pluginRegistrar_(std::move(pluginRegistrar)),
       globalSession_(std::move(globalSession)),
       dispatcher_(dispatcher ? std::move(dispatcher)
-                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_, nullptr,
-                                                                 AlertDispatcher::kDefaultClosingGraceSeconds,
-                                                                 nullptr, options.connect)),
-      bus_(std::move(bus), options.connect),
+                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_)),
+      bus_(orDefaultMessageBus(std::move(bus))),
       terminalServices_(orDefaultTerminalServices(std::move(terminalServices))),
-      options_(std::move(options)) {}
-
-void AlertUserSession::start() {
-    std::lock_guard<std::mutex> life(lifeMutex_);
-    if (started_ || stop_) {
-        return;
-    }
-    std::shared_ptr<Tessil::MessageBus> bus;
-    try {
-        bus = bus_.get();
-    } catch (...) {
-        // Without a connection only the session messages go unheard.
-    }
-    if (bus) {
-        for (const wchar_t* name : kSessionMessages) {
-            bus->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
-                return onSessionEvent(message);
-            });
-        }
+      timings_(timings) {
+    for (const wchar_t* name : kSessionMessages) {
+        bus_->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
+            return onSessionEvent(message);
+        });
     }
     if (globalSession_) {
-        registration_ = globalSession_->registerSession(sessionId_, [this] { wake(); });
+        globalSession_->registerSession(sessionId_, [this] { wake(); });
     }
     try {
         thread_ = std::thread(&AlertUserSession::dispatchThread, this);
     } catch (...) {
         if (globalSession_) {
-            globalSession_->unregisterSession(registration_);
+            globalSession_->unregisterSession(sessionId_);
         }
-        if (bus) {
-            for (const wchar_t* name : kSessionMessages) {
-                bus->unsubscribe(name);
-            }
+        for (const wchar_t* name : kSessionMessages) {
+            bus_->unsubscribe(name);
         }
         throw;
     }
-    started_ = true;
 }
 
 AlertUserSession::~AlertUserSession() {
-    requestStop();
-    if (auto bus = bus_.ifOpen()) {
-        for (const wchar_t* name : kSessionMessages) {
-            bus->unsubscribe(name);
-        }
-    }
-    if (thread_.joinable()) {
-        thread_.join();
-    }
-}
-
-void AlertUserSession::requestStop() {
-    std::lock_guard<std::mutex> life(lifeMutex_);
-    if (stop_.exchange(true)) {
-        return;
-    }
-    // Not under the session mutex: a show holds it while it asks a viewer.
-    // The thread sees stop at its next check, or is woken below.
-    dispatcher_->interrupt();
-    if (!started_) {
-        return;
+    for (const wchar_t* name : kSessionMessages) {
+        bus_->unsubscribe(name);
     }
     if (globalSession_) {
-        globalSession_->unregisterSession(registration_);
+        globalSession_->unregisterSession(sessionId_);
     }
     {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
         std::lock_guard<std::mutex> start(startMutex_);
         startCondition_.notify_one();
     }
     wake();
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 std::uint32_t AlertUserSession::onSessionEvent(const std::shared_ptr<Tessil::Message>&) {
@@ -151,7 +118,7 @@ void AlertUserSession::waitForWake(std::unique_lock<std::mutex>& lock, std::uint
 }
 
 std::uint32_t AlertUserSession::startDelaySeconds() {
-    const std::uint32_t full = options_.logonSettleSeconds;
+    const std::uint32_t full = timings_.logonSettleSeconds;
     LPWSTR buffer = nullptr;
     DWORD bytes = 0;
     if (!terminalServices_->QuerySessionInformation(sessionId_, WTSSessionInfo, &buffer, &bytes)) {
@@ -193,17 +160,13 @@ bool AlertUserSession::isActiveSession() {
 }
 
 void AlertUserSession::dispatchThread() {
-    struct EndMark {
-        std::atomic<bool>& ended;
-        ~EndMark() { ended = true; }
-    } endMark{ended_};
     const std::uint32_t delay = startDelaySeconds();
     VT_LOG(ETWLogging::LevelNormal, kSource, kDispatchThread,
            L"Starting user session alert thread for session %u with %lld delay", sessionId_,
            static_cast<long long>(delay));
     {
         std::unique_lock<std::mutex> start(startMutex_);
-        startCondition_.wait_for(start, options_.second * delay, [this] { return stop_.load(); });
+        startCondition_.wait_for(start, timings_.second * delay, [this] { return stop_.load(); });
     }
 
     std::unique_lock<std::mutex> lock(mutex_);
@@ -303,10 +266,10 @@ bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::ws
 }
 
 bool AlertUserSession::isEmpty() {
-    // The queue's own lock only: the session mutex may be held by a show.
+    std::lock_guard<std::mutex> lock(mutex_);
     return queue_.count() == 0;
 }
 
-bool AlertUserSession::isDispatching() { return started_ && !ended_ && dispatching_; }
+bool AlertUserSession::isDispatching() { return dispatching_; }
 
 }  // namespace Drem

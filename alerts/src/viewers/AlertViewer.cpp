@@ -2,13 +2,8 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/DefaultBus.h"
-#include "alerts/src/common/StatusNames.h"
 #include "framework/message/ModuleStatus.h"
 #include "platform/Logging/Logging.h"
-
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 namespace Drem {
 
@@ -19,25 +14,10 @@ const wchar_t kShowFunction[] = L"Drem::AlertViewer::show";
 const wchar_t kDismissFunction[] = L"Drem::AlertViewer::dismiss";
 const wchar_t kSender[] = L"Vantrel";
 
-// The reply of one request as the bus hands it over, shared with the
-// completion so that a reply arriving after the caller gave up finds it alive.
-struct Answer {
-    std::mutex mutex;
-    std::condition_variable_any arrived;
-    bool done = false;                         // guarded by mutex
-    Tessil::ReplyStatus status = Tessil::REPLY_STATUS_PENDING;  // guarded by mutex
-    std::shared_ptr<Tessil::Message> message;  // guarded by mutex
-
-    void complete(const std::shared_ptr<Tessil::Reply>& reply) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            status = reply ? reply->getStatus() : Tessil::REPLY_STATUS_FAILED;
-            message = reply ? reply->getMessage() : nullptr;
-            done = true;
-        }
-        arrived.notify_all();
-    }
-};
+std::wstring statusName(const std::wstring& alertId, const wchar_t* word,
+                        const std::wstring& instanceId) {
+    return L"Vantrel.Alert." + alertId + word + instanceId;
+}
 
 }  // namespace
 
@@ -55,38 +35,26 @@ const std::wstring& AlertViewer::getId() const { return id_; }
 
 std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstring& payload,
                                        const std::wstring& expectedReply, bool isDismiss,
-                                       const wchar_t* function, const std::stop_token& stop) {
-    auto answer = std::make_shared<Answer>();
-    const std::uint32_t sent = bus_->requestEx(
-        Tessil::Message::create(name, kSender, payload),
-        [answer](std::shared_ptr<Tessil::Reply> reply) { answer->complete(reply); }, requestTimeoutMs_);
-    if (sent != MODULE_STATUS_SUCCESS) {
+                                       const wchar_t* function) {
+    std::shared_ptr<Tessil::Reply> reply;
+    const std::uint32_t sent =
+        bus_->requestEx(Tessil::Message::create(name, kSender, payload), reply, requestTimeoutMs_);
+    if (sent != MODULE_STATUS_SUCCESS || !reply) {
         VT_LOG(ETWLogging::LevelError, kSource, function, L"Failed to make request, status: %ls",
                Tessil::moduleStatusName(sent));
-        return isDismiss ? MODULE_STATUS_NO_SUBSCRIBERS : sent;
-    }
-    Tessil::ReplyStatus status = Tessil::REPLY_STATUS_TIMED_OUT;
-    std::shared_ptr<Tessil::Message> message;
-    {
-        // The bus answers by the time-out; one second more, as a reply's own wait.
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::milliseconds(requestTimeoutMs_ + 1000);
-        std::unique_lock<std::mutex> lock(answer->mutex);
-        if (!answer->arrived.wait_until(lock, stop, deadline, [&] { return answer->done; })) {
-            if (stop.stop_requested()) {
-                return kInterrupted;
-            }
-        } else {
-            status = answer->status;
-            message = answer->message;
+        if (isDismiss) {
+            return MODULE_STATUS_NO_SUBSCRIBERS;
         }
+        return sent != MODULE_STATUS_SUCCESS ? sent : MODULE_STATUS_UNSUCCESSFUL;
     }
+    const Tessil::ReplyStatus status = reply->wait();
     if (status != Tessil::REPLY_STATUS_RECEIVED) {
         VT_LOG(ETWLogging::LevelError, kSource, function, L"Request failed with status %d.",
                static_cast<int>(status));
         return status == Tessil::REPLY_STATUS_TIMED_OUT ? MODULE_STATUS_TIMEOUT
                                                         : MODULE_STATUS_DATA_ERROR;
     }
+    const std::shared_ptr<Tessil::Message> message = reply->getMessage();
     const std::wstring received = message ? message->getName() : std::wstring();
     if (!message || received != expectedReply) {
         VT_LOG(ETWLogging::LevelError, kSource, function,
@@ -98,25 +66,22 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
 }
 
 std::uint32_t AlertViewer::sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                           const std::wstring& instanceId, std::stop_token stop) {
-    return sendRequest(showPrefix_ + instanceId, payload, alertStatusName(alertId, L".Shown.", instanceId),
-                       false, kShowFunction, stop);
+                                           const std::wstring& instanceId) {
+    return sendRequest(showPrefix_ + instanceId, payload,
+                       statusName(alertId, L".Shown.", instanceId), false, kShowFunction);
 }
 
-std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
-                                              std::stop_token stop) {
+std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId,
+                                              const std::wstring& instanceId) {
     return sendRequest(deletePrefix_ + instanceId, std::wstring(),
-                       alertStatusName(alertId, L".Dismissed.", instanceId), true, kDismissFunction, stop);
+                       statusName(alertId, L".Dismissed.", instanceId), true, kDismissFunction);
 }
 
 bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
-                       const std::wstring& instanceId, std::stop_token stop) {
-    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId, stop);
+                       const std::wstring& instanceId) {
+    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId);
     if (outcome == MODULE_STATUS_SUCCESS) {
         return true;
-    }
-    if (outcome == kInterrupted) {
-        return false;
     }
     CEvent event(L"Vantrel.Warning.ViewerFailure");
     setAlertEventBasics(event, L"VT warning-Failed to show Viewer", false, false, L"Warning");
@@ -127,12 +92,8 @@ bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
     return false;
 }
 
-bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId,
-                          std::stop_token stop) {
-    const std::uint32_t outcome = sendDismissRequest(alertId, instanceId, stop);
-    if (outcome == kInterrupted) {
-        return false;
-    }
+bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId) {
+    const std::uint32_t outcome = sendDismissRequest(alertId, instanceId);
     if (outcome != MODULE_STATUS_SUCCESS) {
         {
             CEvent event(L"Vantrel.Failed.Dismiss");
@@ -143,7 +104,7 @@ bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& insta
             event.Add(std::wstring(L"Hit.Label.1"), id_);
             event.Send();
         }
-        bus_->publish(Tessil::Message::create(alertStatusName(alertId, L".Failed.", instanceId),
+        bus_->publish(Tessil::Message::create(statusName(alertId, L".Failed.", instanceId),
                                               std::wstring(), std::wstring()));
         return false;
     }

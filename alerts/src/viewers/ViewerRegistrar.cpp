@@ -1,7 +1,6 @@
 #include "alerts/src/viewers/ViewerRegistrar.h"
 
 #include "alerts/src/common/DefaultBus.h"
-#include "alerts/src/common/RequestNames.h"
 #include "framework/settings/SettingsManagerClient.h"
 #include "platform/Logging/Logging.h"
 
@@ -117,7 +116,12 @@ std::shared_ptr<AlertViewer> ViewerRegistrar::getViewer(const std::wstring& view
 }
 
 bool ViewerRegistrar::parseViewerId(const std::wstring& keyName, std::wstring& viewerId) {
-    return parseViewerKey(keyName, viewerId);
+    const std::wstring prefix(kViewerKeyPrefix);
+    if (keyName.compare(0, prefix.size(), prefix) != 0 || keyName.size() <= prefix.size()) {
+        return false;
+    }
+    viewerId = keyName.substr(prefix.size() + 1);
+    return true;
 }
 
 std::wstring ViewerRegistrar::makeStatusMessageName(const std::wstring& viewerId,

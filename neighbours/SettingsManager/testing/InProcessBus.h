@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,7 @@ public:
 
     bool ok() const { return functions_ != nullptr; }
     // A client on a new handle; the handle is closed when this object goes,
-    // so every client must be released before. Callable from any thread.
+    // so every client must be released before.
     std::shared_ptr<Tessil::MessageBusClient> openClient();
     // An exported scripting function of the neighbour, or null.
     template <typename Function>
@@ -39,8 +38,7 @@ private:
 
     HMODULE library_ = nullptr;
     const Tessil::MessageBusFunctions* functions_ = nullptr;
-    std::mutex mutex_;
-    std::vector<Tessil::MessageBusHandle> handles_;  // guarded by mutex_
+    std::vector<Tessil::MessageBusHandle> handles_;
 };
 
 }  // namespace BusTesting
