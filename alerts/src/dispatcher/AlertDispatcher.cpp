@@ -2,6 +2,7 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/common/StatusNames.h"
 #include "platform/Logging/Logging.h"
 
 #include <windows.h>
@@ -47,10 +48,10 @@ AlertDispatcher::AlertDispatcher(std::shared_ptr<ViewerRegistrar> viewerRegistra
                                  std::shared_ptr<PluginRegistrar> pluginRegistrar,
                                  std::shared_ptr<Tessil::MessageBus> bus,
                                  std::uint32_t closingGraceSeconds,
-                                 std::shared_ptr<UpdateEventAPI> updateEvents)
+                                 std::shared_ptr<UpdateEventAPI> updateEvents, BusConnector connect)
     : viewerRegistrar_(std::move(viewerRegistrar)),
       pluginRegistrar_(std::move(pluginRegistrar)),
-      bus_(orDefaultMessageBus(std::move(bus))),
+      bus_(std::move(bus), std::move(connect)),
       closingGraceSeconds_(closingGraceSeconds),
       updateEvents_(std::move(updateEvents)) {}
 
@@ -127,6 +128,7 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         return false;
     }
     dismissCurrent();
+    alert->setStopToken(stop_.get_token());
 
     std::lock_guard<std::mutex> lock(mutex_);
     std::uint32_t missing = 0;
@@ -134,6 +136,9 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     AlertInfo& info = alert->getAlertInfo();
     const std::vector<std::wstring> viewerIds = info.preferredViewer;
     for (const std::wstring& viewerId : viewerIds) {
+        if (stop_.stop_requested()) {
+            return false;  // stopped: no viewer failed, nothing to report
+        }
         std::shared_ptr<AlertViewer> viewer = viewerRegistrar_->getViewer(viewerId);
         missing <<= 1;
         if (!viewer) {
@@ -184,6 +189,9 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         return true;
     }
 
+    if (stop_.stop_requested()) {
+        return false;
+    }
     const std::wstring viewers = alert->preferredViewersText();
     VT_LOG(ETWLogging::LevelError, kSource, kShow,
            L"Vantrel Alert Status Failed. Alert id: %ls, Instance id: %ls. Preferred viewers list is %s",
@@ -199,9 +207,15 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         addText(event, L"Hit.Label.3", updateRunningLabel());
         event.Send();
     }
-    bus_->publish(Tessil::Message::create(L"Vantrel.Alert." + info.id + L".Failed." + info.instanceId,
-                                          std::wstring(), std::wstring()));
-    bus_->publish(logCollectionRequest(L"VT_FailedToShowAlert"));
+    std::shared_ptr<Tessil::MessageBus> bus;
+    try {
+        bus = bus_.get();
+    } catch (...) {
+        return false;  // no connection: the failure is logged and sent as telemetry only
+    }
+    bus->publish(Tessil::Message::create(alertStatusName(info.id, L".Failed.", info.instanceId), std::wstring(),
+                                         std::wstring()));
+    bus->publish(logCollectionRequest(L"VT_FailedToShowAlert"));
     return false;
 }
 
@@ -222,7 +236,7 @@ bool AlertDispatcher::wait() {
             ? static_cast<std::int64_t>(timeout)
             : static_cast<std::int64_t>(timeout) + closingGraceSeconds_;
     const bool responded = alert->wait(seconds);
-    if (!responded) {
+    if (!responded && !stop_.stop_requested()) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kWait,
                L"Vantrel Alert Status Timeout. Alert id: %ls, Instance id: %ls", info.id.c_str(),
                info.instanceId.c_str());
@@ -255,6 +269,8 @@ bool AlertDispatcher::dismissIfShowing(const std::wstring& instanceId) {
     current_.reset();
     return dismissed;
 }
+
+void AlertDispatcher::interrupt() { stop_.request_stop(); }
 
 std::shared_ptr<Alert> AlertDispatcher::current() {
     std::lock_guard<std::mutex> lock(mutex_);

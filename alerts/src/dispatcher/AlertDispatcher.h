@@ -4,6 +4,7 @@
 #pragma once
 
 #include "alerts/UPDATE_MANAGER/include/CvUpdateMgr_Helper.h"
+#include "alerts/src/common/DefaultBus.h"
 #include "alerts/src/plugins/PluginRegistrar.h"
 #include "alerts/src/queue/Alert.h"
 #include "alerts/src/viewers/ViewerRegistrar.h"
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -29,14 +31,15 @@ class AlertDispatcher {
 public:
     static constexpr std::uint32_t kDefaultClosingGraceSeconds = 30;
 
-    // An empty bus becomes a new default connection. closingGraceSeconds is
-    // added to an alert's timeout for the wait for its closing report; an
-    // empty updateEvents asks the real kernel objects.
+    // An empty bus becomes, at the first publication, a connection from
+    // connect or else a new default one. closingGraceSeconds is added to an
+    // alert's timeout for the wait for its closing report; an empty
+    // updateEvents asks the real kernel objects.
     AlertDispatcher(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
                     std::shared_ptr<PluginRegistrar> pluginRegistrar,
                     std::shared_ptr<Tessil::MessageBus> bus = nullptr,
                     std::uint32_t closingGraceSeconds = kDefaultClosingGraceSeconds,
-                    std::shared_ptr<UpdateEventAPI> updateEvents = nullptr);
+                    std::shared_ptr<UpdateEventAPI> updateEvents = nullptr, BusConnector connect = {});
     // Takes down the alert still shown.
     virtual ~AlertDispatcher();
     AlertDispatcher(const AlertDispatcher&) = delete;
@@ -54,6 +57,10 @@ public:
     virtual bool dismissIfShowing(const std::wstring& instanceId);
     // Has the current alert taken down and forgets it.
     virtual bool dismissCurrent();
+    // Ends at once, for good, every wait for a viewer's reply or a closing
+    // report of this dispatcher, the ones under way included; a later show
+    // tries no viewer. Takes no lock: callable while a show holds the mutex.
+    virtual void interrupt();
 
     // The alert a viewer is showing, empty when none.
     std::shared_ptr<Alert> current();
@@ -63,9 +70,10 @@ private:
 
     std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
     std::shared_ptr<PluginRegistrar> pluginRegistrar_;
-    std::shared_ptr<Tessil::MessageBus> bus_;
+    LazyBus bus_;
     const std::uint32_t closingGraceSeconds_;
     std::shared_ptr<UpdateEventAPI> updateEvents_;
+    std::stop_source stop_;
     // Held through a whole show and a whole take-down. Order: a session's
     // mutex, then this one, then the viewer or plug-in registrar's lock.
     std::mutex mutex_;

@@ -20,6 +20,9 @@ bool TaskQueue::pop(Task& task) {
         return false;
     }
     while (tasks_.empty()) {
+        if (onWait_) {
+            onWait_();
+        }
         work_.wait(lock);
         if (stopped_) {
             return false;

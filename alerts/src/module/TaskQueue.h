@@ -15,6 +15,9 @@ class TaskQueue {
 public:
     using Task = std::function<DWORD()>;
 
+    // onWait runs, under the queue's lock, each time a pop is about to wait.
+    explicit TaskQueue(std::function<void()> onWait = {}) : onWait_(std::move(onWait)) {}
+
     // Appends the task unless the queue has stopped accepting; then wakes one waiter.
     bool push(Task task);
     // Waits for a task; false once stopped. Tasks left at the stop never run.
@@ -23,6 +26,7 @@ public:
     void stop();
 
 private:
+    const std::function<void()> onWait_;
     std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable drained_;

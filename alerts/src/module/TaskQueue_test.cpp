@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <vector>
@@ -23,11 +24,17 @@ TEST(TaskQueue, TasksLeaveInArrivalOrder) {
 }
 
 TEST(TaskQueue, StopWakesAWaitingPopAndRefusesFurtherTasks) {
-    Drem::TaskQueue queue;
+    std::promise<void> waiting;
+    std::atomic<bool> once{false};
+    Drem::TaskQueue queue([&] {
+        if (!once.exchange(true)) waiting.set_value();
+    });
     auto popped = std::async(std::launch::async, [&queue] {
         Drem::TaskQueue::Task task;
         return queue.pop(task);
     });
+    // Stopped only once the pop waits, so the stop has a waiter to wake.
+    ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     queue.stop();
     ASSERT_EQ(popped.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(popped.get());
@@ -39,8 +46,11 @@ TEST(TaskQueue, TasksLeftAtTheStopNeverRun) {
     bool ran = false;
     ASSERT_TRUE(queue.push([&ran] { ran = true; return DWORD{0}; }));
     queue.stop();
+    // Run as the executor runs them: whatever a pop hands out.
     Drem::TaskQueue::Task task;
-    EXPECT_FALSE(queue.pop(task));
+    while (queue.pop(task)) {
+        task();
+    }
     EXPECT_FALSE(ran);
 }
 

@@ -1,6 +1,7 @@
 #include "alerts/src/module/VantrelImpl.h"
 
 #include "alerts/src/common/AlertTelemetry.h"
+#include "alerts/src/common/RequestNames.h"
 #include "alerts/src/dispatcher/AlertDispatcher.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/CallGuarded.h"
@@ -8,8 +9,8 @@
 #include "platform/Logging/Logging.h"
 #include "platform/Registry/RegKey.h"
 
-#include <cerrno>
-#include <cwchar>
+#include <algorithm>
+#include <iterator>
 #include <cwctype>
 #include <stdexcept>
 
@@ -69,9 +70,48 @@ VantrelImpl::VantrelImpl(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
 
 VantrelImpl::~VantrelImpl() {
     releaseBusSubscriptions();
+    // Every wait for a viewer ends now, so neither the executor nor a
+    // dispatch thread is held by one while they are joined below.
+    std::vector<std::shared_ptr<AlertUserSession>> sessions = sessionsSnapshot();
+    {
+        std::lock_guard<std::mutex> lock(retiredMutex_);
+        sessions.insert(sessions.end(), retired_.begin(), retired_.end());
+    }
+    for (const auto& session : sessions) {
+        session->requestStop();
+    }
     // The executor ends before the members its task may use go.
     stopExecutor();
+    sessions.clear();
+    userSessions_.clear();
+    retired_.clear();  // joins the dispatch threads, each ending already
     oobeWatcher_.reset();
+}
+
+std::vector<std::shared_ptr<AlertUserSession>> VantrelImpl::sessionsSnapshot() {
+    std::vector<std::shared_ptr<AlertUserSession>> sessions;
+    std::lock_guard<std::mutex> lock(sessionsMutex_);
+    sessions.reserve(userSessions_.size());
+    for (const auto& entry : userSessions_) {
+        if (entry.second) {
+            sessions.push_back(entry.second);
+        }
+    }
+    return sessions;
+}
+
+void VantrelImpl::retire(std::shared_ptr<AlertUserSession> session) {
+    session->requestStop();
+    std::vector<std::shared_ptr<AlertUserSession>> ended;
+    {
+        std::lock_guard<std::mutex> lock(retiredMutex_);
+        retired_.push_back(std::move(session));
+        auto first = std::stable_partition(retired_.begin(), retired_.end(),
+                                           [](const auto& s) { return !s->ended(); });
+        std::move(first, retired_.end(), std::back_inserter(ended));
+        retired_.erase(first, retired_.end());
+    }
+    // Their threads have ended: letting them go joins nothing that waits.
 }
 
 void VantrelImpl::stopExecutor() {
@@ -88,6 +128,11 @@ std::uint32_t VantrelImpl::initialize() {
 std::uint32_t VantrelImpl::start() {
     viewerRegistrar_->start();
     pluginRegistrar_->start();
+    // Global alerts queued before anyone could show them go to the active session.
+    if (!globalSession_->isEmpty()) {
+        std::lock_guard<std::mutex> lock(sessionsMutex_);
+        startActiveSession();
+    }
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -114,6 +159,10 @@ void VantrelImpl::setupHandlers() {
     handlers_[L"Vantrel.Queue.GetStatus"] = [this](std::shared_ptr<Tessil::Message> m) {
         return queueStatusHandler(m);
     };
+    for (const wchar_t* name : {L"SystemMonitor.UserSession.Logon", L"SystemMonitor.UserSession.Console.Connect",
+                                L"SystemMonitor.UserSession.Remote.Connect"}) {
+        handlers_[name] = [this](std::shared_ptr<Tessil::Message> m) { return handleSessionLogon(m); };
+    }
     for (const auto& [pattern, handler] : handlers_) {
         const std::uint32_t status = subscribeFilter(pattern, pattern, handler);
         if (status != MODULE_STATUS_SUCCESS) {
@@ -185,12 +234,11 @@ std::uint32_t VantrelImpl::queueStatusHandler(std::shared_ptr<Tessil::Message> m
 }
 
 bool VantrelImpl::isIdle() {
-    std::lock_guard<std::mutex> lock(sessionsMutex_);
     if (globalSession_ && !globalSession_->isEmpty()) {
         return false;
     }
-    for (const auto& entry : userSessions_) {
-        if (entry.second && (!entry.second->isEmpty() || entry.second->isDispatching())) {
+    for (const auto& session : sessionsSnapshot()) {
+        if (!session->isEmpty() || session->isDispatching()) {
             return false;
         }
     }
@@ -198,23 +246,7 @@ bool VantrelImpl::isIdle() {
 }
 
 bool VantrelImpl::parseInstanceId(const std::wstring& name, std::wstring& instance) const {
-    const std::size_t dot = name.rfind(L'.');
-    if (dot == std::wstring::npos) {
-        return false;
-    }
-    const std::wstring text = name.substr(dot + 1);
-    const wchar_t* begin = text.c_str();
-    wchar_t* end = nullptr;
-    errno = 0;
-    const unsigned long number = std::wcstoul(begin, &end, 10);
-    if (end == begin || errno == ERANGE || number > 0xFFFFFFFFul) {
-        return false;
-    }
-    if (number > instanceCounter_.load()) {
-        return false;
-    }
-    instance = text;
-    return true;
+    return parseInstanceName(name, instanceCounter_.load(), instance);
 }
 
 DWORD VantrelImpl::showAlertHandler(const std::shared_ptr<Tessil::Message>& message) {
@@ -250,27 +282,25 @@ DWORD VantrelImpl::showAlertHandler(const std::shared_ptr<Tessil::Message>& mess
 
     const std::wstring alertId = info.id;
     bool suppressed = false;
+    std::shared_ptr<AlertSession> target;
     {
         std::lock_guard<std::mutex> lock(sessionsMutex_);
-        std::shared_ptr<AlertSession> target;
         if (info.sessionId != 0) {
-            auto it = userSessions_.find(info.sessionId);
-            if (it == userSessions_.end() || !it->second) {
-                auto session = sessionFactory_->createUserSession(info.sessionId, viewerRegistrar_,
-                                                                  pluginRegistrar_, globalSession_);
-                if (!session) {
-                    throw std::runtime_error("no user session");
-                }
-                it = userSessions_.insert_or_assign(info.sessionId, std::move(session)).first;
+            std::shared_ptr<AlertUserSession> session = userSession(info.sessionId);
+            // A session nobody is logged on to keeps the alert for its log-on
+            // and costs no thread meanwhile.
+            if (!session->started() && isSessionLoggedOn(*options_.terminalServices, info.sessionId)) {
+                session->start();
             }
-            target = it->second;
+            target = std::move(session);
         } else {
             startActiveSession();
             target = globalSession_;
         }
-        std::shared_ptr<Alert> alert = options_.makeAlert(std::move(info));
-        target->queueAlert(std::move(alert), &suppressed);
     }
+    // Without the sessions lock: the plug-in runs, and the session may be
+    // busy with a viewer.
+    target->queueAlert(options_.makeAlert(std::move(info)), &suppressed);
     std::wstring name;
     if (suppressed) {
         name = statusName(alertId, L".Suppressed.", instance);
@@ -319,9 +349,9 @@ bool VantrelImpl::deleteAlert(const std::wstring& instance, const std::wstring& 
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert removed from global queue.");
         return true;
     }
-    std::lock_guard<std::mutex> lock(sessionsMutex_);
-    for (const auto& entry : userSessions_) {
-        if (entry.second && entry.second->deleteAlert(instance, alertId)) {
+    // Asked without the sessions lock: a session may take its alert down.
+    for (const auto& session : sessionsSnapshot()) {
+        if (session->deleteAlert(instance, alertId)) {
             VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert removed from user session.");
             return true;
         }
@@ -329,19 +359,46 @@ bool VantrelImpl::deleteAlert(const std::wstring& instance, const std::wstring& 
     return false;
 }
 
-std::uint32_t VantrelImpl::handleSessionLogoff(std::shared_ptr<Tessil::Message> message) {
-    const wchar_t kFunction[] = L"Drem::VantrelImpl::handleSessionLogoff";
-    const std::wstring shown = message->getPayload().substr(0, kLoggedPayloadCharacters);
+bool VantrelImpl::sessionIdOf(const Tessil::Message& message, const wchar_t* function, unsigned int& sessionId) {
+    const std::wstring shown = message.getPayload().substr(0, kLoggedPayloadCharacters);
     Tessil::JSONFormatter json;
-    if (!json.parse(message->getPayload())) {
-        VT_LOG(ETWLogging::LevelError, kSource, kFunction, L"Failed to parse %ls payload: %ls.",
-               message->getName().c_str(), shown.c_str());
+    if (!json.parse(message.getPayload())) {
+        VT_LOG(ETWLogging::LevelError, kSource, function, L"Failed to parse %ls payload: %ls.",
+               message.getName().c_str(), shown.c_str());
+        return false;
+    }
+    if (!json.getUInt(L"sessionId", sessionId)) {
+        VT_LOG(ETWLogging::LevelError, kSource, function, L"Failed to parse session id. Payload: %ls.",
+               shown.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> message) {
+    unsigned int sessionId = 0;
+    if (!sessionIdOf(*message, L"Drem::VantrelImpl::handleSessionLogon", sessionId)) {
         return MODULE_STATUS_INVALID_PARAMETER;
     }
+    if (sessionId == 0) {
+        return MODULE_STATUS_SUCCESS;
+    }
+    std::lock_guard<std::mutex> lock(sessionsMutex_);
+    auto it = userSessions_.find(sessionId);
+    if (it != userSessions_.end() && it->second) {
+        it->second->start();
+    } else if (!globalSession_->isEmpty()) {
+        VT_LOG(ETWLogging::LevelInformation, kSource, L"Drem::VantrelImpl::handleSessionLogon",
+               L"Creating session for the global alerts. Session id: %lu.", static_cast<unsigned long>(sessionId));
+        userSession(sessionId)->start();
+    }
+    return MODULE_STATUS_SUCCESS;
+}
+
+std::uint32_t VantrelImpl::handleSessionLogoff(std::shared_ptr<Tessil::Message> message) {
+    const wchar_t kFunction[] = L"Drem::VantrelImpl::handleSessionLogoff";
     unsigned int sessionId = 0;
-    if (!json.getUInt(L"sessionId", sessionId)) {
-        VT_LOG(ETWLogging::LevelError, kSource, kFunction, L"Failed to parse session id. Payload: %ls.",
-               shown.c_str());
+    if (!sessionIdOf(*message, kFunction, sessionId)) {
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     std::shared_ptr<AlertUserSession> ended;
@@ -355,8 +412,10 @@ std::uint32_t VantrelImpl::handleSessionLogoff(std::shared_ptr<Tessil::Message> 
             userSessions_.erase(it);
         }
     }
-    // The session's thread ends here, without the sessions lock held.
-    ended.reset();
+    // This delivery thread never waits for the session's thread to end.
+    if (ended) {
+        retire(std::move(ended));
+    }
     return MODULE_STATUS_SUCCESS;
 }
 
@@ -377,11 +436,20 @@ void VantrelImpl::startActiveSession() {
     if (it == userSessions_.end() || !it->second) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction,
                L"Creating session for the active session. Session id: %lu.", static_cast<unsigned long>(activeId));
-        auto session = sessionFactory_->createUserSession(activeId, viewerRegistrar_, pluginRegistrar_, globalSession_);
-        if (session) {
-            userSessions_.insert_or_assign(activeId, std::move(session));
-        }
     }
+    userSession(activeId)->start();
+}
+
+std::shared_ptr<AlertUserSession> VantrelImpl::userSession(std::uint32_t sessionId) {
+    auto it = userSessions_.find(sessionId);
+    if (it == userSessions_.end() || !it->second) {
+        auto session = sessionFactory_->createUserSession(sessionId, viewerRegistrar_, pluginRegistrar_, globalSession_);
+        if (!session) {
+            throw std::runtime_error("no user session");
+        }
+        it = userSessions_.insert_or_assign(sessionId, std::move(session)).first;
+    }
+    return it->second;
 }
 
 void VantrelImpl::detectFactoryMode() {

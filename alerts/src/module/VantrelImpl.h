@@ -55,6 +55,9 @@ public:
     std::uint32_t getIdHandler(std::shared_ptr<Tessil::Message> message);
     std::uint32_t queueStatusHandler(std::shared_ptr<Tessil::Message> message);
     std::uint32_t handleSessionLogoff(std::shared_ptr<Tessil::Message> message);
+    // A log-on or connection: starts the session named, making it when the
+    // global queue holds alerts.
+    std::uint32_t handleSessionLogon(std::shared_ptr<Tessil::Message> message);
 
     // The executor tasks.
     DWORD showAlertHandler(const std::shared_ptr<Tessil::Message>& message);
@@ -79,9 +82,19 @@ private:
     void executeCallback();
     // Called with the sessions lock held.
     void startActiveSession();
+    // The session of that id, made (not started) when there is none; with
+    // the sessions lock held.
+    std::shared_ptr<AlertUserSession> userSession(std::uint32_t sessionId);
+    // The "sessionId" of a system-monitor message; false, logged, when none.
+    bool sessionIdOf(const Tessil::Message& message, const wchar_t* function, unsigned int& sessionId);
     void detectFactoryMode();
     void CollectLogsForRiskAlert(const std::wstring& alertId);
     void stopExecutor();
+    // Stops a session taken out of the map and keeps it until its thread has
+    // ended; sessions whose thread has ended are let go. Never waits.
+    void retire(std::shared_ptr<AlertUserSession> session);
+    // The sessions of the map, copied under the sessions lock.
+    std::vector<std::shared_ptr<AlertUserSession>> sessionsSnapshot();
     std::uint32_t reply(const Tessil::Message& request, const std::wstring& name, const std::wstring& sender,
                         const std::wstring& payload);
 
@@ -91,9 +104,13 @@ private:
     VantrelOptions options_;
     std::unordered_map<std::wstring, Tessil::MessageHandler> handlers_;  // host thread only
     std::shared_ptr<AlertGlobalSession> globalSession_;                   // fixed after construction
-    // Lock order: this lock, then a session's mutex, then the global session's.
+    // Guards the map only: held for look-ups and changes, never while a
+    // session is asked anything that can wait for a viewer.
     std::mutex sessionsMutex_;
     std::unordered_map<std::uint32_t, std::shared_ptr<AlertUserSession>> userSessions_;  // guarded by sessionsMutex_
+    // Stopped sessions whose thread may still be ending.
+    std::mutex retiredMutex_;
+    std::vector<std::shared_ptr<AlertUserSession>> retired_;  // guarded by retiredMutex_
     std::atomic<std::uint32_t> instanceCounter_{1};
     TaskQueue taskQueue_;
     std::atomic<bool> exit_{false};

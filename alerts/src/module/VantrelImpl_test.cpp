@@ -13,10 +13,16 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <future>
+#include <iostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -43,14 +49,14 @@ const std::wstring kRiskPayload =
     L"\"logstocollect\":\"2\"}";
 
 std::wstring alertJson(const std::wstring& id, const std::wstring& instance, std::uint32_t sessionId,
-                       const std::wstring& title = L"T") {
+                       const std::wstring& title = L"T", std::uint32_t timeout = 30) {
     AlertInfo info;
     info.id = id;
     info.instanceId = instance;
     info.product = L"Prod";
     info.priority = 2;
     info.sessionId = sessionId;
-    info.timeout = 30;
+    info.timeout = timeout;
     info.preferredViewer = {L"v1"};
     info.context = L"{\"title\":\"" + title + L"\"}";
     return AlertInfo::toJson(info);
@@ -80,14 +86,21 @@ public:
     std::shared_ptr<Drem::AlertUserSession> createUserSession(
         DWORD sessionId, std::shared_ptr<Drem::ViewerRegistrar> viewers, std::shared_ptr<Drem::PluginRegistrar> plugins,
         std::shared_ptr<Drem::AlertGlobalSession> global) override {
-        created.push_back(sessionId);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            created_.push_back(sessionId);
+        }
         if (sessionId == failingSession) {
             throw std::runtime_error("no user session");
         }
-        auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
-        return std::make_shared<Drem::AlertUserSession>(sessionId, viewers, plugins, global, dispatcher,
-                                                        bus_.openClient(), terminal_,
-                                                        Drem::UserSessionTimings{120, std::chrono::milliseconds(1)});
+        // Connections opened only when a session needs them, as by default.
+        return std::make_shared<Drem::AlertUserSession>(
+            sessionId, viewers, plugins, global, nullptr, nullptr, terminal_,
+            Drem::UserSessionOptions{120, std::chrono::milliseconds(1), [this] { return bus_.openClient(); }});
+    }
+    std::vector<DWORD> created() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return created_;
     }
     std::shared_ptr<Drem::AlertGlobalSession> createGlobalSession(std::shared_ptr<Drem::ViewerRegistrar> viewers,
                                                                   std::shared_ptr<Drem::PluginRegistrar> plugins) override {
@@ -97,13 +110,14 @@ public:
         auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
         return std::make_shared<Drem::AlertGlobalSession>(viewers, plugins, dispatcher);
     }
-    std::vector<DWORD> created;  // executor thread only
     bool failGlobal = false;
     DWORD failingSession = 0;
 
 private:
     BusTesting::InProcessBus& bus_;
     std::shared_ptr<FakeTerminalServices> terminal_;
+    mutable std::mutex mutex_;
+    std::vector<DWORD> created_;  // guarded by mutex_
 };
 
 class VantrelImplTest : public ::testing::Test {
@@ -143,7 +157,7 @@ protected:
         Drem::VantrelOptions options;
         options.terminalServices = terminal_;
         options.makeAlert = [this](AlertInfo&& info) {
-            return std::make_shared<Drem::Alert>(std::move(info), bus_.openClient(), 5);
+            return std::make_shared<Drem::Alert>(std::move(info), nullptr, 5, [this] { return bus_.openClient(); });
         };
         options.now = [this] {
             if (clockHook_) clockHook_();
@@ -274,7 +288,7 @@ TEST_F(VantrelImplTest, GlobalAlertCreatesTheActiveSessionWhichShowsIt) {
     EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
     ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
     EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
-    EXPECT_EQ(factory_->created, std::vector<DWORD>{3});
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{3});
     EXPECT_TRUE(log_->Contains(LevelInformation, L"Creating session for the active session. Session id: 3."));
 
     const auto requests = telemetry_->named(L"Vantrel.Alert.Request");
@@ -291,7 +305,7 @@ TEST_F(VantrelImplTest, GlobalAlertWithoutActiveSessionStaysQueued) {
     ASSERT_EQ(nextId(), L"1");
     EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
     EXPECT_TRUE(log_->Contains(LevelWarning, L"No active session was found."));
-    EXPECT_TRUE(factory_->created.empty());
+    EXPECT_TRUE(factory_->created().empty());
     auto status = ask(L"Vantrel.Queue.GetStatus");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->getPayload(), L"1");
@@ -376,7 +390,7 @@ TEST_F(VantrelImplTest, AUserSessionIsMadeOnceForItsAlerts) {
     ASSERT_EQ(nextId(), L"2");
     EXPECT_EQ(showReply(L"1", alertJson(L"A", L"1", 4, L"one")), L"Vantrel.Alert.A.Queued.1");
     EXPECT_EQ(showReply(L"2", alertJson(L"B", L"2", 4, L"two")), L"Vantrel.Alert.B.Queued.2");
-    EXPECT_EQ(factory_->created, std::vector<DWORD>{4});
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{4});
 }
 
 TEST_F(VantrelImplTest, ExecutorGoesOnAfterATaskThatThrows) {
@@ -400,7 +414,8 @@ TEST_F(VantrelImplTest, RefusedSubscriptionsAreLoggedAndInitializeSucceeds) {
     bus_.script<VtBusScript_SetSubscribeRefuse_t>("VtBusScript_SetSubscribeRefuse")(1);
     makeModule();
     bus_.script<VtBusScript_SetSubscribeRefuse_t>("VtBusScript_SetSubscribeRefuse")(0);
-    EXPECT_EQ(log_->Count(LevelWarning, L"Unable to subscribe to message "), 5u);
+    // The five request handlers and the three log-on messages.
+    EXPECT_EQ(log_->Count(LevelWarning, L"Unable to subscribe to message "), 8u);
     EXPECT_TRUE(log_->Contains(LevelWarning, L"Unable to subscribe to message Vantrel.Alert.Show..+ : returned "));
     EXPECT_EQ(ask(L"Vantrel.Alert.GetId", L"", 1000), nullptr);
 }
@@ -461,28 +476,141 @@ TEST_F(VantrelImplTest, LogoffOverTheBusEndsTheSession) {
     EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
 }
 
-TEST_F(VantrelImplTest, LogoffWaitingForTheAlertOnScreenLeavesTheModuleAnswering) {
-    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Late);
+// An alert whose time-out would outlast any test, on screen in session 3 with a
+// viewer that never closes it and never answers the take-down.
+constexpr std::uint32_t kEndlessTimeout = 4000000000u;
+
+TEST_F(VantrelImplTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
+    viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
     makeModule();
     ASSERT_EQ(nextId(), L"1");
-    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3)), L"Vantrel.Alert.W.Queued.1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
     ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
 
-    // The session ends only once its alert is closed.
-    auto logoff = std::async(std::launch::async, [this] {
-        return module_->handleSessionLogoff(
-            Tessil::Message::create(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor", L"{\"sessionId\":3}"));
-    });
-    while (!log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 3.")) {
-        ASSERT_EQ(logoff.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-        SwitchToThread();
-    }
-    auto status = ask(L"Vantrel.Queue.GetStatus", L"", 20000);
+    // Through the bus: the log-off runs on the module's delivery thread,
+    // which must then go on to answer the next request.
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    EXPECT_EQ(nextId(), L"2");
+    auto status = ask(L"Vantrel.Queue.GetStatus");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->getPayload(), L"0");
-    EXPECT_EQ(viewer_->releaseLateReports(), 1u);
-    ASSERT_EQ(logoff.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_EQ(logoff.get(), MODULE_STATUS_SUCCESS);
+    // The session took its alert down on its way out.
+    ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
+    EXPECT_EQ(viewer_->requests()[1].name, L"Vantrel.Viewer.v1.Delete.1");
+}
+
+TEST_F(VantrelImplTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
+    viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    ASSERT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS);
+    auto destroyed = std::async(std::launch::async, [this] { module_.reset(); });
+    ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+}
+
+TEST_F(VantrelImplTest, QueueStatusIsAnsweredWhileASessionWaitsForItsViewer) {
+    // A viewer that never answers the show, with a limit beyond the test.
+    viewers_ = std::make_shared<FakeViewerRegistrar>(bus_.openClient(), 600000);
+    viewers_->add(L"v1");
+    viewer_->setShowReply(ViewerNeighbour::ReplyMode::None);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    EXPECT_EQ(showReply(L"1", alertJson(L"A", L"1", 3, L"one")), L"Vantrel.Alert.A.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    // The second alert of the session holds the executor while it waits to be queued.
+    send(L"Vantrel.Alert.Show.2", alertJson(L"B", L"2", 3, L"two"));
+    while (plugins_->processed().size() < 2) {
+        SwitchToThread();
+    }
+    auto status = ask(L"Vantrel.Queue.GetStatus");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->getPayload(), L"1");
+    EXPECT_EQ(nextId(), L"3");
+}
+
+class LogonTest : public VantrelImplTest, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(LogonTest, AGlobalAlertQueuedBeforeAnyLogonIsShownAtTheLogon) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"1");
+
+    terminal_->setActive(3);
+    send(GetParam(), L"{\"sessionId\":3}");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LogonTest,
+                         ::testing::Values(L"SystemMonitor.UserSession.Logon",
+                                           L"SystemMonitor.UserSession.Console.Connect",
+                                           L"SystemMonitor.UserSession.Remote.Connect"));
+
+TEST_F(VantrelImplTest, AGlobalAlertQueuedBeforeTheStartGoesToTheActiveSession) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    terminal_->setActive(3);
+    ASSERT_EQ(module_->start(), MODULE_STATUS_SUCCESS);
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
+    module_->stop();
+}
+
+std::size_t threadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    std::size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+            ++count;
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    const auto openHandles = bus_.script<VtBusScript_OpenHandleCount_t>("VtBusScript_OpenHandleCount");
+    ASSERT_TRUE(bus_.waitIdle());
+    const std::size_t threadsBefore = threadsOfThisProcess();
+    const std::uint32_t busBefore = openHandles();
+
+    constexpr std::uint32_t kAbsent = 1000;
+    for (std::uint32_t i = 0; i < kAbsent; ++i) {
+        send(L"Vantrel.Alert.Show.0", alertJson(L"A", L"0", 1000 + i, L"absent " + std::to_wstring(i)));
+    }
+    ASSERT_EQ(showReply(L"1", alertJson(L"M", L"1", 3, L"marker")), L"Vantrel.Alert.M.Queued.1");
+    ASSERT_TRUE(bus_.waitIdle());
+    const std::size_t threadsAfter = threadsOfThisProcess();
+    const std::uint32_t busAfter = openHandles();
+    std::cout << "[ counts   ] " << kAbsent << " alerts to absent sessions: threads " << threadsBefore << " -> "
+              << threadsAfter << ", bus handles " << busBefore << " -> " << busAfter << std::endl;
+    // Session 3's thread and connections, and the marker alert's, at most.
+    EXPECT_LE(threadsAfter, threadsBefore + 6);
+    EXPECT_LE(busAfter, busBefore + 4);
+    EXPECT_EQ(factory_->created().size(), kAbsent + 1);
+
+    // Each alert waits for its session: one that logs on is shown its own.
+    terminal_->setSessions({{3, WTSDisconnected}, {1007, WTSActive}});
+    const std::size_t before = viewer_->requests().size();
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":1007}");
+    ASSERT_TRUE(viewer_->waitForRequests(before + 1, 20000));
+    EXPECT_NE(viewer_->requests()[before].payload.find(L"absent 7"), std::wstring::npos);
 }
 
 TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {
@@ -500,6 +628,35 @@ TEST_F(VantrelImplTest, DestroyedWithoutUninitializeWhileSubscribed) {
     makeModule();
     ASSERT_EQ(nextId(), L"1");
     module_.reset();
+    // Every subscription the module made on its bus was ended by the
+    // destructor, so no request can reach the freed module.
+    const auto count = bus_.script<VtBusScript_JournalCount_t>("VtBusScript_JournalCount");
+    const auto entry = bus_.script<VtBusScript_JournalEntry_t>("VtBusScript_JournalEntry");
+    std::vector<std::wstring> lines;
+    for (std::uint32_t i = 0; i < count(); ++i) {
+        wchar_t line[1024];
+        const std::uint32_t length = entry(i, line, 1024);
+        lines.emplace_back(line, std::min<std::uint32_t>(length, 1023));
+    }
+    // The module's handle is the one that subscribed "Vantrel.Alert.GetId".
+    std::wstring handle;
+    for (const std::wstring& line : lines) {
+        if (line.rfind(L"subscribeFilter ", 0) == 0 && line.find(L" Vantrel.Alert.GetId id=") != std::wstring::npos) {
+            handle = line.substr(16, line.find(L' ', 16) - 16);
+        }
+    }
+    ASSERT_FALSE(handle.empty());
+    std::size_t subscribed = 0;
+    for (const std::wstring& line : lines) {
+        for (const std::wstring& start : {L"subscribe " + handle + L" ", L"subscribeFilter " + handle + L" "}) {
+            if (line.rfind(start, 0) == 0 && line.find(L" refused") == std::wstring::npos) {
+                ++subscribed;
+                const std::wstring unsubscribed = L"unsubscribe " + handle + L" " + line.substr(line.rfind(L"id="));
+                EXPECT_NE(std::find(lines.begin(), lines.end(), unsubscribed), lines.end()) << line;
+            }
+        }
+    }
+    EXPECT_EQ(subscribed, 8u);
     send(L"Vantrel.Alert.Show.1", alertJson(L"X", L"1", 3));
     EXPECT_TRUE(bus_.waitIdle());
     EXPECT_TRUE(log_->Contains(LevelInformation, L"Exiting VT executor thread"));

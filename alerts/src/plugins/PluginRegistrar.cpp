@@ -2,6 +2,7 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/common/RequestNames.h"
 #include "framework/bus/MessageBus.h"
 #include "framework/message/Message.h"
 #include "framework/message/ModuleStatus.h"
@@ -79,8 +80,7 @@ AlertPluginLib* PluginRegistrar::getPlugin(const std::wstring& product) {
 }
 
 void PluginRegistrar::onProductDeleted(const std::wstring& keyName) {
-    const std::size_t lastSlash = keyName.rfind(L'/');
-    const std::wstring product = lastSlash == std::wstring::npos ? keyName : keyName.substr(lastSlash + 1);
+    const std::wstring product = productOfKey(keyName);
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (auto cached = plugins_.find(product); cached != plugins_.end()) {

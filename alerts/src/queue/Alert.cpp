@@ -2,6 +2,7 @@
 
 #include "alerts/src/common/DefaultBus.h"
 #include "alerts/src/queue/DuplicateKey.h"
+#include "alerts/src/common/StatusNames.h"
 
 #include <windows.h>
 
@@ -28,18 +29,12 @@ std::int64_t nowSince1970() {
     return static_cast<std::int64_t>(ticks.QuadPart) - kEpochDifference;
 }
 
-void escapeAll(std::wstring& text, wchar_t brace) {
-    for (std::size_t at = text.find(brace); at != std::wstring::npos; at = text.find(brace, at + 2)) {
-        text.insert(at, 1, L'\\');
-    }
-}
-
 }  // namespace
 
 Alert::Alert(AlertInfo&& info, std::shared_ptr<Tessil::MessageBus> bus,
-             std::int64_t dismissWaitSeconds)
+             std::int64_t dismissWaitSeconds, BusConnector connect)
     : info_(std::move(info)),
-      bus_(orDefaultMessageBus(std::move(bus))),
+      bus_(std::move(bus), std::move(connect)),
       state_(std::make_shared<Responses>()),
       dismissWaitSeconds_(dismissWaitSeconds) {
     (void)parseAlertContent(content_, info_.context);
@@ -83,13 +78,6 @@ std::shared_ptr<AlertViewer>& Alert::getViewer() { return viewer_; }
 
 std::int64_t Alert::getQueuedTime() const { return queuedTime_; }
 
-std::wstring Alert::makeResponsePattern(const std::wstring& alertId, const std::wstring& instanceId) {
-    std::wstring escaped = alertId;
-    escapeAll(escaped, L'{');
-    escapeAll(escaped, L'}');
-    return L"Vantrel.Alert." + escaped + L"(.Dismissed.|.Failed.)" + instanceId;
-}
-
 bool Alert::show() {
     if (!viewer_) {
         return false;
@@ -98,21 +86,38 @@ bool Alert::show() {
     if (!shown_.compare_exchange_strong(expected, true)) {
         return true;
     }
-    responsePattern_ = makeResponsePattern(info_.id, info_.instanceId);
+    // A closing report counts only for the show it belongs to: the report of
+    // a viewer tried before does not close this one.
+    endSubscription();
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->responded = false;
+    }
     subscribeResponses();
-    return viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId);
+    return viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_);
 }
 
 void Alert::subscribeResponses() {
+    // Exact names: nothing of the producer's id ever reaches an expression.
+    const std::wstring dismissed = alertStatusName(info_.id, L".Dismissed.", info_.instanceId);
+    const std::wstring failed = alertStatusName(info_.id, L".Failed.", info_.instanceId);
+    responseAlias_ = dismissed;
     std::weak_ptr<Responses> weak = state_;
+    const Tessil::MessageHandler handler = [weak](std::shared_ptr<Tessil::Message>) -> std::uint32_t {
+        if (auto state = weak.lock()) {
+            markResponded(*state);
+        }
+        return 0;
+    };
+    std::shared_ptr<Tessil::MessageBus> bus;
+    try {
+        bus = bus_.get();
+    } catch (...) {
+        return;  // no connection: the wait runs to its limit, as with a refused subscription
+    }
     subscribed_ = true;
-    bus_->subscribeFilter(responsePattern_, responsePattern_,
-                          [weak](std::shared_ptr<Tessil::Message>) -> std::uint32_t {
-                              if (auto state = weak.lock()) {
-                                  markResponded(*state);
-                              }
-                              return 0;
-                          });
+    bus->subscribe(dismissed, responseAlias_, handler);
+    bus->subscribe(failed, responseAlias_, handler);
 }
 
 void Alert::markResponded(Responses& state) {
@@ -121,11 +126,6 @@ void Alert::markResponded(Responses& state) {
         state.responded = true;
     }
     state.responses.notify_all();
-}
-
-std::uint32_t Alert::onResponse(const std::shared_ptr<Tessil::Message>&) {
-    markResponded(*state_);
-    return 0;
 }
 
 bool Alert::wait(const std::int64_t& seconds) {
@@ -139,13 +139,14 @@ bool Alert::wait(const std::int64_t& seconds) {
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::seconds(std::clamp<std::int64_t>(seconds, 0, kMaxWaitSeconds));
         std::unique_lock<std::mutex> lock(state_->mutex);
-        while (!state_->responded) {
+        while (!state_->responded && !stop_.stop_requested()) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline) {
                 break;
             }
-            state_->responses.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
-                                                 deadline - now, kWaitSlice));
+            state_->responses.wait_until(lock, stop_, now + std::min<std::chrono::steady_clock::duration>(
+                                                              deadline - now, kWaitSlice),
+                                         [this] { return state_->responded.load(); });
         }
     }
     endSubscription();
@@ -168,7 +169,7 @@ bool Alert::dismiss() {
     if (!subscribed_) {
         subscribeResponses();
     }
-    if (!viewer->dismiss(info_.id, info_.instanceId)) {
+    if (!viewer->dismiss(info_.id, info_.instanceId, stop_)) {
         return false;
     }
     return wait(dismissWaitSeconds_);
@@ -191,7 +192,9 @@ bool Alert::resetShown() { return shown_.exchange(false); }
 
 void Alert::endSubscription() {
     if (subscribed_.exchange(false)) {
-        bus_->unsubscribe(responsePattern_);
+        if (auto bus = bus_.ifOpen()) {
+            bus->unsubscribe(responseAlias_);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "alerts/data/AlertContent.h"
 #include "alerts/data/AlertInfo.h"
+#include "alerts/src/common/DefaultBus.h"
 #include "alerts/src/viewers/AlertViewer.h"
 #include "framework/bus/MessageBus.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -20,11 +22,12 @@ class Alert {
 public:
     static constexpr std::int64_t kDefaultDismissWaitSeconds = 30;
 
-    // An empty bus becomes a new default connection for the closing reports.
+    // An empty bus becomes, when the alert is first shown, a connection from
+    // connect or else a new default one, for the closing reports.
     // dismissWaitSeconds bounds the wait for the closing report after a
     // confirmed dismissal.
     Alert(AlertInfo&& info, std::shared_ptr<Tessil::MessageBus> bus,
-          std::int64_t dismissWaitSeconds = kDefaultDismissWaitSeconds);
+          std::int64_t dismissWaitSeconds = kDefaultDismissWaitSeconds, BusConnector connect = {});
     virtual ~Alert();
     Alert(const Alert&) = delete;
     Alert& operator=(const Alert&) = delete;
@@ -53,43 +56,40 @@ public:
     virtual std::wstring preferredViewersText() const;
     // Clears shown; answers its previous value.
     virtual bool resetShown();
-
-    // The closing-report handler: any message counts; always 0.
-    std::uint32_t onResponse(const std::shared_ptr<Tessil::Message>& message);
+    // A stop on this token ends the waits of show, wait and dismiss at once.
+    // Set before show, by the one dispatcher that shows the alert.
+    void setStopToken(std::stop_token stop) { stop_ = std::move(stop); }
 
     const AlertContent& getAlertContent() const { return content_; }
     // The hash of the content's duplicate key, taken when the alert is built.
     std::uint64_t getDuplicateKeyHash() const { return duplicateKeyHash_; }
-    const std::wstring& getResponsePattern() const { return responsePattern_; }
-
-    // The closing-report expression of an alert: braces of the id escaped.
-    static std::wstring makeResponsePattern(const std::wstring& alertId, const std::wstring& instanceId);
 
 private:
     // Shared with the subscription's handler, so a report that is being
     // delivered never reaches a destroyed alert.
     struct Responses {
         std::mutex mutex;
-        std::condition_variable responses;
+        std::condition_variable_any responses;
         std::atomic<bool> responded{false};  // written under mutex
     };
 
     static void markResponded(Responses& state);
-    // Subscribes to the closing reports under responsePattern_.
+    // Subscribes to the two closing reports by exact name, both under one alias.
     void subscribeResponses();
     void endSubscription();
 
     AlertInfo info_;
-    std::shared_ptr<Tessil::MessageBus> bus_;
+    LazyBus bus_;
     std::atomic<bool> shown_{false};
     std::shared_ptr<Responses> state_;
     std::shared_ptr<AlertViewer> viewer_;
-    std::wstring responsePattern_;
-    std::atomic<bool> subscribed_{false};  // a subscription under responsePattern_ may exist
+    std::wstring responseAlias_;
+    std::atomic<bool> subscribed_{false};  // a subscription under responseAlias_ may exist
     AlertContent content_;
     std::uint64_t duplicateKeyHash_;
     std::int64_t queuedTime_;
     const std::int64_t dismissWaitSeconds_;
+    std::stop_token stop_;
 };
 
 }  // namespace Drem

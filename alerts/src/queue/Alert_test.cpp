@@ -118,23 +118,37 @@ public:
 
 }  // namespace
 
-TEST(AlertNames, TheClosingReportExpressionEscapesOnlyTheIdsBraces) {
-    struct Case {
-        std::wstring id;
-        std::wstring instance;
-        std::wstring pattern;
-    };
-    const Case cases[] = {
-        {L"A1", L"7", L"Vantrel.Alert.A1(.Dismissed.|.Failed.)7"},
-        {L"{6F0C}", L"12", L"Vantrel.Alert.\\{6F0C\\}(.Dismissed.|.Failed.)12"},
-        {L"{{a}}", L"1", L"Vantrel.Alert.\\{\\{a\\}\\}(.Dismissed.|.Failed.)1"},
-        {L"}x{", L"{1}", L"Vantrel.Alert.\\}x\\{(.Dismissed.|.Failed.){1}"},
-        {L"", L"", L"Vantrel.Alert.(.Dismissed.|.Failed.)"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Alert::makeResponsePattern(c.id, c.instance), c.pattern) << c.id;
-    }
+struct OddIdCase {
+    const char* name;
+    std::wstring id;
+};
+
+class OddIdTest : public AlertTest, public ::testing::WithParamInterface<OddIdCase> {};
+
+TEST_P(OddIdTest, IdsAreNeverReadAsExpressions) {
+    viewer_->setShowClosing(Closing::Dismissed);
+    auto alert = shownAlert(GetParam().id);
+    auto waited = std::async(std::launch::async, [alert] { return alert->wait(kLongWait); });
+    ASSERT_EQ(waited.wait_for(std::chrono::milliseconds(kSignalTimeoutMs)), std::future_status::ready);
+    EXPECT_TRUE(waited.get());
+
+    // A normal alert after it is shown and closed as ever.
+    auto next = shownAlert(L"A1");
+    auto closed = std::async(std::launch::async, [next] { return next->wait(kLongWait); });
+    ASSERT_EQ(closed.wait_for(std::chrono::milliseconds(kSignalTimeoutMs)), std::future_status::ready);
+    EXPECT_TRUE(closed.get());
+    // Only the viewer's own two expressions were ever subscribed.
+    EXPECT_EQ(journalCount(L"subscribeFilter"), 2u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ids, OddIdTest,
+    ::testing::Values(OddIdCase{"TwentyThousandLetters", std::wstring(20000, L'a')},
+                      OddIdCase{"NestedParentheses", std::wstring(6000, L'(') + L"x" + std::wstring(6000, L')')},
+                      OddIdCase{"CatastrophicBacktracking", L"(x+x+)+y"},
+                      OddIdCase{"Unbalanced", L"("},
+                      OddIdCase{"BracesAndOperators", L"{A.B}|*"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AlertTest, DataOperations) {
     const std::int64_t before = nowSince1970();
@@ -235,6 +249,30 @@ TEST_F(AlertTest, AFailedShowLeavesShownAndTheSubscription) {
     EXPECT_TRUE(alert->wait(0));
 }
 
+TEST_F(AlertTest, AClosingReportCountsOnlyForTheShowItBelongsTo) {
+    // The first viewer fails the show and reports the alert failed.
+    viewer_->setShowReply(ReplyMode::WrongCase);
+    viewer_->setShowClosing(Closing::Failed);
+    ViewerNeighbour second(viewerBus_, L"v2");
+    ASSERT_TRUE(second.start());
+    second.setShowClosing(Closing::Never);
+    auto alert = makeAlert();
+    alert->setViewer(proxy_);
+    EXPECT_FALSE(alert->show());
+    bus_.waitIdle();  // the first viewer's report has been delivered
+
+    alert->resetShown();
+    alert->setViewer(std::make_shared<AlertViewer>(L"v2", moduleBus_, 10000));
+    ASSERT_TRUE(alert->show());
+    EXPECT_FALSE(alert->wait(0)) << "the next viewer's show is not closed yet";
+    // The take-down asks the viewer that shows it.
+    EXPECT_TRUE(alert->dismiss());
+    const auto requests = second.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].name, L"Vantrel.Viewer.v2.Delete.7");
+    second.stop();
+}
+
 TEST_F(AlertTest, ReportsOfOtherAlertsAndOtherWordsAreNotSeen) {
     viewer_->setShowClosing(Closing::Never);
     auto alert = shownAlert();
@@ -324,7 +362,8 @@ TEST_F(AlertTest, ADestroyedAlertLeavesNoSubscriptionOnASharedBus) {
     {
         auto alert = shownAlert();
     }
-    EXPECT_EQ(journalCount(L"unsubscribe "), before + 1);
+    // One unsubscription for each of the two closing reports.
+    EXPECT_EQ(journalCount(L"unsubscribe "), before + 2);
     publish(L"Vantrel.Alert.A1.Dismissed.7");
     {
         // A waited alert ends its subscription once.
@@ -332,6 +371,6 @@ TEST_F(AlertTest, ADestroyedAlertLeavesNoSubscriptionOnASharedBus) {
         EXPECT_FALSE(alert->wait(0));
         EXPECT_FALSE(alert->wait(0));
     }
-    EXPECT_EQ(journalCount(L"unsubscribe "), before + 2);
+    EXPECT_EQ(journalCount(L"unsubscribe "), before + 4);
     EXPECT_FALSE(logger_->Contains(ETWLogging::LevelWarning, L"Subscription not found"));
 }

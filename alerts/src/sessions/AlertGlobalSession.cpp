@@ -47,7 +47,7 @@ void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppress
     if (queue_.push(alert)) {
         result = false;
         for (const auto& entry : wakeCallbacks_) {
-            entry.second();
+            entry.second.wake();
         }
         return;
     }
@@ -73,7 +73,7 @@ bool AlertGlobalSession::globalGoesFirst(const Alert& sessionHead) {
     const std::int32_t globalPriority = head->getAlertInfo().priority;
     const std::int32_t sessionPriority = const_cast<Alert&>(sessionHead).getAlertInfo().priority;
     if (globalPriority != sessionPriority) {
-        return globalPriority > sessionPriority;
+        return globalPriority < sessionPriority;  // as within one queue: the smaller number first
     }
     return head->getQueuedTime() < sessionHead.getQueuedTime();
 }
@@ -88,14 +88,16 @@ bool AlertGlobalSession::isEmpty() {
     return queue_.count() == 0;
 }
 
-void AlertGlobalSession::registerSession(std::uint32_t sessionId, std::function<void()> wake) {
+std::uint64_t AlertGlobalSession::registerSession(std::uint32_t sessionId, std::function<void()> wake) {
     std::lock_guard<std::mutex> lock(mutex_);
-    wakeCallbacks_.emplace(sessionId, std::move(wake));
+    const std::uint64_t registration = nextRegistration_++;
+    wakeCallbacks_.emplace(registration, Registration{sessionId, std::move(wake)});
+    return registration;
 }
 
-void AlertGlobalSession::unregisterSession(std::uint32_t sessionId) {
+void AlertGlobalSession::unregisterSession(std::uint64_t registration) {
     std::lock_guard<std::mutex> lock(mutex_);
-    wakeCallbacks_.erase(sessionId);
+    wakeCallbacks_.erase(registration);
 }
 
 }  // namespace Drem

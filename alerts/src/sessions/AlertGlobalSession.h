@@ -27,16 +27,19 @@ public:
     void queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) override;
     bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) override;
 
-    // Whether the global head goes before the session's own head: the greater
-    // priority number wins, among equal numbers the alert queued earlier.
+    // Whether the global head goes before the session's own head: the smaller
+    // priority number wins, as within one queue; among equal numbers the
+    // alert queued earlier.
     virtual bool globalGoesFirst(const Alert& sessionHead);
     virtual std::shared_ptr<Alert> popFront();
     virtual bool isEmpty();
-    // One wake callback per session id; an id already registered keeps its first.
+    // Adds a wake callback and answers its registration; a session that
+    // follows another of the same id registers its own beside the first's.
     // The callback runs under this session's mutex and must take no lock that
     // is held while this session is asked.
-    virtual void registerSession(std::uint32_t sessionId, std::function<void()> wake);
-    virtual void unregisterSession(std::uint32_t sessionId);
+    virtual std::uint64_t registerSession(std::uint32_t sessionId, std::function<void()> wake);
+    // Removes only that registration.
+    virtual void unregisterSession(std::uint64_t registration);
 
 private:
     std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
@@ -45,7 +48,12 @@ private:
     // Order: a user session's mutex, then this one, then the queue's lock.
     std::mutex mutex_;
     AlertQueue queue_;                                                         // used under mutex_
-    std::unordered_map<std::uint32_t, std::function<void()>> wakeCallbacks_;  // guarded by mutex_
+    struct Registration {
+        std::uint32_t sessionId;
+        std::function<void()> wake;
+    };
+    std::uint64_t nextRegistration_ = 1;                                 // guarded by mutex_
+    std::unordered_map<std::uint64_t, Registration> wakeCallbacks_;  // guarded by mutex_
 };
 
 }  // namespace Drem

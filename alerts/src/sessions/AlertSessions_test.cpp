@@ -78,7 +78,8 @@ protected:
         auto& session = sessions_[id];
         session = std::make_unique<AlertUserSession>(id, viewers_, plugins_, global_, dispatcher,
                                                      bus_.openClient(), terminal_,
-                                                     Drem::UserSessionTimings{120, second});
+                                                     Drem::UserSessionOptions{120, second, {}});
+        session->start();
         return *session;
     }
 
@@ -206,7 +207,7 @@ struct OrderCase {
 
 class QueueOrderTest : public SessionsTest, public ::testing::WithParamInterface<OrderCase> {};
 
-TEST_P(QueueOrderTest, GreaterPriorityNumberWinsBetweenTheQueues) {
+TEST_P(QueueOrderTest, SmallerPriorityNumberWinsBetweenTheQueues) {
     const OrderCase& c = GetParam();
     terminal_->setActive(0);
     addSession(3);
@@ -236,8 +237,9 @@ TEST_P(QueueOrderTest, GreaterPriorityNumberWinsBetweenTheQueues) {
 
 INSTANTIATE_TEST_SUITE_P(
     Heads, QueueOrderTest,
-    ::testing::Values(OrderCase{"OwnP2BeforeGlobalP1", 2, 1, false, {L"1", L"2"}},
-                      OrderCase{"GlobalP3BeforeOwnP1", 1, 3, false, {L"2", L"1"}},
+    ::testing::Values(OrderCase{"GlobalP1BeforeOwnP2", 2, 1, false, {L"2", L"1"}},
+                      OrderCase{"OwnP1BeforeGlobalP3", 1, 3, false, {L"1", L"2"}},
+                      OrderCase{"OwnP1BeforeGlobalP3BuiltEarlier", 1, 3, true, {L"1", L"2"}},
                       OrderCase{"EqualGlobalBuiltEarlier", 2, 2, true, {L"2", L"1"}},
                       OrderCase{"EqualOwnBuiltEarlier", 2, 2, false, {L"1", L"2"}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -274,6 +276,22 @@ TEST_F(SessionsTest, WakeUpDuringTheCheckIsNotLost) {
     ASSERT_TRUE(dispatchers_[3]->waitForShown(1));
     EXPECT_EQ(dispatchers_[3]->shown(), std::vector<std::wstring>{L"5"});
     terminal_->setOnEnumerate(nullptr);
+}
+
+TEST_F(SessionsTest, ASuccessorSessionOfTheSameIdIsWokenByGlobalAlerts) {
+    addSession(3);
+    ASSERT_TRUE(terminal_->waitForEnumerations(1));
+    // The user logs on again before the old session of the id has gone.
+    auto predecessor = std::move(sessions_[3]);
+    addSession(3);
+    ASSERT_TRUE(terminal_->waitForEnumerations(2));
+    predecessor.reset();
+
+    bool suppressed = true;
+    global_->queueAlert(makeAlert(L"9"), &suppressed);
+    EXPECT_FALSE(suppressed);
+    ASSERT_TRUE(dispatchers_[3]->waitForShown(1));
+    EXPECT_EQ(dispatchers_[3]->shown(), std::vector<std::wstring>{L"9"});
 }
 
 struct InactiveCase {
@@ -435,20 +453,35 @@ TEST_F(SessionsTest, GlobalDeleteRemovesOnlyQueuedAlerts) {
     EXPECT_EQ(telemetry_->named(L"Vantrel.Alert.Delete").size(), 1u);
 }
 
-TEST_F(SessionsTest, DestroyingWaitsForTheAlertOnScreen) {
-    addSession(3);
-    FakeDispatcher& dispatcher = *dispatchers_[3];
-    dispatcher.holdWait(true);
-    bool suppressed = true;
-    sessions_[3]->queueAlert(makeAlert(L"7"), &suppressed);
-    ASSERT_TRUE(dispatcher.waitForWaiting());
-    EXPECT_TRUE(sessions_[3]->isDispatching());
+TEST_F(SessionsTest, StoppingEndsTheWaitForTheAlertOnScreenAndTakesItDown) {
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+        addSession(3);
+        FakeDispatcher& dispatcher = *dispatchers_[3];
+        dispatcher.holdWait(true);  // a viewer that never closes the alert
+        bool suppressed = true;
+        sessions_[3]->queueAlert(makeAlert(L"7"), &suppressed);
+        ASSERT_TRUE(dispatcher.waitForWaiting());
+        EXPECT_TRUE(sessions_[3]->isDispatching());
 
-    auto session = std::move(sessions_[3]);
-    auto destroyed = std::async(std::launch::async, [&session] { session.reset(); });
-    EXPECT_EQ(destroyed.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-    dispatcher.holdWait(false);
-    EXPECT_EQ(destroyed.wait_for(kBound), std::future_status::ready);
+        auto session = std::move(sessions_[3]);
+        sessions_.erase(3);
+        if (destroy) {
+            auto destroyed = std::async(std::launch::async, [&session] { session.reset(); });
+            ASSERT_EQ(destroyed.wait_for(kBound), std::future_status::ready);
+        } else {
+            session->requestStop();  // returns without waiting for the thread
+            EXPECT_TRUE(dispatcher.interrupted());
+            auto ended = std::async(std::launch::async, [&session] {
+                while (!session->ended()) SwitchToThread();
+            });
+            ASSERT_EQ(ended.wait_for(kBound), std::future_status::ready);
+        }
+        // The wait ended without a closing report: the alert was taken down.
+        EXPECT_EQ(dispatcher.dismissCurrentCalls(), 1);
+        dispatcher.holdWait(false);
+        session.reset();
+    }
 }
 
 TEST_F(SessionsTest, FailedShowDropsTheAlert) {

@@ -48,54 +48,87 @@ AlertUserSession::AlertUserSession(std::uint32_t sessionId, std::shared_ptr<View
                                    std::shared_ptr<AlertDispatcher> dispatcher,
                                    std::shared_ptr<Tessil::MessageBus> bus,
                                    std::shared_ptr<TerminalServicesAPI> terminalServices,
-                                   UserSessionTimings timings)
+                                   UserSessionOptions options)
     : sessionId_(sessionId),
       viewerRegistrar_(std::move(viewerRegistrar)),
       pluginRegistrar_(std::move(pluginRegistrar)),
       globalSession_(std::move(globalSession)),
       dispatcher_(dispatcher ? std::move(dispatcher)
-                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_)),
-      bus_(orDefaultMessageBus(std::move(bus))),
+                             : std::make_shared<AlertDispatcher>(viewerRegistrar_, pluginRegistrar_, nullptr,
+                                                                 AlertDispatcher::kDefaultClosingGraceSeconds,
+                                                                 nullptr, options.connect)),
+      bus_(std::move(bus), options.connect),
       terminalServices_(orDefaultTerminalServices(std::move(terminalServices))),
-      timings_(timings) {
-    for (const wchar_t* name : kSessionMessages) {
-        bus_->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
-            return onSessionEvent(message);
-        });
+      options_(std::move(options)) {}
+
+void AlertUserSession::start() {
+    std::lock_guard<std::mutex> life(lifeMutex_);
+    if (started_ || stop_) {
+        return;
+    }
+    std::shared_ptr<Tessil::MessageBus> bus;
+    try {
+        bus = bus_.get();
+    } catch (...) {
+        // Without a connection only the session messages go unheard.
+    }
+    if (bus) {
+        for (const wchar_t* name : kSessionMessages) {
+            bus->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
+                return onSessionEvent(message);
+            });
+        }
     }
     if (globalSession_) {
-        globalSession_->registerSession(sessionId_, [this] { wake(); });
+        registration_ = globalSession_->registerSession(sessionId_, [this] { wake(); });
     }
     try {
         thread_ = std::thread(&AlertUserSession::dispatchThread, this);
     } catch (...) {
         if (globalSession_) {
-            globalSession_->unregisterSession(sessionId_);
+            globalSession_->unregisterSession(registration_);
         }
-        for (const wchar_t* name : kSessionMessages) {
-            bus_->unsubscribe(name);
+        if (bus) {
+            for (const wchar_t* name : kSessionMessages) {
+                bus->unsubscribe(name);
+            }
         }
         throw;
     }
+    started_ = true;
 }
 
 AlertUserSession::~AlertUserSession() {
-    for (const wchar_t* name : kSessionMessages) {
-        bus_->unsubscribe(name);
+    requestStop();
+    if (auto bus = bus_.ifOpen()) {
+        for (const wchar_t* name : kSessionMessages) {
+            bus->unsubscribe(name);
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void AlertUserSession::requestStop() {
+    std::lock_guard<std::mutex> life(lifeMutex_);
+    if (stop_.exchange(true)) {
+        return;
+    }
+    // Not under the session mutex: a show holds it while it asks a viewer.
+    // The thread sees stop at its next check, or is woken below.
+    dispatcher_->interrupt();
+    if (!started_) {
+        return;
     }
     if (globalSession_) {
-        globalSession_->unregisterSession(sessionId_);
+        globalSession_->unregisterSession(registration_);
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
         std::lock_guard<std::mutex> start(startMutex_);
         startCondition_.notify_one();
     }
     wake();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
 }
 
 std::uint32_t AlertUserSession::onSessionEvent(const std::shared_ptr<Tessil::Message>&) {
@@ -118,7 +151,7 @@ void AlertUserSession::waitForWake(std::unique_lock<std::mutex>& lock, std::uint
 }
 
 std::uint32_t AlertUserSession::startDelaySeconds() {
-    const std::uint32_t full = timings_.logonSettleSeconds;
+    const std::uint32_t full = options_.logonSettleSeconds;
     LPWSTR buffer = nullptr;
     DWORD bytes = 0;
     if (!terminalServices_->QuerySessionInformation(sessionId_, WTSSessionInfo, &buffer, &bytes)) {
@@ -160,13 +193,17 @@ bool AlertUserSession::isActiveSession() {
 }
 
 void AlertUserSession::dispatchThread() {
+    struct EndMark {
+        std::atomic<bool>& ended;
+        ~EndMark() { ended = true; }
+    } endMark{ended_};
     const std::uint32_t delay = startDelaySeconds();
     VT_LOG(ETWLogging::LevelNormal, kSource, kDispatchThread,
            L"Starting user session alert thread for session %u with %lld delay", sessionId_,
            static_cast<long long>(delay));
     {
         std::unique_lock<std::mutex> start(startMutex_);
-        startCondition_.wait_for(start, timings_.second * delay, [this] { return stop_.load(); });
+        startCondition_.wait_for(start, options_.second * delay, [this] { return stop_.load(); });
     }
 
     std::unique_lock<std::mutex> lock(mutex_);
@@ -266,10 +303,10 @@ bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::ws
 }
 
 bool AlertUserSession::isEmpty() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // The queue's own lock only: the session mutex may be held by a show.
     return queue_.count() == 0;
 }
 
-bool AlertUserSession::isDispatching() { return dispatching_; }
+bool AlertUserSession::isDispatching() { return started_ && !ended_ && dispatching_; }
 
 }  // namespace Drem

@@ -21,32 +21,49 @@
 
 namespace Drem {
 
-struct UserSessionTimings {
+struct UserSessionOptions {
     // How long after its log-on a session starts showing alerts.
     std::uint32_t logonSettleSeconds = 120;
     // The length of one second of that delay.
     std::chrono::milliseconds second{1000};
+    // Opens the connections the session makes for itself and its default
+    // dispatcher; empty: default connections through the bus library.
+    BusConnector connect;
 };
 
 class AlertUserSession : public AlertSession {
 public:
     // An empty dispatcher becomes one built from the two registrars; an empty
-    // bus a new default connection; empty terminal services the real calls.
+    // bus a new connection at start; empty terminal services the real calls.
+    // The session holds its queue only: no thread, no connection, until start.
     AlertUserSession(std::uint32_t sessionId, std::shared_ptr<ViewerRegistrar> viewerRegistrar,
                      std::shared_ptr<PluginRegistrar> pluginRegistrar,
                      std::shared_ptr<AlertGlobalSession> globalSession,
                      std::shared_ptr<AlertDispatcher> dispatcher = nullptr,
                      std::shared_ptr<Tessil::MessageBus> bus = nullptr,
                      std::shared_ptr<TerminalServicesAPI> terminalServices = nullptr,
-                     UserSessionTimings timings = {});
-    // Ends the dispatch thread after the alert in hand. Never on that thread.
+                     UserSessionOptions options = {});
+    // Stops the session and joins its thread. Never on that thread.
     ~AlertUserSession() override;
+
+    // For a session that is logged on: subscribes to the system monitor's
+    // session messages, registers with the global session and starts the
+    // dispatch thread. Once; nothing after a stop.
+    void start();
+    bool started() const { return started_; }
+
+    // Stops the session without waiting: the waits for a viewer and for a
+    // closing report end at once, the alert on screen is taken down and the
+    // thread ends on its own. Takes no lock that a viewer wait can hold.
+    void requestStop();
+    // No dispatch thread runs: never started, or ended.
+    bool ended() const { return !started_ || ended_; }
 
     void queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) override;
     bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) override;
-    // Nothing queued here (waits while the dispatch thread shows an alert).
+    // Nothing queued here; never waits for the dispatch thread.
     virtual bool isEmpty();
-    // The thread holds an alert, or has not yet finished its start delay.
+    // The running thread holds an alert, or has not yet finished its start delay.
     virtual bool isDispatching();
 
     std::uint32_t sessionId() const { return sessionId_; }
@@ -70,9 +87,10 @@ private:
     std::shared_ptr<PluginRegistrar> pluginRegistrar_;
     std::shared_ptr<AlertGlobalSession> globalSession_;
     std::shared_ptr<AlertDispatcher> dispatcher_;
-    std::shared_ptr<Tessil::MessageBus> bus_;
+    LazyBus bus_;
     std::shared_ptr<TerminalServicesAPI> terminalServices_;
-    const UserSessionTimings timings_;
+    const UserSessionOptions options_;
+    std::uint64_t registration_ = 0;  // with the global session
     // Lock order: this session mutex, then the global session's, then a queue's;
     // this session mutex, then the dispatcher's. The wake mutex comes last of all.
     std::mutex mutex_;
@@ -86,7 +104,11 @@ private:
     std::condition_variable_any work_;
     std::mutex startMutex_;
     std::condition_variable startCondition_;
-    std::thread thread_;
+    // Guards starting against stopping; never held while waiting.
+    std::mutex lifeMutex_;
+    std::atomic<bool> started_{false};  // written under lifeMutex_
+    std::atomic<bool> ended_{false};
+    std::thread thread_;  // set under lifeMutex_
 };
 
 }  // namespace Drem

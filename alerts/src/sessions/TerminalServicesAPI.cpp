@@ -36,4 +36,20 @@ bool findActiveSession(TerminalServicesAPI& api, DWORD& activeId, DWORD& error) 
     return true;
 }
 
+bool isSessionLoggedOn(TerminalServicesAPI& api, DWORD sessionId) {
+    WTS_SESSION_INFOW* sessions = nullptr;
+    DWORD count = 0;
+    if (!api.EnumerateSessions(&sessions, &count)) {
+        return true;
+    }
+    TerminalServicesMemory owner(api, sessions);
+    for (DWORD i = 0; sessions != nullptr && i < count; ++i) {
+        if (sessions[i].SessionId == sessionId) {
+            const WTS_CONNECTSTATE_CLASS state = sessions[i].State;
+            return state != WTSListen && state != WTSReset && state != WTSDown && state != WTSInit;
+        }
+    }
+    return false;
+}
+
 }  // namespace Drem

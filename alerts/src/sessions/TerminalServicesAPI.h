@@ -50,4 +50,9 @@ private:
 // when the sessions cannot be enumerated (error then holds GetLastError).
 bool findActiveSession(TerminalServicesAPI& api, DWORD& activeId, DWORD& error);
 
+// Whether the machine has a session of that id that a user is logged on to
+// (listed in a state other than listening, reset, down or initialising);
+// true also when the sessions cannot be enumerated.
+bool isSessionLoggedOn(TerminalServicesAPI& api, DWORD sessionId);
+
 }  // namespace Drem

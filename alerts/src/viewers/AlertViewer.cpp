@@ -2,8 +2,13 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/common/StatusNames.h"
 #include "framework/message/ModuleStatus.h"
 #include "platform/Logging/Logging.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace Drem {
 
@@ -14,10 +19,25 @@ const wchar_t kShowFunction[] = L"Drem::AlertViewer::show";
 const wchar_t kDismissFunction[] = L"Drem::AlertViewer::dismiss";
 const wchar_t kSender[] = L"Vantrel";
 
-std::wstring statusName(const std::wstring& alertId, const wchar_t* word,
-                        const std::wstring& instanceId) {
-    return L"Vantrel.Alert." + alertId + word + instanceId;
-}
+// The reply of one request as the bus hands it over, shared with the
+// completion so that a reply arriving after the caller gave up finds it alive.
+struct Answer {
+    std::mutex mutex;
+    std::condition_variable_any arrived;
+    bool done = false;                         // guarded by mutex
+    Tessil::ReplyStatus status = Tessil::REPLY_STATUS_PENDING;  // guarded by mutex
+    std::shared_ptr<Tessil::Message> message;  // guarded by mutex
+
+    void complete(const std::shared_ptr<Tessil::Reply>& reply) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            status = reply ? reply->getStatus() : Tessil::REPLY_STATUS_FAILED;
+            message = reply ? reply->getMessage() : nullptr;
+            done = true;
+        }
+        arrived.notify_all();
+    }
+};
 
 }  // namespace
 
@@ -35,26 +55,38 @@ const std::wstring& AlertViewer::getId() const { return id_; }
 
 std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstring& payload,
                                        const std::wstring& expectedReply, bool isDismiss,
-                                       const wchar_t* function) {
-    std::shared_ptr<Tessil::Reply> reply;
-    const std::uint32_t sent =
-        bus_->requestEx(Tessil::Message::create(name, kSender, payload), reply, requestTimeoutMs_);
-    if (sent != MODULE_STATUS_SUCCESS || !reply) {
+                                       const wchar_t* function, const std::stop_token& stop) {
+    auto answer = std::make_shared<Answer>();
+    const std::uint32_t sent = bus_->requestEx(
+        Tessil::Message::create(name, kSender, payload),
+        [answer](std::shared_ptr<Tessil::Reply> reply) { answer->complete(reply); }, requestTimeoutMs_);
+    if (sent != MODULE_STATUS_SUCCESS) {
         VT_LOG(ETWLogging::LevelError, kSource, function, L"Failed to make request, status: %ls",
                Tessil::moduleStatusName(sent));
-        if (isDismiss) {
-            return MODULE_STATUS_NO_SUBSCRIBERS;
-        }
-        return sent != MODULE_STATUS_SUCCESS ? sent : MODULE_STATUS_UNSUCCESSFUL;
+        return isDismiss ? MODULE_STATUS_NO_SUBSCRIBERS : sent;
     }
-    const Tessil::ReplyStatus status = reply->wait();
+    Tessil::ReplyStatus status = Tessil::REPLY_STATUS_TIMED_OUT;
+    std::shared_ptr<Tessil::Message> message;
+    {
+        // The bus answers by the time-out; one second more, as a reply's own wait.
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::milliseconds(requestTimeoutMs_ + 1000);
+        std::unique_lock<std::mutex> lock(answer->mutex);
+        if (!answer->arrived.wait_until(lock, stop, deadline, [&] { return answer->done; })) {
+            if (stop.stop_requested()) {
+                return kInterrupted;
+            }
+        } else {
+            status = answer->status;
+            message = answer->message;
+        }
+    }
     if (status != Tessil::REPLY_STATUS_RECEIVED) {
         VT_LOG(ETWLogging::LevelError, kSource, function, L"Request failed with status %d.",
                static_cast<int>(status));
         return status == Tessil::REPLY_STATUS_TIMED_OUT ? MODULE_STATUS_TIMEOUT
                                                         : MODULE_STATUS_DATA_ERROR;
     }
-    const std::shared_ptr<Tessil::Message> message = reply->getMessage();
     const std::wstring received = message ? message->getName() : std::wstring();
     if (!message || received != expectedReply) {
         VT_LOG(ETWLogging::LevelError, kSource, function,
@@ -66,22 +98,25 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
 }
 
 std::uint32_t AlertViewer::sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                           const std::wstring& instanceId) {
-    return sendRequest(showPrefix_ + instanceId, payload,
-                       statusName(alertId, L".Shown.", instanceId), false, kShowFunction);
+                                           const std::wstring& instanceId, std::stop_token stop) {
+    return sendRequest(showPrefix_ + instanceId, payload, alertStatusName(alertId, L".Shown.", instanceId),
+                       false, kShowFunction, stop);
 }
 
-std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId,
-                                              const std::wstring& instanceId) {
+std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
+                                              std::stop_token stop) {
     return sendRequest(deletePrefix_ + instanceId, std::wstring(),
-                       statusName(alertId, L".Dismissed.", instanceId), true, kDismissFunction);
+                       alertStatusName(alertId, L".Dismissed.", instanceId), true, kDismissFunction, stop);
 }
 
 bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
-                       const std::wstring& instanceId) {
-    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId);
+                       const std::wstring& instanceId, std::stop_token stop) {
+    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId, stop);
     if (outcome == MODULE_STATUS_SUCCESS) {
         return true;
+    }
+    if (outcome == kInterrupted) {
+        return false;
     }
     CEvent event(L"Vantrel.Warning.ViewerFailure");
     setAlertEventBasics(event, L"VT warning-Failed to show Viewer", false, false, L"Warning");
@@ -92,8 +127,12 @@ bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
     return false;
 }
 
-bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId) {
-    const std::uint32_t outcome = sendDismissRequest(alertId, instanceId);
+bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId,
+                          std::stop_token stop) {
+    const std::uint32_t outcome = sendDismissRequest(alertId, instanceId, stop);
+    if (outcome == kInterrupted) {
+        return false;
+    }
     if (outcome != MODULE_STATUS_SUCCESS) {
         {
             CEvent event(L"Vantrel.Failed.Dismiss");
@@ -104,7 +143,7 @@ bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& insta
             event.Add(std::wstring(L"Hit.Label.1"), id_);
             event.Send();
         }
-        bus_->publish(Tessil::Message::create(statusName(alertId, L".Failed.", instanceId),
+        bus_->publish(Tessil::Message::create(alertStatusName(alertId, L".Failed.", instanceId),
                                               std::wstring(), std::wstring()));
         return false;
     }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -22,22 +23,30 @@ public:
     AlertViewer& operator=(const AlertViewer&) = delete;
 
     virtual const std::wstring& getId() const;
-    // True when the viewer confirmed with "Vantrel.Alert.<alertId>.Shown.<instanceId>".
-    virtual bool show(const std::wstring& payload, const std::wstring& alertId,
-                      const std::wstring& instanceId);
-    // True when the viewer confirmed with ".Dismissed."; otherwise the alert
-    // is reported ".Failed." on the bus.
-    virtual bool dismiss(const std::wstring& alertId, const std::wstring& instanceId);
+    // The outcome of a request whose wait for the reply was cut short by stop.
+    static constexpr std::uint32_t kInterrupted = 0xFFFFFFFFu;
 
-    // The request bodies: 0 when confirmed, else the module status of the failure.
+    // True when the viewer confirmed with "Vantrel.Alert.<alertId>.Shown.<instanceId>".
+    // A stop ends the wait for the reply at once: false, nothing reported.
+    virtual bool show(const std::wstring& payload, const std::wstring& alertId,
+                      const std::wstring& instanceId, std::stop_token stop = {});
+    // True when the viewer confirmed with ".Dismissed."; otherwise the alert
+    // is reported ".Failed." on the bus. The request is sent also after a
+    // stop, whose wait for the reply then ends at once (false, nothing reported).
+    virtual bool dismiss(const std::wstring& alertId, const std::wstring& instanceId,
+                         std::stop_token stop = {});
+
+    // The request bodies: 0 when confirmed, kInterrupted, else the module
+    // status of the failure.
     std::uint32_t sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                  const std::wstring& instanceId);
-    std::uint32_t sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId);
+                                  const std::wstring& instanceId, std::stop_token stop = {});
+    std::uint32_t sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
+                                     std::stop_token stop = {});
 
 private:
     std::uint32_t sendRequest(const std::wstring& name, const std::wstring& payload,
                               const std::wstring& expectedReply, bool isDismiss,
-                              const wchar_t* function);
+                              const wchar_t* function, const std::stop_token& stop);
 
     const std::wstring id_;
     const std::wstring showPrefix_;

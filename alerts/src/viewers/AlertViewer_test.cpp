@@ -127,9 +127,14 @@ public:
                           std::shared_ptr<Tessil::Reply>& reply, const std::uint64_t& timeout) override {
         return requestEx(message, reply, timeout);
     }
-    std::uint32_t requestEx(const std::shared_ptr<Tessil::Message>&, Tessil::ReplyHandler,
-                            const std::uint64_t&) override {
-        return MODULE_STATUS_NOT_IMPLEMENTED;
+    std::uint32_t requestEx(const std::shared_ptr<Tessil::Message>& message, Tessil::ReplyHandler handler,
+                            const std::uint64_t& timeout) override {
+        std::shared_ptr<Tessil::Reply> reply;
+        requestEx(message, reply, timeout);
+        if (handler) {
+            handler(reply);
+        }
+        return 0;
     }
     std::uint32_t requestEx(const std::shared_ptr<Tessil::Message>& message,
                             std::shared_ptr<Tessil::Reply>& reply, const std::uint64_t& timeout) override {

@@ -1,6 +1,7 @@
 #include "alerts/src/viewers/ViewerRegistrar.h"
 
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/common/RequestNames.h"
 #include "framework/settings/SettingsManagerClient.h"
 #include "platform/Logging/Logging.h"
 
@@ -116,12 +117,7 @@ std::shared_ptr<AlertViewer> ViewerRegistrar::getViewer(const std::wstring& view
 }
 
 bool ViewerRegistrar::parseViewerId(const std::wstring& keyName, std::wstring& viewerId) {
-    const std::wstring prefix(kViewerKeyPrefix);
-    if (keyName.compare(0, prefix.size(), prefix) != 0 || keyName.size() <= prefix.size()) {
-        return false;
-    }
-    viewerId = keyName.substr(prefix.size() + 1);
-    return true;
+    return parseViewerKey(keyName, viewerId);
 }
 
 std::wstring ViewerRegistrar::makeStatusMessageName(const std::wstring& viewerId,

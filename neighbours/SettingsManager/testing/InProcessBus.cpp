@@ -32,7 +32,10 @@ std::shared_ptr<Tessil::MessageBusClient> InProcessBus::openClient() {
     if (functions_->open(&handle) != 0 || handle == nullptr) {
         return nullptr;
     }
-    handles_.push_back(handle);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handles_.push_back(handle);
+    }
     return std::make_shared<Tessil::MessageBusClient>(
         std::make_shared<Tessil::MessageBusShimImpl>(handle, functions_));
 }

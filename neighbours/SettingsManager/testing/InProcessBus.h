@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,7 @@ public:
 
     bool ok() const { return functions_ != nullptr; }
     // A client on a new handle; the handle is closed when this object goes,
-    // so every client must be released before.
+    // so every client must be released before. Callable from any thread.
     std::shared_ptr<Tessil::MessageBusClient> openClient();
     // An exported scripting function of the neighbour, or null.
     template <typename Function>
@@ -38,7 +39,8 @@ private:
 
     HMODULE library_ = nullptr;
     const Tessil::MessageBusFunctions* functions_ = nullptr;
-    std::vector<Tessil::MessageBusHandle> handles_;
+    std::mutex mutex_;
+    std::vector<Tessil::MessageBusHandle> handles_;  // guarded by mutex_
 };
 
 }  // namespace BusTesting

@@ -158,9 +158,9 @@ bool FakeDispatcher::wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     waiting_ = true;
     changed_.notify_all();
-    changed_.wait(lock, [this] { return !holdWait_ || closing_; });
+    changed_.wait(lock, [this] { return !holdWait_ || closing_ || interrupted_; });
     waiting_ = false;
-    return waitResult_ && current_ != nullptr;
+    return waitResult_ && current_ != nullptr && !interrupted_;
 }
 
 bool FakeDispatcher::dismissIfShowing(const std::wstring& instanceId) {
@@ -179,6 +179,18 @@ bool FakeDispatcher::dismissCurrent() {
     const bool had = current_ != nullptr;
     current_.reset();
     return had && dismissResult_;
+}
+
+void FakeDispatcher::interrupt() {
+    AlertDispatcher::interrupt();
+    std::lock_guard<std::mutex> lock(mutex_);
+    interrupted_ = true;
+    changed_.notify_all();
+}
+
+bool FakeDispatcher::interrupted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return interrupted_;
 }
 
 void FakeDispatcher::setProcessResult(bool queued) {

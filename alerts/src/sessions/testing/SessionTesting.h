@@ -70,12 +70,14 @@ public:
     bool wait() override;
     bool dismissIfShowing(const std::wstring& instanceId) override;
     bool dismissCurrent() override;
+    // Ends a held wait, as the real one ends its waits.
+    void interrupt() override;
 
     void setProcessResult(bool queued);
     void setShowResult(bool shown);
     void setWaitResult(bool waited);
     void setDismissResult(bool dismissed);
-    // While held, wait blocks until released (or the dispatcher goes).
+    // While held, wait blocks until released, interrupted or the dispatcher goes.
     void holdWait(bool hold);
 
     // Instance ids shown, in order ("<none>" for an empty alert).
@@ -84,6 +86,7 @@ public:
     bool waitForWaiting(DWORD timeoutMs = 20000) const;
     std::vector<std::wstring> dismissedInstances() const;
     int dismissCurrentCalls() const;
+    bool interrupted() const;
 
 private:
     mutable std::mutex mutex_;
@@ -95,6 +98,7 @@ private:
     bool holdWait_ = false;
     bool waiting_ = false;
     bool closing_ = false;
+    bool interrupted_ = false;
     std::shared_ptr<Alert> current_;
     std::vector<std::wstring> shown_;
     std::vector<std::wstring> dismissed_;
