@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <iterator>
-#include <latch>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -368,18 +368,21 @@ TEST(ListFile, ConcurrentChecksLoadItOnceAndAgreeOnTheAnswers) {
     const std::wstring untrusted = TestFile("other-signer.dll");
 
     constexpr int kThreads = 8;
-    std::latch start(kThreads);
+    // A shared future, not std::latch: this toolchain's atomic waits can miss a wake-up.
+    std::promise<void> go;
+    std::shared_future<void> start = go.get_future().share();
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
-            start.arrive_and_wait();
+            start.wait();
             for (int i = 0; i < 4; ++i) {
                 if (verifier.Verify(trusted.c_str()) != 0) ++wrong;
                 if (verifier.Verify(untrusted.c_str()) != 5) ++wrong;
             }
         });
     }
+    go.set_value();
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
     std::shared_lock lock(verifier.SignerList().Mutex());

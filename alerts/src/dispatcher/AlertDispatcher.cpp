@@ -128,7 +128,7 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         return false;
     }
     dismissCurrent();
-    alert->setStopToken(stop_.get_token());
+    alert->setStopSignal(stop_);
 
     std::lock_guard<std::mutex> lock(mutex_);
     std::uint32_t missing = 0;
@@ -136,7 +136,7 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     AlertInfo& info = alert->getAlertInfo();
     const std::vector<std::wstring> viewerIds = info.preferredViewer;
     for (const std::wstring& viewerId : viewerIds) {
-        if (stop_.stop_requested()) {
+        if (stop_->requested()) {
             return false;  // stopped: no viewer failed, nothing to report
         }
         std::shared_ptr<AlertViewer> viewer = viewerRegistrar_->getViewer(viewerId);
@@ -170,6 +170,10 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         }
         alert->setContent(std::move(content));
         if (!alert->show()) {
+            if (alert->isShowInterrupted()) {
+                current_ = alert;  // the viewer holds the request: the take-down sends it the Delete
+                return false;
+            }
             continue;
         }
 
@@ -189,7 +193,7 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         return true;
     }
 
-    if (stop_.stop_requested()) {
+    if (stop_->requested()) {
         return false;
     }
     const std::wstring viewers = alert->preferredViewersText();
@@ -236,7 +240,7 @@ bool AlertDispatcher::wait() {
             ? static_cast<std::int64_t>(timeout)
             : static_cast<std::int64_t>(timeout) + closingGraceSeconds_;
     const bool responded = alert->wait(seconds);
-    if (!responded && !stop_.stop_requested()) {
+    if (!responded && !stop_->requested()) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kWait,
                L"Vantrel Alert Status Timeout. Alert id: %ls, Instance id: %ls", info.id.c_str(),
                info.instanceId.c_str());
@@ -270,7 +274,7 @@ bool AlertDispatcher::dismissIfShowing(const std::wstring& instanceId) {
     return dismissed;
 }
 
-void AlertDispatcher::interrupt() { stop_.request_stop(); }
+void AlertDispatcher::interrupt() { stop_->request(); }
 
 std::shared_ptr<Alert> AlertDispatcher::current() {
     std::lock_guard<std::mutex> lock(mutex_);

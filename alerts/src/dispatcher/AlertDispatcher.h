@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -73,7 +72,7 @@ private:
     LazyBus bus_;
     const std::uint32_t closingGraceSeconds_;
     std::shared_ptr<UpdateEventAPI> updateEvents_;
-    std::stop_source stop_;
+    const std::shared_ptr<Kelmora::StopSignal> stop_ = std::make_shared<Kelmora::StopSignal>();
     // Held through a whole show and a whole take-down. Order: a session's
     // mutex, then this one, then the viewer or plug-in registrar's lock.
     std::mutex mutex_;

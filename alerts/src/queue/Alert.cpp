@@ -94,7 +94,10 @@ bool Alert::show() {
         state_->responded = false;
     }
     subscribeResponses();
-    return viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_);
+    bool requested = false;
+    const bool shown = viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_.get(), &requested);
+    showInterrupted_ = !shown && requested && stopRequested();
+    return shown;
 }
 
 void Alert::subscribeResponses() {
@@ -139,14 +142,18 @@ bool Alert::wait(const std::int64_t& seconds) {
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::seconds(std::clamp<std::int64_t>(seconds, 0, kMaxWaitSeconds));
         std::unique_lock<std::mutex> lock(state_->mutex);
-        while (!state_->responded && !stop_.stop_requested()) {
+        const auto responded = [this] { return state_->responded.load(); };
+        while (!responded() && !stopRequested()) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline) {
                 break;
             }
-            state_->responses.wait_until(lock, stop_, now + std::min<std::chrono::steady_clock::duration>(
-                                                              deadline - now, kWaitSlice),
-                                         [this] { return state_->responded.load(); });
+            const auto slice = now + std::min<std::chrono::steady_clock::duration>(deadline - now, kWaitSlice);
+            if (stop_) {
+                stop_->waitUntil(lock, state_->responses, slice, responded);
+            } else {
+                state_->responses.wait_until(lock, slice, responded);
+            }
         }
     }
     endSubscription();
@@ -169,7 +176,7 @@ bool Alert::dismiss() {
     if (!subscribed_) {
         subscribeResponses();
     }
-    if (!viewer->dismiss(info_.id, info_.instanceId, stop_)) {
+    if (!viewer->dismiss(info_.id, info_.instanceId, stop_.get())) {
         return false;
     }
     return wait(dismissWaitSeconds_);

@@ -7,13 +7,13 @@
 #include "alerts/src/common/DefaultBus.h"
 #include "alerts/src/viewers/AlertViewer.h"
 #include "framework/bus/MessageBus.h"
+#include "platform/Thread/StopSignal.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -56,9 +56,12 @@ public:
     virtual std::wstring preferredViewersText() const;
     // Clears shown; answers its previous value.
     virtual bool resetShown();
-    // A stop on this token ends the waits of show, wait and dismiss at once.
+    // True when the last show was cut short by the stop while its viewer
+    // held the request: a take-down must still send that viewer the Delete.
+    bool isShowInterrupted() const { return showInterrupted_; }
+    // Raising this stop ends the waits of show, wait and dismiss at once.
     // Set before show, by the one dispatcher that shows the alert.
-    void setStopToken(std::stop_token stop) { stop_ = std::move(stop); }
+    void setStopSignal(std::shared_ptr<Kelmora::StopSignal> stop) { stop_ = std::move(stop); }
 
     const AlertContent& getAlertContent() const { return content_; }
     // The hash of the content's duplicate key, taken when the alert is built.
@@ -69,7 +72,7 @@ private:
     // delivered never reaches a destroyed alert.
     struct Responses {
         std::mutex mutex;
-        std::condition_variable_any responses;
+        std::condition_variable responses;
         std::atomic<bool> responded{false};  // written under mutex
     };
 
@@ -77,10 +80,12 @@ private:
     // Subscribes to the two closing reports by exact name, both under one alias.
     void subscribeResponses();
     void endSubscription();
+    bool stopRequested() const { return stop_ && stop_->requested(); }
 
     AlertInfo info_;
     LazyBus bus_;
     std::atomic<bool> shown_{false};
+    std::atomic<bool> showInterrupted_{false};
     std::shared_ptr<Responses> state_;
     std::shared_ptr<AlertViewer> viewer_;
     std::wstring responseAlias_;
@@ -89,7 +94,7 @@ private:
     std::uint64_t duplicateKeyHash_;
     std::int64_t queuedTime_;
     const std::int64_t dismissWaitSeconds_;
-    std::stop_token stop_;
+    std::shared_ptr<Kelmora::StopSignal> stop_;
 };
 
 }  // namespace Drem

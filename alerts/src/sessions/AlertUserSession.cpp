@@ -240,6 +240,10 @@ void AlertUserSession::dispatchThread() {
             }
         }
         if (!dispatcher_->show(alert)) {
+            if (stop_) {
+                dispatcher_->dismissCurrent();  // a show cut short by the stop
+                return;
+            }
             VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to show alert.");
             alert.reset();
             continue;

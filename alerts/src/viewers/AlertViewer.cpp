@@ -23,7 +23,7 @@ const wchar_t kSender[] = L"Vantrel";
 // completion so that a reply arriving after the caller gave up finds it alive.
 struct Answer {
     std::mutex mutex;
-    std::condition_variable_any arrived;
+    std::condition_variable arrived;
     bool done = false;                         // guarded by mutex
     Tessil::ReplyStatus status = Tessil::REPLY_STATUS_PENDING;  // guarded by mutex
     std::shared_ptr<Tessil::Message> message;  // guarded by mutex
@@ -55,7 +55,7 @@ const std::wstring& AlertViewer::getId() const { return id_; }
 
 std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstring& payload,
                                        const std::wstring& expectedReply, bool isDismiss,
-                                       const wchar_t* function, const std::stop_token& stop) {
+                                       const wchar_t* function, Kelmora::StopSignal* stop) {
     auto answer = std::make_shared<Answer>();
     const std::uint32_t sent = bus_->requestEx(
         Tessil::Message::create(name, kSender, payload),
@@ -72,8 +72,11 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(requestTimeoutMs_ + 1000);
         std::unique_lock<std::mutex> lock(answer->mutex);
-        if (!answer->arrived.wait_until(lock, stop, deadline, [&] { return answer->done; })) {
-            if (stop.stop_requested()) {
+        const auto done = [&] { return answer->done; };
+        const bool arrived = stop != nullptr ? stop->waitUntil(lock, answer->arrived, deadline, done)
+                                             : answer->arrived.wait_until(lock, deadline, done);
+        if (!arrived) {
+            if (stop != nullptr && stop->requested()) {
                 return kInterrupted;
             }
         } else {
@@ -98,20 +101,23 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
 }
 
 std::uint32_t AlertViewer::sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                           const std::wstring& instanceId, std::stop_token stop) {
+                                           const std::wstring& instanceId, Kelmora::StopSignal* stop) {
     return sendRequest(showPrefix_ + instanceId, payload, alertStatusName(alertId, L".Shown.", instanceId),
                        false, kShowFunction, stop);
 }
 
 std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
-                                              std::stop_token stop) {
+                                              Kelmora::StopSignal* stop) {
     return sendRequest(deletePrefix_ + instanceId, std::wstring(),
                        alertStatusName(alertId, L".Dismissed.", instanceId), true, kDismissFunction, stop);
 }
 
 bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
-                       const std::wstring& instanceId, std::stop_token stop) {
+                       const std::wstring& instanceId, Kelmora::StopSignal* stop, bool* requested) {
     const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId, stop);
+    if (requested != nullptr) {
+        *requested = outcome == MODULE_STATUS_SUCCESS || outcome == kInterrupted;
+    }
     if (outcome == MODULE_STATUS_SUCCESS) {
         return true;
     }
@@ -128,7 +134,7 @@ bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
 }
 
 bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId,
-                          std::stop_token stop) {
+                          Kelmora::StopSignal* stop) {
     const std::uint32_t outcome = sendDismissRequest(alertId, instanceId, stop);
     if (outcome == kInterrupted) {
         return false;

@@ -3,10 +3,10 @@
 #pragma once
 
 #include "framework/bus/MessageBus.h"
+#include "platform/Thread/StopSignal.h"
 
 #include <cstdint>
 #include <memory>
-#include <stop_token>
 #include <string>
 
 namespace Drem {
@@ -28,25 +28,28 @@ public:
 
     // True when the viewer confirmed with "Vantrel.Alert.<alertId>.Shown.<instanceId>".
     // A stop ends the wait for the reply at once: false, nothing reported.
+    // requested, when given, is set when the viewer holds the request: it was
+    // confirmed, or its reply was still awaited when the stop came.
     virtual bool show(const std::wstring& payload, const std::wstring& alertId,
-                      const std::wstring& instanceId, std::stop_token stop = {});
+                      const std::wstring& instanceId, Kelmora::StopSignal* stop = nullptr,
+                      bool* requested = nullptr);
     // True when the viewer confirmed with ".Dismissed."; otherwise the alert
     // is reported ".Failed." on the bus. The request is sent also after a
     // stop, whose wait for the reply then ends at once (false, nothing reported).
     virtual bool dismiss(const std::wstring& alertId, const std::wstring& instanceId,
-                         std::stop_token stop = {});
+                         Kelmora::StopSignal* stop = nullptr);
 
     // The request bodies: 0 when confirmed, kInterrupted, else the module
     // status of the failure.
     std::uint32_t sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                  const std::wstring& instanceId, std::stop_token stop = {});
+                                  const std::wstring& instanceId, Kelmora::StopSignal* stop = nullptr);
     std::uint32_t sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
-                                     std::stop_token stop = {});
+                                     Kelmora::StopSignal* stop = nullptr);
 
 private:
     std::uint32_t sendRequest(const std::wstring& name, const std::wstring& payload,
                               const std::wstring& expectedReply, bool isDismiss,
-                              const wchar_t* function, const std::stop_token& stop);
+                              const wchar_t* function, Kelmora::StopSignal* stop);
 
     const std::wstring id_;
     const std::wstring showPrefix_;
