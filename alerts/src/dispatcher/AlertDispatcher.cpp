@@ -5,8 +5,6 @@
 #include "alerts/src/common/StatusNames.h"
 #include "platform/Logging/Logging.h"
 
-#include <windows.h>
-
 #include <limits>
 
 namespace Drem {
@@ -32,16 +30,6 @@ std::wstring logCollectionPayload(const wchar_t* problem) {
 std::shared_ptr<Tessil::Message> logCollectionRequest(const wchar_t* problem) {
     return Tessil::Message::create(L"sustainability.collect.logs", L"Vantrel",
                                    logCollectionPayload(problem));
-}
-
-std::int64_t unixTimeNow100ns() {
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks{};
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    constexpr std::uint64_t kEpochDifference = 116444736000000000ull;  // 1601 -> 1970
-    return static_cast<std::int64_t>(ticks.QuadPart - kEpochDifference);
 }
 
 AlertDispatcher::AlertDispatcher(std::shared_ptr<ViewerRegistrar> viewerRegistrar,

@@ -5,6 +5,7 @@
 
 #include "alerts/UPDATE_MANAGER/include/CvUpdateMgr_Helper.h"
 #include "alerts/src/common/DefaultBus.h"
+#include "alerts/src/common/UnixTime.h"
 #include "alerts/src/plugins/PluginRegistrar.h"
 #include "alerts/src/queue/Alert.h"
 #include "alerts/src/viewers/ViewerRegistrar.h"
@@ -22,9 +23,6 @@ namespace Drem {
 std::wstring logCollectionPayload(const wchar_t* problem);
 // "sustainability.collect.logs" with the sender "Vantrel".
 std::shared_ptr<Tessil::Message> logCollectionRequest(const wchar_t* problem);
-
-// Now in 100-ns units since 1970-01-01 UTC.
-std::int64_t unixTimeNow100ns();
 
 class AlertDispatcher {
 public:

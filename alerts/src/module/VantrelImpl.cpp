@@ -2,6 +2,8 @@
 
 #include "alerts/src/common/AlertTelemetry.h"
 #include "alerts/src/common/RequestNames.h"
+#include "alerts/src/common/StatusNames.h"
+#include "alerts/src/common/UnixTime.h"
 #include "alerts/src/dispatcher/AlertDispatcher.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/CallGuarded.h"
@@ -22,10 +24,6 @@ const wchar_t kSource[] = L"VantrelImpl";
 const wchar_t kOobeKey[] = L"SOFTWARE\\Corvane\\Qen\\OEM";
 constexpr REGSAM kOobeAccess = 0x2001F;
 constexpr std::size_t kLoggedPayloadCharacters = 100;
-
-std::wstring statusName(const std::wstring& alertId, const wchar_t* word, const std::wstring& instance) {
-    return L"Vantrel.Alert." + alertId + word + instance;
-}
 
 }  // namespace
 
@@ -303,9 +301,9 @@ DWORD VantrelImpl::showAlertHandler(const std::shared_ptr<Tessil::Message>& mess
     target->queueAlert(options_.makeAlert(std::move(info)), &suppressed);
     std::wstring name;
     if (suppressed) {
-        name = statusName(alertId, L".Suppressed.", instance);
+        name = alertStatusName(alertId, L".Suppressed.", instance);
     } else {
-        name = statusName(alertId, L".Queued.", instance);
+        name = alertStatusName(alertId, L".Queued.", instance);
         CollectLogsForRiskAlert(alertId);
     }
     return reply(*message, name, std::wstring(), std::wstring());
@@ -333,10 +331,10 @@ DWORD VantrelImpl::deleteAlertHandler(const std::shared_ptr<Tessil::Message>& me
     }
     std::wstring name;
     if (deleteAlert(instance, info.id)) {
-        name = statusName(std::wstring(), L".Deleted.", instance);
+        name = alertStatusName(std::wstring(), L".Deleted.", instance);
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert instance %ls deleted.", instance.c_str());
     } else {
-        name = statusName(std::wstring(), L".NotFound.", instance);
+        name = alertStatusName(std::wstring(), L".NotFound.", instance);
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction,
                L"Alert instance %ls not found and not being shown - can't delete it", instance.c_str());
     }

@@ -1,10 +1,9 @@
 #include "alerts/src/queue/Alert.h"
 
 #include "alerts/src/common/DefaultBus.h"
-#include "alerts/src/queue/DuplicateKey.h"
 #include "alerts/src/common/StatusNames.h"
-
-#include <windows.h>
+#include "alerts/src/common/UnixTime.h"
+#include "alerts/src/queue/DuplicateKey.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,21 +12,10 @@ namespace Drem {
 
 namespace {
 
-// 100-ns units between 1601-01-01 and 1970-01-01.
-constexpr std::int64_t kEpochDifference = 116444736000000000LL;
 // Longer waits are cut to this (about 272 years), far beyond any timeout.
 constexpr std::int64_t kMaxWaitSeconds = std::int64_t{1} << 33;
 // condition_variable waits are made in slices no longer than this.
 constexpr auto kWaitSlice = std::chrono::seconds(60);
-
-std::int64_t nowSince1970() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart) - kEpochDifference;
-}
 
 }  // namespace
 
@@ -39,7 +27,7 @@ Alert::Alert(AlertInfo&& info, std::shared_ptr<Tessil::MessageBus> bus,
       dismissWaitSeconds_(dismissWaitSeconds) {
     (void)parseAlertContent(content_, info_.context);
     duplicateKeyHash_ = hashOfDuplicateKey(content_);
-    queuedTime_ = nowSince1970();
+    queuedTime_ = unixTimeNow100ns();
 }
 
 Alert::~Alert() { endSubscription(); }

@@ -1,5 +1,6 @@
 #include "alerts/src/queue/Alert.h"
 
+#include "alerts/src/common/UnixTime.h"
 #include "alerts/src/common/testing/BusRecorder.h"
 #include "alerts/src/common/testing/RecordingTelemetry.h"
 #include "neighbours/MessageBus/MessageBusScript.h"
@@ -29,15 +30,6 @@ const std::wstring kContext =
     L"{\"title\":\"T\",\"defaultcontent\":\"D\",\"detailscontent\":\"X\",\"actions\":[]}";
 constexpr std::int64_t kLongWait = 60;
 constexpr DWORD kSignalTimeoutMs = 10000;
-
-std::int64_t nowSince1970() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    return static_cast<std::int64_t>(ticks.QuadPart) - 116444736000000000LL;
-}
 
 // The alert's, the module's (viewer proxies), the viewer's and an observer's
 // handles on the bus neighbour.
@@ -151,9 +143,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AlertTest, DataOperations) {
-    const std::int64_t before = nowSince1970();
+    const std::int64_t before = Drem::unixTimeNow100ns();
     auto alert = makeAlert();
-    const std::int64_t after = nowSince1970();
+    const std::int64_t after = Drem::unixTimeNow100ns();
     EXPECT_GE(alert->getQueuedTime(), before);
     EXPECT_LE(alert->getQueuedTime(), after);
     EXPECT_EQ(alert->getAlertContent().title, L"T");

@@ -25,34 +25,17 @@ AlertGlobalSession::AlertGlobalSession(std::shared_ptr<ViewerRegistrar> viewerRe
 AlertGlobalSession::~AlertGlobalSession() = default;
 
 void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) {
-    bool ignored = false;
-    bool& result = suppressed != nullptr ? *suppressed : ignored;
-    if (!alert) {
-        result = true;
-        return;
-    }
-    const AlertInfo& info = alert->getAlertInfo();
-    const std::wstring id = info.id;
-    const std::wstring instanceId = info.instanceId;
-    const std::wstring product = info.product;
-
-    if (!dispatcher_->process(*alert)) {
-        VT_LOG(ETWLogging::LevelInformation, kSource, kQueueAlert,
-               L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", id.c_str(),
-               instanceId.c_str());
-        result = true;
-        return;
-    }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (queue_.push(alert)) {
-        result = false;
+    queueProcessed(*dispatcher_, alert, suppressed, kSource, kQueueAlert, [&] {
+        // The wake callbacks run under the mutex, so no session unregisters meanwhile.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!queue_.push(alert)) {
+            return false;
+        }
         for (const auto& entry : wakeCallbacks_) {
             entry.second.wake();
         }
-        return;
-    }
-    reportSuppressedDuplicate(kSource, kQueueAlert, id, instanceId, product);
-    result = true;
+        return true;
+    });
 }
 
 bool AlertGlobalSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) {

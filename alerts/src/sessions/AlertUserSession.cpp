@@ -259,34 +259,16 @@ void AlertUserSession::dispatchThread() {
 }
 
 void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) {
-    bool ignored = false;
-    bool& result = suppressed != nullptr ? *suppressed : ignored;
-    if (!alert) {
-        result = true;
-        return;
-    }
-    const AlertInfo& info = alert->getAlertInfo();
-    const std::wstring id = info.id;
-    const std::wstring instanceId = info.instanceId;
-    const std::wstring product = info.product;
-
-    if (!dispatcher_->process(*alert)) {
-        VT_LOG(ETWLogging::LevelInformation, kSource, kQueueAlert,
-               L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", id.c_str(),
-               instanceId.c_str());
-        result = true;
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!queue_.push(alert)) {
-            reportSuppressedDuplicate(kSource, kQueueAlert, id, instanceId, product);
-            result = true;
-            return;
+    queueProcessed(*dispatcher_, alert, suppressed, kSource, kQueueAlert, [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!queue_.push(alert)) {
+                return false;
+            }
         }
-    }
-    result = false;
-    wake();
+        wake();
+        return true;
+    });
 }
 
 bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) {
