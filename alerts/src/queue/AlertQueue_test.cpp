@@ -1,5 +1,5 @@
 #include "alerts/src/queue/AlertQueue.h"
-#include "alerts/src/queue/testing/IdleBus.h"
+#include "alerts/src/common/testing/IdleBus.h"
 
 #include <gtest/gtest.h>
 

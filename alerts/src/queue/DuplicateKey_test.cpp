@@ -1,6 +1,6 @@
 #include "alerts/src/queue/Alert.h"
 #include "alerts/src/queue/DuplicateKey.h"
-#include "alerts/src/queue/testing/IdleBus.h"
+#include "alerts/src/common/testing/IdleBus.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // repetitions. Usage: alert_queue_benchmark [repetitions]
 #include "alerts/src/queue/AlertQueue.h"
 #include "alerts/src/queue/DuplicateKey.h"
-#include "alerts/src/queue/testing/IdleBus.h"
+#include "alerts/src/common/testing/IdleBus.h"
 #include "framework/performance/testing/SideBySide.h"
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "alerts/src/viewers/AlertViewer.h"
 
 #include "alerts/src/common/testing/BusRecorder.h"
+#include "alerts/src/common/testing/IdleBus.h"
 #include "alerts/src/common/testing/RecordingTelemetry.h"
 #include "framework/message/ModuleStatus.h"
 #include "neighbours/MessageBus/MessageBusScript.h"
@@ -97,7 +98,7 @@ public:
 };
 
 // A bus whose requests complete with a chosen reply status.
-class ScriptedReplyBus : public Tessil::MessageBus {
+class ScriptedReplyBus : public Drem::testing::IdleBus {
 public:
     class FixedReply : public Tessil::Reply {
     public:
@@ -143,15 +144,6 @@ public:
         reply = std::make_shared<FixedReply>(status_);
         return 0;
     }
-    std::uint32_t subscribe(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribe(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeSession(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeSession(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilter(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilter(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilterSession(const std::wstring&, const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t subscribeFilterSession(const std::wstring&, Tessil::MessageHandler) override { return 0; }
-    std::uint32_t unsubscribe(const std::wstring&) override { return 0; }
 
     std::vector<std::wstring> requested;
     std::vector<std::uint64_t> timeouts;

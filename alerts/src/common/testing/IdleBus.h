@@ -1,5 +1,5 @@
 // Test support: a bus that answers every call and delivers nothing, for
-// alerts that are only queued.
+// alerts that are only queued and proxies that only send.
 #pragma once
 
 #include "framework/bus/MessageBus.h"
