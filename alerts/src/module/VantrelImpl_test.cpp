@@ -480,13 +480,22 @@ TEST_F(VantrelImplTest, LogoffOverTheBusEndsTheSession) {
 // viewer that never closes it and never answers the take-down.
 constexpr std::uint32_t kEndlessTimeout = 4000000000u;
 
-TEST_F(VantrelImplTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
-    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
-    viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
-    makeModule();
-    ASSERT_EQ(nextId(), L"1");
-    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
-    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+// An alert of session 3 on screen, whose viewer never closes it and never
+// answers its Delete, with a time-out beyond any test.
+class StuckViewerTest : public VantrelImplTest {
+protected:
+    void showAlertThatNeverCloses() {
+        viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
+        viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
+        makeModule();
+        ASSERT_EQ(nextId(), L"1");
+        EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
+        ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    }
+};
+
+TEST_F(StuckViewerTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
+    ASSERT_NO_FATAL_FAILURE(showAlertThatNeverCloses());
 
     // Through the bus: the log-off runs on the module's delivery thread,
     // which must then go on to answer the next request.
@@ -500,13 +509,8 @@ TEST_F(VantrelImplTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
     EXPECT_EQ(viewer_->requests()[1].name, L"Vantrel.Viewer.v1.Delete.1");
 }
 
-TEST_F(VantrelImplTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
-    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
-    viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
-    makeModule();
-    ASSERT_EQ(nextId(), L"1");
-    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
-    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+TEST_F(StuckViewerTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
+    ASSERT_NO_FATAL_FAILURE(showAlertThatNeverCloses());
     ASSERT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS);
     auto destroyed = std::async(std::launch::async, [this] { module_.reset(); });
     ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
@@ -605,7 +609,10 @@ TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
     EXPECT_LE(busAfter, busBefore + 4);
     EXPECT_EQ(factory_->created().size(), kAbsent + 1);
 
-    // Each alert waits for its session: one that logs on is shown its own.
+    // Each alert waits for its session: one that logs on is shown its own,
+    // after the marker's show in the active session.
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_NE(viewer_->requests()[0].payload.find(L"marker"), std::wstring::npos);
     terminal_->setSessions({{3, WTSDisconnected}, {1007, WTSActive}});
     const std::size_t before = viewer_->requests().size();
     send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":1007}");
