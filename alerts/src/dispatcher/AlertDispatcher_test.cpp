@@ -444,4 +444,25 @@ TEST_F(AlertDispatcherTest, DeleteWhileWaitingEndsBothWaitsWithTheClosingReport)
     EXPECT_TRUE(telemetry_->named(L"Vantrel.Alert.TimeOut").empty());
 }
 
+TEST_F(AlertDispatcherTest, AShowCutShortByTheStopIsStillTakenDown) {
+    // The viewer holds the Show request and has not answered when the stop comes.
+    ViewerNeighbour& c = addViewer(L"c");
+    c.setShowReply(ViewerNeighbour::ReplyMode::None);
+    c.setShowClosing(ViewerNeighbour::ClosingMode::Never);
+    c.setDeleteReply(ViewerNeighbour::ReplyMode::None);
+    auto alert = makeAlert({L"c"});
+    auto shown = std::async(std::launch::async, [this, alert] { return dispatcher_->show(alert); });
+    ASSERT_TRUE(c.waitForRequests(1, 20000));
+    dispatcher_->interrupt();
+    ASSERT_EQ(shown.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(shown.get());
+    EXPECT_TRUE(telemetry_->named(L"Vantrel.Warning.ViewerFailure").empty());
+
+    // The take-down reaches that viewer without waiting for its answer.
+    EXPECT_EQ(dispatcher_->current(), alert);
+    EXPECT_FALSE(dispatcher_->dismissCurrent());
+    ASSERT_TRUE(c.waitForRequests(2, 20000));
+    EXPECT_EQ(c.requests()[1].kind, L"Delete");
+}
+
 }  // namespace
