@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <future>
@@ -500,7 +501,11 @@ TEST_F(StuckViewerTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
     // Through the bus: the log-off runs on the module's delivery thread,
     // which must then go on to answer the next request.
     send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(nextId(), L"2");
+    std::cout << "[ figures  ] GetId answered "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count()
+              << " ms after the log-off was sent" << std::endl;
     auto status = ask(L"Vantrel.Queue.GetStatus");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->getPayload(), L"0");
@@ -512,8 +517,12 @@ TEST_F(StuckViewerTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
 TEST_F(StuckViewerTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
     ASSERT_NO_FATAL_FAILURE(showAlertThatNeverCloses());
     ASSERT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS);
+    const auto started = std::chrono::steady_clock::now();
     auto destroyed = std::async(std::launch::async, [this] { module_.reset(); });
     ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    std::cout << "[ figures  ] destroyed in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
+              << " ms with the alert on screen" << std::endl;
 }
 
 TEST_F(VantrelImplTest, QueueStatusIsAnsweredWhileASessionWaitsForItsViewer) {
