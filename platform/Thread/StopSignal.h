@@ -64,4 +64,12 @@ private:
     Waiters waiters_;  // guarded by mutex_
 };
 
+// StopSignal::waitUntil through stop, or the plain wait when stop is null.
+template <typename Done>
+bool WaitUntil(StopSignal* stop, std::unique_lock<std::mutex>& lock, std::condition_variable& condition,
+               StopSignal::Clock::time_point deadline, Done done) {
+    return stop != nullptr ? stop->waitUntil(lock, condition, deadline, done)
+                           : condition.wait_until(lock, deadline, done);
+}
+
 }  // namespace Kelmora

@@ -84,7 +84,7 @@ bool Alert::show() {
     subscribeResponses();
     bool requested = false;
     const bool shown = viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_.get(), &requested);
-    showInterrupted_ = !shown && requested && stopRequested();
+    showInterrupted_ = !shown && requested;  // held, not confirmed: the stop cut the wait
     return shown;
 }
 
@@ -137,11 +137,7 @@ bool Alert::wait(const std::int64_t& seconds) {
                 break;
             }
             const auto slice = now + std::min<std::chrono::steady_clock::duration>(deadline - now, kWaitSlice);
-            if (stop_) {
-                stop_->waitUntil(lock, state_->responses, slice, responded);
-            } else {
-                state_->responses.wait_until(lock, slice, responded);
-            }
+            Kelmora::WaitUntil(stop_.get(), lock, state_->responses, slice, responded);
         }
     }
     endSubscription();

@@ -95,7 +95,7 @@ private:
     // this session mutex, then the dispatcher's. The wake mutex comes last of all.
     std::mutex mutex_;
     AlertQueue queue_;                    // used under mutex_
-    std::atomic<bool> stop_{false};       // written under mutex_
+    std::atomic<bool> stop_{false};       // written under lifeMutex_
     std::atomic<bool> dispatching_{true};  // written under mutex_
     // A wake-up counts under the wake mutex, which the thread holds from its
     // check until it sleeps, so a wake-up between the two is not lost.

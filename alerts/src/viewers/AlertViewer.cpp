@@ -72,10 +72,7 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::milliseconds(requestTimeoutMs_ + 1000);
         std::unique_lock<std::mutex> lock(answer->mutex);
-        const auto done = [&] { return answer->done; };
-        const bool arrived = stop != nullptr ? stop->waitUntil(lock, answer->arrived, deadline, done)
-                                             : answer->arrived.wait_until(lock, deadline, done);
-        if (!arrived) {
+        if (!Kelmora::WaitUntil(stop, lock, answer->arrived, deadline, [&] { return answer->done; })) {
             if (stop != nullptr && stop->requested()) {
                 return kInterrupted;
             }
