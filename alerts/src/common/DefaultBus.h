@@ -29,12 +29,16 @@ public:
     explicit LazyBus(std::shared_ptr<Tessil::MessageBus> bus, BusConnector connect = {})
         : bus_(std::move(bus)), connect_(std::move(connect)) {}
 
-    // Opens the connection when it is not open yet; throws as opening does.
+    // Opens the connection when it is not open yet; empty when it cannot be
+    // opened, and the next call tries again.
     std::shared_ptr<Tessil::MessageBus> get() {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!bus_) {
-            bus_ = connect_ ? connect_() : nullptr;
-            bus_ = orDefaultMessageBus(std::move(bus_));
+            try {
+                bus_ = orDefaultMessageBus(connect_ ? connect_() : nullptr);
+            } catch (...) {
+                bus_.reset();
+            }
         }
         return bus_;
     }

@@ -199,10 +199,8 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         addText(event, L"Hit.Label.3", updateRunningLabel());
         event.Send();
     }
-    std::shared_ptr<Tessil::MessageBus> bus;
-    try {
-        bus = bus_.get();
-    } catch (...) {
+    const std::shared_ptr<Tessil::MessageBus> bus = bus_.get();
+    if (!bus) {
         return false;  // no connection: the failure is logged and sent as telemetry only
     }
     bus->publish(Tessil::Message::create(alertStatusName(info.id, L".Failed.", info.instanceId), std::wstring(),

@@ -100,10 +100,8 @@ void Alert::subscribeResponses() {
         }
         return 0;
     };
-    std::shared_ptr<Tessil::MessageBus> bus;
-    try {
-        bus = bus_.get();
-    } catch (...) {
+    const std::shared_ptr<Tessil::MessageBus> bus = bus_.get();
+    if (!bus) {
         return;  // no connection: the wait runs to its limit, as with a refused subscription
     }
     subscribed_ = true;

@@ -66,12 +66,8 @@ void AlertUserSession::start() {
     if (started_ || stop_) {
         return;
     }
-    std::shared_ptr<Tessil::MessageBus> bus;
-    try {
-        bus = bus_.get();
-    } catch (...) {
-        // Without a connection only the session messages go unheard.
-    }
+    // Without a connection only the session messages go unheard.
+    const std::shared_ptr<Tessil::MessageBus> bus = bus_.get();
     if (bus) {
         for (const wchar_t* name : kSessionMessages) {
             bus->subscribe(name, name, [this](std::shared_ptr<Tessil::Message> message) {
