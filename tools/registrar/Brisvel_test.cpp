@@ -295,6 +295,28 @@ TEST_F(BrisvelProcess, AFileThatDoesNotLoadIsKeptBesideOnRegisterAndLeftOnUnregi
     EXPECT_EQ(NewDeletions(), std::vector<std::wstring>{});
 }
 
+// A read-only file that does not load: its copy is writable, so that a later
+// registration can keep the next unloadable content over it.
+TEST_F(BrisvelProcess, TheCopyOfAFileThatDoesNotLoadIsWritable) {
+    WriteBytes(registry, kNotJson);
+    ASSERT_TRUE(SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Run(L"-register=A"), 1u);  // the read-only file is not replaced
+    EXPECT_EQ(ReadBytes(badFile), kNotJson);
+    const DWORD attributes = GetFileAttributesW(badFile.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, 0u);
+
+    // Over an older copy that is read-only itself.
+    ASSERT_TRUE(SetFileAttributesW(badFile.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(SetFileAttributesW(registry.c_str(), FILE_ATTRIBUTE_NORMAL));
+    WriteBytes(registry, kNoRegistry);
+    EXPECT_EQ(Run(L"-register=A"), 0u);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"A"}));
+    EXPECT_EQ(ReadBytes(badFile), kNoRegistry);
+    EXPECT_EQ(GetFileAttributesW(badFile.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    SetFileAttributesW(badFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // A reinstallation before the restart: the deletions the last unregistration
 // scheduled would remove the new program and reference file.
 TEST_F(BrisvelProcess, ARegistrationCancelsTheDeletionsOfTheLastUnregistration) {

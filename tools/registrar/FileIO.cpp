@@ -19,6 +19,19 @@ struct FileCloser {
     }
 };
 
+// Clears the attributes that keep a file from being written or replaced;
+// false when they stay.
+bool makePlain(const wchar_t* path) {
+    constexpr DWORD kInWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kInWay) == 0 ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;  // nothing in the way, or not a file to copy over
+    }
+    const DWORD plain = attributes & ~kInWay;
+    return SetFileAttributesW(path, plain == 0 ? FILE_ATTRIBUTE_NORMAL : plain) != FALSE;
+}
+
 std::shared_ptr<FILE> Own(FILE* file) {
     if (file == nullptr) {
         return nullptr;
@@ -88,7 +101,9 @@ bool FileIO::remove(const wchar_t* path) {
 
 bool FileIO::copy(const wchar_t* from, const wchar_t* to) {
     if (from == nullptr || to == nullptr) return false;
-    return CopyFileW(from, to, FALSE) != FALSE;
+    // An older copy that is read-only, hidden or system would refuse it.
+    (void)makePlain(to);
+    return CopyFileW(from, to, FALSE) != FALSE && makePlain(to);
 }
 
 }  // namespace Tessil

@@ -28,7 +28,8 @@ public:
     // replaced keeps its attributes and security.
     virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
     virtual bool remove(const wchar_t* path) = 0;
-    // Copies the file to to, replacing a file there.
+    // Copies the file to to, replacing a file there, also a read-only one; the
+    // copy is neither read-only, hidden nor system.
     virtual bool copy(const wchar_t* from, const wchar_t* to) = 0;
 };
 

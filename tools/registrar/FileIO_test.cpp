@@ -67,6 +67,36 @@ TEST(FileIO, CopyReplacesTheTarget) {
     EXPECT_FALSE(io.copy(nullptr, to.c_str()));
 }
 
+// The copy of a read-only, hidden or system file can be written and copied
+// over again; so can an older copy that is any of these.
+TEST(FileIO, CopyIsAPlainWritableFile) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring from = folder.file(L"a.dat");
+    const std::wstring to = folder.file(L"a.dat.bad");
+    constexpr DWORD kInWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    for (const DWORD attributes : {DWORD{FILE_ATTRIBUTE_READONLY}, DWORD{FILE_ATTRIBUTE_HIDDEN},
+                                   DWORD{FILE_ATTRIBUTE_SYSTEM}, kInWay}) {
+        SetFileAttributesW(from.c_str(), FILE_ATTRIBUTE_NORMAL);
+        WriteBytes(from, "first");
+        ASSERT_TRUE(SetFileAttributesW(from.c_str(), attributes));
+        EXPECT_TRUE(io.copy(from.c_str(), to.c_str())) << attributes;
+        EXPECT_EQ(ReadBytes(to), "first");
+        EXPECT_EQ(GetFileAttributesW(to.c_str()) & kInWay, 0u) << attributes;
+        EXPECT_EQ(GetFileAttributesW(from.c_str()) & kInWay, attributes);  // the original keeps them
+
+        // An older copy in the way, with the attributes its source had.
+        ASSERT_TRUE(SetFileAttributesW(to.c_str(), attributes));
+        ASSERT_TRUE(SetFileAttributesW(from.c_str(), FILE_ATTRIBUTE_NORMAL));
+        WriteBytes(from, "second");
+        EXPECT_TRUE(io.copy(from.c_str(), to.c_str())) << attributes;
+        EXPECT_EQ(ReadBytes(to), "second") << attributes;
+        EXPECT_EQ(GetFileAttributesW(to.c_str()) & kInWay, 0u) << attributes;
+        std::shared_ptr<FILE> file = io.open(to.c_str(), L"ab");
+        EXPECT_NE(file, nullptr) << attributes;
+    }
+}
+
 TEST(FileIO, CloseFlushesClosesForEveryHolderAndReportsOnce) {
     ScopedTempFolder folder;
     FileIO io;
