@@ -343,6 +343,42 @@ TEST_F(BrisvelProcess, ARegistrationCancelsTheDeletionsOfTheLastUnregistration) 
     EXPECT_EQ(renames.RenamePairs(), expected);
 }
 
+// The list was of another type for a moment when the registration was saved:
+// a retry, though it finds the code listed, still cancels the deletions.
+TEST_F(BrisvelProcess, ARegistrationWhoseCancelFailedCancelsWhenRetried) {
+    const auto before = renames.RenamePairs();
+    WriteBytes(registry, ReferenceBytes({L"A"}));
+    EXPECT_EQ(Run(L"-unregister=A"), 0u);
+    EXPECT_EQ(NewDeletions(), UninstallDeletions(program));
+    const auto scheduled = renames.Read();
+    ASSERT_TRUE(scheduled);
+    ASSERT_EQ(scheduled->first, static_cast<DWORD>(REG_MULTI_SZ));
+
+    const std::wstring notCancelled = L"Could not cancel the deletions at restart of " + registry;
+    const std::wstring listed = L"Registration of B failed (file: " + registry + L")";
+    renames.Write(REG_BINARY, scheduled->second);
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=B"), 1u);
+    EXPECT_TRUE(log.HasLine(notCancelled)) << log.File();
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+    // A duplicate whose cancel fails again is no success either.
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=B"), 1u);
+    EXPECT_TRUE(log.HasLine(listed)) << log.File();
+    EXPECT_TRUE(log.HasLine(notCancelled)) << log.File();
+    EXPECT_EQ(renames.Read(), std::make_optional(std::make_pair(DWORD{REG_BINARY},
+                                                                scheduled->second)));
+
+    renames.Write(REG_MULTI_SZ, scheduled->second);
+    ASSERT_TRUE(log.Clear());
+    EXPECT_EQ(Run(L"-register=B"), 1u);
+    EXPECT_TRUE(log.HasLine(listed)) << log.File();
+    EXPECT_FALSE(log.HasLine(notCancelled)) << log.File();
+    EXPECT_EQ(renames.RenamePairs(), before);
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes({L"B"}));
+    EXPECT_EQ(ReadBytes(journal), InstallerRun());
+}
+
 // The restart itself: only this test's own entries are in the list while the
 // prefix restarts (the test program runs alone, and the others' entries are put
 // back afterwards), one of them a marker file whose deletion shows that the

@@ -113,8 +113,15 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoade
                 L"Registration of %ls failed (file: %ls)", code.c_str(), registryFilePath_.c_str());
         return false;
     };
-    if (code.empty() || !manager_->addReference(code)) {
+    if (code.empty()) {
         return failed();
+    }
+    if (!manager_->addReference(code)) {
+        // Listed already, perhaps by a run whose cancel failed: it is retried,
+        // and the duplicate still fails.
+        failed();
+        (void)runRegisteredCallback();
+        return false;
     }
     if (!storeLoaded) {
         // Rewritten with the codes held in memory, the old bytes kept beside.
@@ -134,6 +141,10 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code, bool storeLoade
     }
     logLine(kSaved, ETWLogging::LevelNormal, L"Saved registration of %ls to %ls",
             code.c_str(), registryFilePath_.c_str());
+    return runRegisteredCallback();
+}
+
+bool CollectiveRegistrar::runRegisteredCallback() {
     if (registeredCallback_ && !registeredCallback_(registryFilePath_.c_str())) {
         logLine(kNotCancelled, ETWLogging::LevelError,
                 L"Could not cancel the deletions at restart of %ls", registryFilePath_.c_str());

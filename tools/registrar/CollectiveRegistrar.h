@@ -21,9 +21,10 @@ public:
 
     // Runs the uninstallation; given the reference file path.
     using UninstallCallback = std::function<bool(const wchar_t* registryFilePath)>;
-    // Run after a registration was saved, given the reference file path: takes
-    // back what an earlier uninstallation left to be done at restart. The
-    // program binds cancelRestartDeletions.
+    // Run after a registration was saved, and after one of a code listed
+    // already, given the reference file path: takes back what an earlier
+    // uninstallation left to be done at restart. The program binds
+    // cancelRestartDeletions.
     using RegisteredCallback = std::function<bool(const wchar_t* registryFilePath)>;
 
     // Empty pointers get defaults, made in this order: a FileIO, a parser, a
@@ -49,6 +50,8 @@ public:
 private:
     bool registerCode(const std::wstring& code, bool storeLoaded);
     bool unregister(const std::wstring& code, bool storeLoaded);
+    // The registered callback; false, logged, when it fails.
+    bool runRegisteredCallback();
 
     // Declared in this order so that they are released in the reverse one:
     // manager, provider, parser, fileIO, callbacks, path.

@@ -186,40 +186,50 @@ TEST(CollectiveRegistrar, AFileThatCannotBeReadChangesNothing) {
     EXPECT_FALSE(FileExists(path + CollectiveRegistrar::kUnloadableCopySuffix));
 }
 
-// The registered callback runs once after a saved registration, and its
+// The registered callback runs once after a saved registration and after one
+// of a code listed already (an earlier cancel may have failed), and its
 // failure fails the run.
-TEST(CollectiveRegistrar, ASavedRegistrationRunsTheRegisteredCallback) {
+TEST(CollectiveRegistrar, ASavedOrListedRegistrationRunsTheRegisteredCallback) {
     ScopedTempFolder folder;
     const std::wstring path = folder.file(L"appregistry.dat");
+    const std::wstring notCancelled = L"Could not cancel the deletions at restart of %P";
     struct Case {
         const wchar_t* argument;
         bool answer;
         bool expectedResult;
         int expectedCalls;
+        std::vector<std::wstring> expectedLines;
     };
     const Case cases[] = {
-        {L"-register=A", true, true, 1},
-        {L"-register=A", true, false, 0},  // already registered: nothing saved
-        {L"-register=B", false, false, 1},
-        {L"-unregister=B", true, true, 0},
+        {L"-register=A", true, true, 1, {L"Saved registration of A to %P"}},
+        {L"-register=A", true, false, 1, {L"Registration of A failed (file: %P)"}},
+        {L"-register=A", false, false, 1, {L"Registration of A failed (file: %P)", notCancelled}},
+        {L"-register=B", false, false, 1, {L"Saved registration of B to %P", notCancelled}},
+        {L"-register", true, false, 0, {L"Registration of  failed (file: %P)"}},
+        {L"-unregister=B", true, true, 0, {}},
     };
     for (const Case& c : cases) {
         std::vector<std::wstring> calls;
         ScopedCapturingLogger logger;
-        CollectiveRegistrar registrar(
-            path, [](const wchar_t*) { return true; }, nullptr, nullptr, nullptr, nullptr,
-            [&](const wchar_t* file) {
-                calls.push_back(file);
-                return c.answer;
-            });
-        const wchar_t* argv[] = {L"Brisvel.exe", c.argument};
-        EXPECT_EQ(registrar.execute(2, argv), c.expectedResult);
-        EXPECT_EQ(calls, std::vector<std::wstring>(c.expectedCalls, path));
-        if (!c.answer) {
-            ASSERT_FALSE(logger->Records().empty());
-            EXPECT_EQ(logger->Records().back().text,
-                      L"Could not cancel the deletions at restart of " + path);
+        {
+            CollectiveRegistrar registrar(
+                path, [](const wchar_t*) { return true; }, nullptr, nullptr, nullptr, nullptr,
+                [&](const wchar_t* file) {
+                    calls.push_back(file);
+                    return c.answer;
+                });
+            const wchar_t* argv[] = {L"Brisvel.exe", c.argument};
+            EXPECT_EQ(registrar.execute(2, argv), c.expectedResult) << c.argument;
         }
+        EXPECT_EQ(calls, std::vector<std::wstring>(c.expectedCalls, path)) << c.argument;
+        std::vector<std::wstring> lines;
+        for (const auto& record : logger->Records()) lines.push_back(record.text);
+        std::vector<std::wstring> expected;
+        for (std::wstring line : c.expectedLines) {
+            line.replace(line.find(L"%P"), 2, path);
+            expected.push_back(line);
+        }
+        EXPECT_EQ(lines, expected) << c.argument;
     }
     EXPECT_EQ(ReadBytes(path), ReferenceBytes({L"A"}));
 }
