@@ -7,6 +7,8 @@
 #include "tools/registrar/ReferenceProvider.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <utility>
@@ -117,15 +119,6 @@ std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
 
 std::wstring withoutDeletionsOf(const std::wstring& renameList,
                                 const std::vector<std::wstring>& names) {
-    std::size_t at = 0;
-    // The next NUL-terminated string; false at the end of the text.
-    const auto next = [&](std::wstring& out) {
-        if (at >= renameList.size()) return false;
-        const std::size_t end = std::min(renameList.find(L'\0', at), renameList.size());
-        out = renameList.substr(at, end - at);
-        at = end + 1;
-        return true;
-    };
     const auto ours = [&](std::wstring source) {
         if (source.rfind(L"\\??\\", 0) == 0) source.erase(0, 4);
         for (const std::wstring& name : names) {
@@ -133,19 +126,22 @@ std::wstring withoutDeletionsOf(const std::wstring& renameList,
         }
         return false;
     };
+    // Whole pairs are read from the start, as the restart reads them; only
+    // ours are cut out, so every later string keeps its partner.
     std::wstring kept;
-    std::wstring source;
-    std::wstring target;
-    while (next(source) && !source.empty()) {
-        const bool paired = next(target);
-        if (paired && target.empty() && ours(source)) continue;
-        kept += source;
-        kept.push_back(L'\0');
-        if (!paired) break;
-        kept += target;
-        kept.push_back(L'\0');
+    std::size_t at = 0;
+    while (at < renameList.size()) {
+        const std::size_t sourceEnd = renameList.find(L'\0', at);
+        if (sourceEnd == std::wstring::npos || sourceEnd == at) break;  // unended, or the end
+        const std::size_t targetEnd = renameList.find(L'\0', sourceEnd + 1);
+        if (targetEnd == std::wstring::npos) break;  // a source without its target
+        const std::size_t next = targetEnd + 1;
+        if (targetEnd != sourceEnd + 1 || !ours(renameList.substr(at, sourceEnd - at))) {
+            kept.append(renameList, at, next - at);
+        }
+        at = next;
     }
-    kept.push_back(L'\0');
+    kept.append(renameList, at, std::wstring::npos);
     return kept;
 }
 
@@ -167,12 +163,14 @@ bool cancelRestartDeletions(const wchar_t* registryFilePath) {
     if (status != ERROR_SUCCESS || type != REG_MULTI_SZ) {
         return false;
     }
-    std::wstring list(size / sizeof(wchar_t) + 1, L'\0');
-    status = key.QueryValue(kPendingRenamesValue, &type, reinterpret_cast<BYTE*>(list.data()), &size);
-    if (status != ERROR_SUCCESS) {
+    std::vector<BYTE> data(size);
+    status = key.QueryValue(kPendingRenamesValue, &type, data.data(), &size);
+    if (status != ERROR_SUCCESS || type != REG_MULTI_SZ || size > data.size()) {
         return false;
     }
-    list.resize(size / sizeof(wchar_t));
+    data.resize(size);
+    std::wstring list(size / sizeof(wchar_t), L'\0');
+    std::memcpy(list.data(), data.data(), list.size() * sizeof(wchar_t));
 
     std::vector<std::wstring> names;
     for (const std::wstring& name : restartDeletions(Kelmora::ModuleFilePath(nullptr),
@@ -181,14 +179,23 @@ bool cancelRestartDeletions(const wchar_t* registryFilePath) {
         names.push_back(fullPath(name));
     }
     const std::wstring kept = withoutDeletionsOf(list, names);
-    if (kept == withoutDeletionsOf(list, {})) {
+    if (kept == list) {
         return true;  // none of ours: the list stays untouched
     }
-    if (kept.size() <= 1) {
-        return key.DeleteValue(kPendingRenamesValue) == ERROR_SUCCESS;
+    // An odd last byte is no part of any string: it stays after them.
+    const std::size_t listBytes = list.size() * sizeof(wchar_t);
+    std::vector<BYTE> keptData(kept.size() * sizeof(wchar_t));
+    std::memcpy(keptData.data(), kept.data(), keptData.size());
+    keptData.insert(keptData.end(), data.begin() + static_cast<std::ptrdiff_t>(listBytes), data.end());
+    if (std::all_of(keptData.begin(), keptData.end(), [](BYTE b) { return b == 0; })) {
+        return key.DeleteValue(kPendingRenamesValue) == ERROR_SUCCESS;  // nothing left to do
     }
-    return key.SetValue(kPendingRenamesValue, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
-                        static_cast<DWORD>(kept.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    const DWORD keptSize = static_cast<DWORD>(keptData.size());
+    // RegSetValueExW counts in a NUL character that follows an unended last
+    // string; none follows this one.
+    keptData.insert(keptData.end(), {0xFF, 0xFF});
+    return key.SetValue(kPendingRenamesValue, REG_MULTI_SZ, keptData.data(), keptSize) ==
+           ERROR_SUCCESS;
 }
 
 bool uninstallComponent(const wchar_t* registryFilePath) {

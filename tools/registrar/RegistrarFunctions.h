@@ -71,8 +71,9 @@ std::vector<std::wstring> restartDeletions(const std::wstring& programPath,
 // A rename list as PendingFileRenameOperations holds it (pairs of source and
 // target, each NUL-terminated, the list ending in an empty string) without the
 // deletions (empty target) whose source, less a leading "\??\", is one of
-// names, compared without regard to letter case. Everything else stays as it
-// is, in order. Free of Win32.
+// names, compared without regard to letter case. Pairs are read from the start
+// up to the first empty source or string without a partner; the rest, and
+// every pair not cut out, stays character for character. Free of Win32.
 std::wstring withoutDeletionsOf(const std::wstring& renameList,
                                 const std::vector<std::wstring>& names);
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -161,15 +162,125 @@ TEST(WithoutDeletionsOf, TakesOutOnlyTheDeletionsOfTheNamesGiven) {
         {"without prefix", L"C:\\p\\appregistry.dat|||", L"|"},
         {"a rename of ours stays", L"\\??\\C:\\p\\appregistry.dat|\\??\\C:\\q||",
          L"\\??\\C:\\p\\appregistry.dat|\\??\\C:\\q||"},
+        {"a rename onto ours stays", L"\\??\\C:\\x|\\??\\C:\\p||", L"\\??\\C:\\x|\\??\\C:\\p||"},
         {"a longer name stays", L"\\??\\C:\\p\\appregistry.dat.bad|||",
          L"\\??\\C:\\p\\appregistry.dat.bad|||"},
-        {"empty", L"", L"|"},
-        {"a source without its target", L"\\??\\C:\\x", L"\\??\\C:\\x||"},
-        {"stops at the empty string", L"\\??\\C:\\p||||\\??\\C:\\x||", L"|"},
+        {"empty", L"", L""},
+        {"a source without its target", L"\\??\\C:\\x", L"\\??\\C:\\x"},
+        // What follows our pairs stays as it was, never paired anew.
+        {"an odd last string, unended", L"\\??\\C:\\p\\Brisvel.exe||\\??\\C:\\k.dll",
+         L"\\??\\C:\\k.dll"},
+        {"an odd last string", L"\\??\\C:\\p\\Brisvel.exe||\\??\\C:\\k.dll|", L"\\??\\C:\\k.dll|"},
+        {"an odd last string and the end", L"\\??\\C:\\p\\Brisvel.exe||\\??\\C:\\k.dll||",
+         L"\\??\\C:\\k.dll||"},
+        {"ours between others", L"\\??\\C:\\a||\\??\\C:\\p||\\??\\C:\\b|\\??\\C:\\c|\\??\\C:\\d",
+         L"\\??\\C:\\a||\\??\\C:\\b|\\??\\C:\\c|\\??\\C:\\d"},
+        {"an unended source after ours", L"\\??\\C:\\p||C:\\p", L"C:\\p"},
+        {"stops at the empty string", L"\\??\\C:\\p||||\\??\\C:\\p||", L"||\\??\\C:\\p||"},
+        {"more than one end", L"\\??\\C:\\p||||||", L"||||"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(withoutDeletionsOf(List(c.list), names), List(c.expected)) << c.name;
     }
+}
+
+// The raw value under the private HKLM, with an odd last byte when given.
+class CancelRestartDeletions : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(hklm.ok());
+        SetRaw(REG_SZ, L"C:\\p");
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, 0,
+                                  KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &session, nullptr),
+                  ERROR_SUCCESS);
+    }
+    void TearDown() override {
+        if (session) RegCloseKey(session);
+    }
+    static std::string Bytes(const std::wstring& list) {
+        return std::string(reinterpret_cast<const char*>(list.data()), list.size() * sizeof(wchar_t));
+    }
+    // Exactly these bytes: a NUL character after an unended last string would
+    // be counted in.
+    void Write(DWORD type, const std::string& bytes) {
+        const std::string guarded = bytes + "\xFF\xFF";
+        ASSERT_EQ(RegSetValueExW(session, kPendingRenames, 0, type,
+                                 reinterpret_cast<const BYTE*>(guarded.data()),
+                                 static_cast<DWORD>(bytes.size())),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(Read(), std::make_optional(std::make_pair(type, bytes)));
+    }
+    // None when the value is missing.
+    std::optional<std::pair<DWORD, std::string>> Read() const {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(session, kPendingRenames, nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        std::string bytes(size, '\0');
+        if (RegQueryValueExW(session, kPendingRenames, nullptr, &type,
+                             reinterpret_cast<BYTE*>(bytes.data()), &size) != ERROR_SUCCESS) {
+            return std::nullopt;
+        }
+        bytes.resize(size);
+        return std::make_pair(type, bytes);
+    }
+
+    static constexpr const wchar_t* kSessionManager =
+        L"System\\CurrentControlSet\\Control\\Session Manager";
+    static constexpr const wchar_t* kPendingRenames = L"PendingFileRenameOperations";
+    Kelmora::testing::PrivateHklm hklm;
+    HKEY session = nullptr;
+};
+
+// Every string that is not one of our deletions is written back byte for
+// byte, up to an odd last byte.
+TEST_F(CancelRestartDeletions, KeepsTheRestOfTheValueAsItWas) {
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_NE(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    const std::wstring ours = L"\\??\\" + std::wstring(program) + L"||\\??\\C:\\p\\appregistry.dat||";
+    struct Case {
+        const char* name;
+        std::string value;
+        std::optional<std::string> expected;  // none: the value is removed
+    };
+    const Case cases[] = {
+        {"an odd last string", Bytes(List(ours + L"\\??\\C:\\other\\keep.dll")),
+         Bytes(List(L"\\??\\C:\\other\\keep.dll"))},
+        {"an odd last string and its NUL", Bytes(List(ours + L"\\??\\C:\\other\\keep.dll|")),
+         Bytes(List(L"\\??\\C:\\other\\keep.dll|"))},
+        {"others around ours",
+         Bytes(List(L"\\??\\C:\\a|!\\??\\C:\\b|" + ours + L"\\??\\C:\\c|||")),
+         Bytes(List(L"\\??\\C:\\a|!\\??\\C:\\b|\\??\\C:\\c|||"))},
+        {"an odd last byte", Bytes(List(ours + L"\\??\\C:\\c||")) + "x",
+         Bytes(List(L"\\??\\C:\\c||")) + "x"},
+        {"ours only", Bytes(List(ours + L"|")), std::nullopt},
+        {"ours only, unended", Bytes(List(ours)), std::nullopt},
+        {"none of ours", Bytes(List(L"\\??\\C:\\c|")), Bytes(List(L"\\??\\C:\\c|"))},
+    };
+    for (const Case& c : cases) {
+        Write(REG_MULTI_SZ, c.value);
+        EXPECT_TRUE(cancelRestartDeletions(L"C:\\p\\appregistry.dat")) << c.name;
+        const auto after = Read();
+        if (c.expected) {
+            ASSERT_TRUE(after) << c.name;
+            EXPECT_EQ(after->first, static_cast<DWORD>(REG_MULTI_SZ)) << c.name;
+            EXPECT_EQ(after->second, *c.expected) << c.name;
+        } else {
+            EXPECT_FALSE(after) << c.name;
+        }
+    }
+}
+
+TEST_F(CancelRestartDeletions, FailsOverAValueOfAnotherTypeAndLeavesIt) {
+    const std::string ours = Bytes(List(L"\\??\\C:\\p|||"));
+    Write(REG_BINARY, ours);
+    EXPECT_FALSE(cancelRestartDeletions(L"C:\\p\\appregistry.dat"));
+    EXPECT_EQ(Read(), std::make_optional(std::make_pair(DWORD{REG_BINARY}, ours)));
+    RegDeleteValueW(session, kPendingRenames);
+    EXPECT_TRUE(cancelRestartDeletions(L"C:\\p\\appregistry.dat"));  // nothing pending
+    EXPECT_FALSE(Read());
 }
 
 TEST(RestartDeletions, AreTheProgramTheReferenceAndNewFilesAndTheFolder) {
