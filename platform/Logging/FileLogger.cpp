@@ -378,30 +378,38 @@ DWORD CLogging::OpenLogFile(Kelmora::FileHandle& file) {
         return ERROR_INVALID_PARAMETER;
     }
     const DWORD maxEntries = maxEntries_;
-    DWORD index = ReadLastLogIdx();
-    Kelmora::FileHandle handle;
-    std::uint64_t size = 0;
-    DWORD code = ERROR_SUCCESS;
-    if (index >= maxEntries) {
-        index = 0;
-        WriteLastLogIdx(0);
-        code = OpenAt(index, CREATE_ALWAYS, handle, size);
-    } else {
-        // The file of the index is looked up: a full one moves the ring on
-        // (emptying the next file), else lines append (a missing file is made).
+    // The stored position decides, so that every logger of the folder agrees
+    // on the newest file; the one kept in memory stands in only while the
+    // folder log.ini holds none.
+    const std::optional<DWORD> stored = ReadLastLogIdx();
+    if (stored) {
+        unstoredIndex_.reset();
+    }
+    DWORD index = stored ? *stored : unstoredIndex_.value_or(0);
+    bool rotate = index >= maxEntries;
+    if (!rotate) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         const bool present =
             ::GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data) != FALSE;
         const std::uint64_t found =
             (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (present && found >= maxSize_) {
-            index = index + 1 < maxEntries ? index + 1 : 0;
-            WriteLastLogIdx(index);
-            code = OpenAt(index, CREATE_ALWAYS, handle, size);
-        } else {
-            code = OpenAt(index, OPEN_ALWAYS, handle, size);
+        rotate = present && found >= maxSize_;
+    }
+    // A full file moves the ring on and empties the next, the oldest, file;
+    // else lines append (a missing file is made).
+    DWORD disposition = OPEN_ALWAYS;
+    if (rotate) {
+        const DWORD next = index + 1 < maxEntries ? index + 1 : 0;
+        if (MoveRing(next, stored.has_value())) {
+            index = next;
+            disposition = CREATE_ALWAYS;
+        } else if (index >= maxEntries) {
+            index = 0;  // appended to, as no file may be emptied
         }
     }
+    Kelmora::FileHandle handle;
+    std::uint64_t size = 0;
+    const DWORD code = OpenAt(index, disposition, handle, size);
     if (code != ERROR_SUCCESS) {
         return code;
     }
@@ -443,16 +451,26 @@ DWORD CLogging::OpenAt(DWORD index, DWORD disposition, Kelmora::FileHandle& file
     return ERROR_SUCCESS;
 }
 
-DWORD CLogging::ReadLastLogIdx() {
-    // A position that could not be stored is the ring's own.
-    if (unstoredIndex_) {
-        return *unstoredIndex_;
-    }
+std::optional<DWORD> CLogging::ReadLastLogIdx() {
     int value = 0;
     if (!Kelmora::ReadProfileScrambledInt(folderIniPath_, kSection, L"LastLogIdx", value)) {
-        return 0;
+        return std::nullopt;
     }
     return static_cast<DWORD>(value);
+}
+
+bool CLogging::MoveRing(DWORD next, bool positionStored) {
+    if (WriteLastLogIdx(next) == ERROR_SUCCESS) {
+        unstoredIndex_.reset();
+        return true;
+    }
+    // The other loggers keep following the stored position: moving without
+    // them would let their next rotation empty the file moved to.
+    if (positionStored) {
+        return false;
+    }
+    unstoredIndex_ = next;
+    return true;
 }
 
 DWORD CLogging::WriteLastLogIdx(DWORD value) {
@@ -461,12 +479,8 @@ DWORD CLogging::WriteLastLogIdx(DWORD value) {
     }
     Kelmora::CObfuscatedIniReader reader;
     reader.Load(folderIniPath_);
-    if (!reader.SetInt(kSection, L"LastLogIdx", static_cast<int>(value))) {
-        unstoredIndex_ = value;
-        return ERROR_INVALID_PARAMETER;
-    }
-    unstoredIndex_.reset();
-    return ERROR_SUCCESS;
+    return reader.SetInt(kSection, L"LastLogIdx", static_cast<int>(value)) ? ERROR_SUCCESS
+                                                                           : ERROR_INVALID_PARAMETER;
 }
 
 bool CLogging::IsEnabled(LogLevel level) {

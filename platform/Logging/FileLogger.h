@@ -103,7 +103,11 @@ private:
     DWORD OpenLogFile(Kelmora::FileHandle& file);
     // Opens the file of an index with the disposition; size is its length.
     DWORD OpenAt(DWORD index, DWORD disposition, Kelmora::FileHandle& file, std::uint64_t& size);
-    DWORD ReadLastLogIdx();
+    // The position stored in the folder log.ini; none when nothing can be read.
+    std::optional<DWORD> ReadLastLogIdx();
+    // Stores the position a rotation moves to. False when it cannot be stored
+    // while a stored one was read: the ring then stays where it is.
+    bool MoveRing(DWORD next, bool positionStored);
     DWORD WriteLastLogIdx(DWORD value);
     DWORD WriteLine(const std::wstring& line);
 
@@ -122,7 +126,7 @@ private:
     std::unique_ptr<CrossProcessLock> fileLock_;  // taken around each file write
     // 0 until the folder was checked, then 1 (passes) or 2 (fails for good).
     int folderState_ = 0;
-    // The ring's position while the folder log.ini cannot store it.
+    // The ring's position while the folder log.ini neither holds nor stores one.
     std::optional<DWORD> unstoredIndex_;
     // Setters and IsEnabled run without the lock.
     std::atomic<ULONG> refCount_{0};

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <future>
@@ -567,28 +568,32 @@ TEST_F(FileLoggerTest, PositionIsReadBackAsTheProfileFunctionsWroteIt) {
     }
 }
 
-TEST_F(FileLoggerTest, RingStaysBoundedWhenThePositionCannotBeStored) {
+// Held open without write sharing: readable, not writable (as a read-only
+// file is on Windows).
+Kelmora::FileHandle HoldReadOnly(const std::wstring& path) {
+    return Kelmora::FileHandle(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+TEST_F(FileLoggerTest, RingStaysBoundedWhenNoPositionCanBeStoredOrRead) {
     struct Case {
         const char* what;
-        bool iniIsFolder;  // else a log.ini holding LastLogIdx 0 that cannot be written
+        bool iniIsFolder;  // else a log.ini without LastLogIdx that cannot be written
     };
-    const Case cases[] = {{"log.ini is a folder", true}, {"log.ini cannot be written", false}};
+    const Case cases[] = {{"log.ini is a folder", true}, {"log.ini without a position cannot be written", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DeleteTree(folder_);
         const std::wstring ini = folder_ + L"\\log.ini";
         ASSERT_TRUE(api_->CreateDirectoryTree(folder_, nullptr));
-        // Held open without write sharing: readable, not writable (as a
-        // read-only file is on Windows).
         Kelmora::FileHandle holder;
         if (c.iniIsFolder) {
             ASSERT_TRUE(api_->CreateDirectoryTree(ini, nullptr));
         } else {
-            SetIni(ini, L"LastLogIdx", 0);
-            holder = Kelmora::FileHandle(CreateFileW(ini.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                     OPEN_EXISTING, 0, nullptr));
+            SetIni(ini, L"Options", 0x10);
+            holder = HoldReadOnly(ini);
             ASSERT_TRUE(holder);
-            ASSERT_EQ(GetIni(ini, L"LastLogIdx"), 0);
+            ASSERT_EQ(GetIni(ini, L"Options"), 0x10);
         }
         auto logger = MakeLogger();
         ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"line 0"), 0u);
@@ -609,7 +614,106 @@ TEST_F(FileLoggerTest, RingStaysBoundedWhenThePositionCannotBeStored) {
         ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"appended"), 0u);
         EXPECT_EQ(CountOf(ReadLog(LogFile(1)).text, L" appended\r\n"), 1u);
         EXPECT_FALSE(ReadLog(LogFile(3)).exists);
-        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), c.iniIsFolder ? std::nullopt : std::optional<int>(0));
+        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), std::nullopt);
+    }
+}
+
+TEST_F(FileLoggerTest, RingWaitsWhileTheStoredPositionCannotBeReplaced) {
+    struct Case {
+        const char* what;
+        int stored;           // LastLogIdx in the log.ini
+        DWORD movesTo;        // file the ring moves to once the position can be stored
+    };
+    const Case cases[] = {{"current file full", 0, 1}, {"position beyond the ring", 5, 0}};
+    const std::wstring ini = folder_ + L"\\log.ini";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteTree(folder_);
+        ASSERT_TRUE(api_->CreateDirectoryTree(folder_, nullptr));
+        auto logger = MakeLogger();
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"line 0"), 0u);
+        SetFileSize(LogFile(0), 0x40000);
+        SetIni(ini, L"LastLogIdx", c.stored);
+        {
+            Kelmora::FileHandle holder = HoldReadOnly(ini);
+            ASSERT_TRUE(holder);
+            // No file is emptied: the lines go on into file 0.
+            for (const wchar_t* text : {L"line 1", L"line 2"}) {
+                ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, text), 0u);
+            }
+        }
+        const std::wstring kept = ReadLog(LogFile(0)).text;
+        for (const wchar_t* line : {L" line 0\r\n", L" line 1\r\n", L" line 2\r\n"}) {
+            EXPECT_EQ(CountOf(kept, line), 1u) << line;
+        }
+        EXPECT_FALSE(ReadLog(LogFile(1)).exists);
+        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), c.stored);
+        // Once it can be stored the ring moves on.
+        ASSERT_EQ(logger->Write(nullptr, nullptr, 0, 3, L"moved"), 0u);
+        EXPECT_EQ(ReadLog(LogFile(c.movesTo)).text, L"03/02/2026 09:14:05 AM$ -- (Information)$  moved\r\n");
+        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), static_cast<int>(c.movesTo));
+    }
+}
+
+TEST_F(FileLoggerTest, TwoLoggersOnOneFolderFollowTheStoredPositionAfterAFailedStore) {
+    // Two loggers in one process share the named cross-process lock, as two
+    // processes writing into the folder do.
+    const std::wstring ini = folder_ + L"\\log.ini";
+    ASSERT_TRUE(api_->CreateDirectoryTree(folder_, nullptr));
+    SetIni(ini, L"LastLogIdx", 0);
+    auto a = MakeLogger();
+    auto b = MakeLogger();
+    struct Step {
+        const char* what;
+        bool byA;
+        const wchar_t* text;
+        int fill;        // file grown to MaxSize before the line; -1 none
+        bool readOnly;   // log.ini cannot be written during the line
+        DWORD target;    // file that receives the line
+        bool empties;    // the target is emptied first
+        int afterIdx;    // LastLogIdx after the line
+    };
+    const Step steps[] = {
+        {"a starts the ring", true, L"a0", -1, false, 0, false, 0},
+        {"b appends", false, L"b0", -1, false, 0, false, 0},
+        {"a cannot store the move: the ring stays", true, L"a1", 0, true, 0, false, 0},
+        {"b moves the ring", false, L"b1", -1, false, 1, true, 1},
+        {"a follows the stored position", true, L"a2", -1, false, 1, false, 1},
+        {"b moves on", false, L"b2", 1, false, 2, true, 2},
+        {"a follows again", true, L"a3", -1, false, 2, false, 2},
+        {"the wrap empties the oldest file only", false, L"b3", 2, false, 0, true, 0},
+        {"a appends after the wrap", true, L"a4", -1, false, 0, false, 0},
+    };
+    std::map<DWORD, std::vector<std::wstring>> expected;  // lines each file holds
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        if (s.fill >= 0) SetFileSize(LogFile(s.fill), 0x40000);
+        Kelmora::FileHandle holder;
+        if (s.readOnly) {
+            holder = HoldReadOnly(ini);
+            ASSERT_TRUE(holder);
+        }
+        ASSERT_EQ((s.byA ? *a : *b).Write(nullptr, nullptr, 0, 3, s.text), 0u);
+        holder.reset();
+        if (s.empties) expected[s.target].clear();
+        expected[s.target].push_back(s.text);
+        EXPECT_EQ(GetIni(ini, L"LastLogIdx"), s.afterIdx);
+        // Only the emptying of the oldest file takes lines away, and each
+        // line is where the stored position put it.
+        for (const Step& other : steps) {
+            const std::wstring line = L" " + std::wstring(other.text) + L"\r\n";
+            const std::string name(other.text, other.text + 2);
+            std::size_t total = 0, held = 0;
+            for (DWORD file = 0; file < 3; ++file) {
+                const std::vector<std::wstring>& lines = expected[file];
+                const bool here = std::find(lines.begin(), lines.end(), other.text) != lines.end();
+                const std::size_t count = CountOf(ReadLog(LogFile(file)).text, line);
+                EXPECT_EQ(count, here ? 1u : 0u) << "file " << file << " line " << name;
+                total += count;
+                held += here;
+            }
+            EXPECT_EQ(total, held) << "line " << name << (total < held ? " lost" : " duplicated");
+        }
     }
 }
 
