@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <future>
@@ -78,6 +79,30 @@ bool setDword(const wchar_t* name, DWORD value) {
     return result == 0;
 }
 
+// The global session, telling the test when a stopping session has put an
+// alert back.
+class WatchedGlobalSession : public Drem::AlertGlobalSession {
+public:
+    using AlertGlobalSession::AlertGlobalSession;
+    void putBack(std::shared_ptr<Drem::Alert> alert) override {
+        AlertGlobalSession::putBack(std::move(alert));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++putBacks_;
+        }
+        changed_.notify_all();
+    }
+    bool waitForPutBacks(std::size_t count, DWORD timeoutMs = 20000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return putBacks_ >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t putBacks_ = 0;  // guarded by mutex_
+};
+
 // Sessions as the module's factory makes them, on the test's bus, with
 // scripted terminal services and a start delay of a few milliseconds.
 class TestSessionFactory : public Drem::AlertSessionFactory {
@@ -109,8 +134,10 @@ public:
             throw std::runtime_error("no global session");
         }
         auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
-        return std::make_shared<Drem::AlertGlobalSession>(viewers, plugins, dispatcher);
+        global = std::make_shared<WatchedGlobalSession>(viewers, plugins, dispatcher);
+        return global;
     }
+    std::shared_ptr<WatchedGlobalSession> global;
     bool failGlobal = false;
     DWORD failingSession = 0;
 
@@ -145,6 +172,9 @@ protected:
     }
 
     void TearDown() override {
+        if (plugins_) {
+            plugins_->holdContent(false);  // a dispatch thread held there would never end
+        }
         if (module_) {
             module_->uninitialize();
             module_.reset();
@@ -627,6 +657,42 @@ TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
     send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":1007}");
     ASSERT_TRUE(viewer_->waitForRequests(before + 1, 20000));
     EXPECT_NE(viewer_->requests()[before].payload.find(L"absent 7"), std::wstring::npos);
+}
+
+TEST_F(VantrelImplTest, AGlobalAlertTakenBySessionThatLogsOffBeforeAnyViewerHasItGoesToTheNext) {
+    makeModule();
+    for (const wchar_t* id : {L"1", L"2", L"3"}) {
+        ASSERT_EQ(nextId(), id);
+    }
+    // Session 3 takes the alert; its content request to the plug-in holds it there.
+    plugins_->holdContent(true);
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"same")), L"Vantrel.Alert.G.Queued.1");
+    ASSERT_TRUE(plugins_->waitForContentCalls(1));
+    // Meanwhile a later alert of its priority, and a duplicate of it, which
+    // the global queue takes while the first is out of it.
+    EXPECT_EQ(showReply(L"2", alertJson(L"H", L"2", 0, L"other")), L"Vantrel.Alert.H.Queued.2");
+    EXPECT_EQ(showReply(L"3", alertJson(L"D", L"3", 0, L"same")), L"Vantrel.Alert.D.Queued.3");
+
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    ASSERT_TRUE(bus_.waitIdle());
+    ASSERT_TRUE(log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 3."));
+    plugins_->holdContent(false);
+    EXPECT_TRUE(factory_->global->waitForPutBacks(1));
+
+    // The next session shows all three, the first in its place.
+    terminal_->setSessions({{0, WTSDisconnected}, {3, WTSDisconnected}, {4, WTSActive}});
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+    ASSERT_TRUE(viewer_->waitForRequests(3, 20000));
+    std::vector<std::wstring> names;
+    for (const auto& request : viewer_->requests()) {
+        names.push_back(request.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Vantrel.Viewer.v1.Show.1", L"Vantrel.Viewer.v1.Show.2",
+                                                 L"Vantrel.Viewer.v1.Show.3"}));
+    ASSERT_TRUE(bus_.waitIdle());
+    const auto replies = replies_->names();
+    EXPECT_EQ(std::count(replies.begin(), replies.end(), L"sustainability.collect.logs"), 0);
+    EXPECT_TRUE(telemetry_->named(L"Vantrel.Failed.Show").empty());
 }
 
 TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {
