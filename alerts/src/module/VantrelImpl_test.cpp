@@ -38,6 +38,7 @@ using Drem::testing::FakeTerminalServices;
 using Drem::testing::FakeViewerRegistrar;
 using ETWLogging::LevelError;
 using ETWLogging::LevelInformation;
+using ETWLogging::LevelNormal;
 using ETWLogging::LevelWarning;
 using Neighbours::ViewerNeighbour;
 
@@ -657,6 +658,50 @@ TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
     send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":1007}");
     ASSERT_TRUE(viewer_->waitForRequests(before + 1, 20000));
     EXPECT_NE(viewer_->requests()[before].payload.find(L"absent 7"), std::wstring::npos);
+}
+
+TEST_F(VantrelImplTest, LogonsOfSessionsNobodyIsLoggedOnToStartNothing) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    // A global alert waiting for a session, and session 5 known but not logged on.
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"global")), L"Vantrel.Alert.G.Queued.1");
+    EXPECT_EQ(showReply(L"2", alertJson(L"S", L"2", 5, L"own")), L"Vantrel.Alert.S.Queued.2");
+    const auto openHandles = bus_.script<VtBusScript_OpenHandleCount_t>("VtBusScript_OpenHandleCount");
+    ASSERT_TRUE(bus_.waitIdle());
+    const std::size_t threadsBefore = threadsOfThisProcess();
+    const std::uint32_t busBefore = openHandles();
+
+    // Stale or early messages: ids the machine does not have, and session 5 before its log-on.
+    const wchar_t* const names[] = {L"SystemMonitor.UserSession.Logon", L"SystemMonitor.UserSession.Console.Connect",
+                                    L"SystemMonitor.UserSession.Remote.Connect"};
+    constexpr std::uint32_t kStale = 1000;
+    for (std::uint32_t i = 0; i < kStale; ++i) {
+        const std::uint32_t id = i % 10 == 0 ? 5 : 2000 + i;
+        send(names[i % 3], L"{\"sessionId\":" + std::to_wstring(id) + L"}");
+    }
+    ASSERT_TRUE(bus_.waitIdle(60000));
+    const std::size_t threadsAfter = threadsOfThisProcess();
+    const std::uint32_t busAfter = openHandles();
+    std::cout << "[ counts   ] " << kStale << " stale log-ons: threads " << threadsBefore << " -> " << threadsAfter
+              << ", bus handles " << busBefore << " -> " << busAfter << std::endl;
+    EXPECT_LE(threadsAfter, threadsBefore + 2);
+    EXPECT_EQ(busAfter, busBefore);
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
+    EXPECT_TRUE(viewer_->requests().empty());
+    EXPECT_TRUE(log_->Contains(LevelNormal, L"Session 2001 is not logged on; nothing started."));
+
+    // The real log-on of session 5 starts it: it shows the global alert and its own.
+    terminal_->setSessions({{0, WTSDisconnected}, {5, WTSActive}});
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":5}");
+    ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
+    std::set<std::wstring> shown;
+    for (const auto& request : viewer_->requests()) {
+        shown.insert(request.name);
+    }
+    EXPECT_EQ(shown, (std::set<std::wstring>{L"Vantrel.Viewer.v1.Show.1", L"Vantrel.Viewer.v1.Show.2"}));
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
 }
 
 TEST_F(VantrelImplTest, AGlobalAlertTakenBySessionThatLogsOffBeforeAnyViewerHasItGoesToTheNext) {
