@@ -111,6 +111,7 @@ bool AlertDispatcher::process(Alert& alert) {
 }
 
 bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
+    stoppedUnheld_ = false;
     if (!alert) {
         VT_LOG(ETWLogging::LevelError, kSource, kShow, L"Failed to show alert due to null.");
         return false;
@@ -125,7 +126,8 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     const std::vector<std::wstring> viewerIds = info.preferredViewer;
     for (const std::wstring& viewerId : viewerIds) {
         if (stop_->requested()) {
-            return false;  // stopped: no viewer failed, nothing to report
+            stoppedUnheld_ = true;  // no viewer failed, nothing to report
+            return false;
         }
         std::shared_ptr<AlertViewer> viewer = viewerRegistrar_->getViewer(viewerId);
         missing <<= 1;
@@ -157,6 +159,10 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
             continue;
         }
         alert->setContent(std::move(content));
+        if (stop_->requested()) {
+            stoppedUnheld_ = true;  // during the content request: the viewer is not asked
+            return false;
+        }
         if (!alert->show()) {
             if (alert->isShowInterrupted()) {
                 current_ = alert;  // the viewer holds the request: the take-down sends it the Delete
@@ -182,6 +188,7 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     }
 
     if (stop_->requested()) {
+        stoppedUnheld_ = true;
         return false;
     }
     const std::wstring viewers = alert->preferredViewersText();
@@ -261,6 +268,8 @@ bool AlertDispatcher::dismissIfShowing(const std::wstring& instanceId) {
 }
 
 void AlertDispatcher::interrupt() { stop_->request(); }
+
+bool AlertDispatcher::lastShowStoppedUnheld() { return stoppedUnheld_; }
 
 std::shared_ptr<Alert> AlertDispatcher::current() {
     std::lock_guard<std::mutex> lock(mutex_);

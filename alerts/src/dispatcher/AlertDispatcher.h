@@ -11,6 +11,7 @@
 #include "alerts/src/viewers/ViewerRegistrar.h"
 #include "framework/bus/MessageBus.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -58,6 +59,9 @@ public:
     // report of this dispatcher, the ones under way included; a later show
     // tries no viewer. Takes no lock: callable while a show holds the mutex.
     virtual void interrupt();
+    // Whether the last show ended for the stop before any viewer held the
+    // alert: nothing was sent or reported, and the alert may be shown later.
+    virtual bool lastShowStoppedUnheld();
 
     // The alert a viewer is showing, empty when none.
     std::shared_ptr<Alert> current();
@@ -71,6 +75,7 @@ private:
     const std::uint32_t closingGraceSeconds_;
     std::shared_ptr<UpdateEventAPI> updateEvents_;
     const std::shared_ptr<Kelmora::StopSignal> stop_ = std::make_shared<Kelmora::StopSignal>();
+    std::atomic<bool> stoppedUnheld_{false};  // set by show
     // Held through a whole show and a whole take-down. Order: a session's
     // mutex, then this one, then the viewer or plug-in registrar's lock.
     std::mutex mutex_;

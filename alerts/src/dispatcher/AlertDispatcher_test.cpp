@@ -211,6 +211,7 @@ TEST_P(FailedShowTest, ReportsTheMasksPublishesFailedAndAsksForLogs) {
     EXPECT_FALSE(dispatcher_->show(makeAlert(c.preferred)));
 
     EXPECT_EQ(dispatcher_->current(), nullptr);
+    EXPECT_FALSE(dispatcher_->lastShowStoppedUnheld());
     const auto failed = telemetry_->named(L"Vantrel.Failed.Show");
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(dimension(failed[0], L"Hit.Result"), c.hitResult);
@@ -459,10 +460,34 @@ TEST_F(AlertDispatcherTest, AShowCutShortByTheStopIsStillTakenDown) {
     EXPECT_TRUE(telemetry_->named(L"Vantrel.Warning.ViewerFailure").empty());
 
     // The take-down reaches that viewer without waiting for its answer.
+    EXPECT_FALSE(dispatcher_->lastShowStoppedUnheld());
     EXPECT_EQ(dispatcher_->current(), alert);
     EXPECT_FALSE(dispatcher_->dismissCurrent());
     ASSERT_TRUE(c.waitForRequests(2, 20000));
     EXPECT_EQ(c.requests()[1].kind, L"Delete");
+}
+
+TEST_F(AlertDispatcherTest, AStopDuringTheContentRequestAsksNoViewerAndReportsNothing) {
+    ViewerNeighbour& c = addViewer(L"c");
+    Drem::testing::BusRecorder recorder(
+        observer_, L"Vantrel\\.Alert\\.ALERT-1\\.Failed\\.7|sustainability\\.collect\\.logs");
+    ASSERT_TRUE(recorder.subscribed());
+    plugins_->holdContent(true);
+    auto alert = makeAlert({L"c"});
+    auto shown = std::async(std::launch::async, [this, alert] { return dispatcher_->show(alert); });
+    ASSERT_TRUE(plugins_->waitForContentCalls(1));
+    dispatcher_->interrupt();
+    plugins_->holdContent(false);
+    ASSERT_EQ(shown.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(shown.get());
+
+    // The alert is free for another dispatcher.
+    EXPECT_TRUE(dispatcher_->lastShowStoppedUnheld());
+    EXPECT_EQ(dispatcher_->current(), nullptr);
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_TRUE(c.requests().empty());
+    EXPECT_TRUE(recorder.messages().empty());
+    EXPECT_TRUE(telemetry_->named(L"Vantrel.Failed.Show").empty());
 }
 
 }  // namespace

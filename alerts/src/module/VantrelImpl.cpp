@@ -374,11 +374,19 @@ bool VantrelImpl::sessionIdOf(const Tessil::Message& message, const wchar_t* fun
 }
 
 std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> message) {
+    const wchar_t kFunction[] = L"Drem::VantrelImpl::handleSessionLogon";
     unsigned int sessionId = 0;
-    if (!sessionIdOf(*message, L"Drem::VantrelImpl::handleSessionLogon", sessionId)) {
+    if (!sessionIdOf(*message, kFunction, sessionId)) {
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     if (sessionId == 0) {
+        return MODULE_STATUS_SUCCESS;
+    }
+    // A stale or early message starts nothing: a session costs a thread and
+    // connections only once the machine has a user logged on to it.
+    if (!isSessionLoggedOn(*options_.terminalServices, sessionId)) {
+        VT_LOG(ETWLogging::LevelNormal, kSource, kFunction,
+               L"Session %lu is not logged on; nothing started.", static_cast<unsigned long>(sessionId));
         return MODULE_STATUS_SUCCESS;
     }
     std::lock_guard<std::mutex> lock(sessionsMutex_);
@@ -386,7 +394,7 @@ std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> m
     if (it != userSessions_.end() && it->second) {
         it->second->start();
     } else if (!globalSession_->isEmpty()) {
-        VT_LOG(ETWLogging::LevelInformation, kSource, L"Drem::VantrelImpl::handleSessionLogon",
+        VT_LOG(ETWLogging::LevelInformation, kSource, kFunction,
                L"Creating session for the global alerts. Session id: %lu.", static_cast<unsigned long>(sessionId));
         userSession(sessionId)->start();
     }

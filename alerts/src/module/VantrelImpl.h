@@ -55,8 +55,8 @@ public:
     std::uint32_t getIdHandler(std::shared_ptr<Tessil::Message> message);
     std::uint32_t queueStatusHandler(std::shared_ptr<Tessil::Message> message);
     std::uint32_t handleSessionLogoff(std::shared_ptr<Tessil::Message> message);
-    // A log-on or connection: starts the session named, making it when the
-    // global queue holds alerts.
+    // A log-on or connection of a session the terminal services list as
+    // logged on: starts it, making it when the global queue holds alerts.
     std::uint32_t handleSessionLogon(std::shared_ptr<Tessil::Message> message);
 
     // The executor tasks.

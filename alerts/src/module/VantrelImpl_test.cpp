@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <future>
@@ -37,6 +38,7 @@ using Drem::testing::FakeTerminalServices;
 using Drem::testing::FakeViewerRegistrar;
 using ETWLogging::LevelError;
 using ETWLogging::LevelInformation;
+using ETWLogging::LevelNormal;
 using ETWLogging::LevelWarning;
 using Neighbours::ViewerNeighbour;
 
@@ -78,6 +80,30 @@ bool setDword(const wchar_t* name, DWORD value) {
     return result == 0;
 }
 
+// The global session, telling the test when a stopping session has put an
+// alert back.
+class WatchedGlobalSession : public Drem::AlertGlobalSession {
+public:
+    using AlertGlobalSession::AlertGlobalSession;
+    void putBack(std::shared_ptr<Drem::Alert> alert) override {
+        AlertGlobalSession::putBack(std::move(alert));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++putBacks_;
+        }
+        changed_.notify_all();
+    }
+    bool waitForPutBacks(std::size_t count, DWORD timeoutMs = 20000) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return putBacks_ >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t putBacks_ = 0;  // guarded by mutex_
+};
+
 // Sessions as the module's factory makes them, on the test's bus, with
 // scripted terminal services and a start delay of a few milliseconds.
 class TestSessionFactory : public Drem::AlertSessionFactory {
@@ -109,8 +135,10 @@ public:
             throw std::runtime_error("no global session");
         }
         auto dispatcher = std::make_shared<Drem::AlertDispatcher>(viewers, plugins, bus_.openClient());
-        return std::make_shared<Drem::AlertGlobalSession>(viewers, plugins, dispatcher);
+        global = std::make_shared<WatchedGlobalSession>(viewers, plugins, dispatcher);
+        return global;
     }
+    std::shared_ptr<WatchedGlobalSession> global;
     bool failGlobal = false;
     DWORD failingSession = 0;
 
@@ -145,6 +173,9 @@ protected:
     }
 
     void TearDown() override {
+        if (plugins_) {
+            plugins_->holdContent(false);  // a dispatch thread held there would never end
+        }
         if (module_) {
             module_->uninitialize();
             module_.reset();
@@ -627,6 +658,86 @@ TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
     send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":1007}");
     ASSERT_TRUE(viewer_->waitForRequests(before + 1, 20000));
     EXPECT_NE(viewer_->requests()[before].payload.find(L"absent 7"), std::wstring::npos);
+}
+
+TEST_F(VantrelImplTest, LogonsOfSessionsNobodyIsLoggedOnToStartNothing) {
+    terminal_->setActive(0);
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    ASSERT_EQ(nextId(), L"2");
+    // A global alert waiting for a session, and session 5 known but not logged on.
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"global")), L"Vantrel.Alert.G.Queued.1");
+    EXPECT_EQ(showReply(L"2", alertJson(L"S", L"2", 5, L"own")), L"Vantrel.Alert.S.Queued.2");
+    const auto openHandles = bus_.script<VtBusScript_OpenHandleCount_t>("VtBusScript_OpenHandleCount");
+    ASSERT_TRUE(bus_.waitIdle());
+    const std::size_t threadsBefore = threadsOfThisProcess();
+    const std::uint32_t busBefore = openHandles();
+
+    // Stale or early messages: ids the machine does not have, and session 5 before its log-on.
+    const wchar_t* const names[] = {L"SystemMonitor.UserSession.Logon", L"SystemMonitor.UserSession.Console.Connect",
+                                    L"SystemMonitor.UserSession.Remote.Connect"};
+    constexpr std::uint32_t kStale = 1000;
+    for (std::uint32_t i = 0; i < kStale; ++i) {
+        const std::uint32_t id = i % 10 == 0 ? 5 : 2000 + i;
+        send(names[i % 3], L"{\"sessionId\":" + std::to_wstring(id) + L"}");
+    }
+    ASSERT_TRUE(bus_.waitIdle(60000));
+    const std::size_t threadsAfter = threadsOfThisProcess();
+    const std::uint32_t busAfter = openHandles();
+    std::cout << "[ counts   ] " << kStale << " stale log-ons: threads " << threadsBefore << " -> " << threadsAfter
+              << ", bus handles " << busBefore << " -> " << busAfter << std::endl;
+    EXPECT_LE(threadsAfter, threadsBefore + 2);
+    EXPECT_EQ(busAfter, busBefore);
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
+    EXPECT_TRUE(viewer_->requests().empty());
+    EXPECT_TRUE(log_->Contains(LevelNormal, L"Session 2001 is not logged on; nothing started."));
+
+    // The real log-on of session 5 starts it: it shows the global alert and its own.
+    terminal_->setSessions({{0, WTSDisconnected}, {5, WTSActive}});
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":5}");
+    ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
+    std::set<std::wstring> shown;
+    for (const auto& request : viewer_->requests()) {
+        shown.insert(request.name);
+    }
+    EXPECT_EQ(shown, (std::set<std::wstring>{L"Vantrel.Viewer.v1.Show.1", L"Vantrel.Viewer.v1.Show.2"}));
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
+}
+
+TEST_F(VantrelImplTest, AGlobalAlertTakenBySessionThatLogsOffBeforeAnyViewerHasItGoesToTheNext) {
+    makeModule();
+    for (const wchar_t* id : {L"1", L"2", L"3"}) {
+        ASSERT_EQ(nextId(), id);
+    }
+    // Session 3 takes the alert; its content request to the plug-in holds it there.
+    plugins_->holdContent(true);
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"same")), L"Vantrel.Alert.G.Queued.1");
+    ASSERT_TRUE(plugins_->waitForContentCalls(1));
+    // Meanwhile a later alert of its priority, and a duplicate of it, which
+    // the global queue takes while the first is out of it.
+    EXPECT_EQ(showReply(L"2", alertJson(L"H", L"2", 0, L"other")), L"Vantrel.Alert.H.Queued.2");
+    EXPECT_EQ(showReply(L"3", alertJson(L"D", L"3", 0, L"same")), L"Vantrel.Alert.D.Queued.3");
+
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    ASSERT_TRUE(bus_.waitIdle());
+    ASSERT_TRUE(log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 3."));
+    plugins_->holdContent(false);
+    EXPECT_TRUE(factory_->global->waitForPutBacks(1));
+
+    // The next session shows all three, the first in its place.
+    terminal_->setSessions({{0, WTSDisconnected}, {3, WTSDisconnected}, {4, WTSActive}});
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+    ASSERT_TRUE(viewer_->waitForRequests(3, 20000));
+    std::vector<std::wstring> names;
+    for (const auto& request : viewer_->requests()) {
+        names.push_back(request.name);
+    }
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"Vantrel.Viewer.v1.Show.1", L"Vantrel.Viewer.v1.Show.2",
+                                                 L"Vantrel.Viewer.v1.Show.3"}));
+    ASSERT_TRUE(bus_.waitIdle());
+    const auto replies = replies_->names();
+    EXPECT_EQ(std::count(replies.begin(), replies.end(), L"sustainability.collect.logs"), 0);
+    EXPECT_TRUE(telemetry_->named(L"Vantrel.Failed.Show").empty());
 }
 
 TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {

@@ -64,6 +64,11 @@ public:
     void setStopSignal(std::shared_ptr<Kelmora::StopSignal> stop) { stop_ = std::move(stop); }
 
     const AlertContent& getAlertContent() const { return content_; }
+    // Its place among queued alerts of its priority: numbered at its first
+    // push, kept when it is put back. Used by the queue that holds it, under
+    // that queue's lock.
+    std::uint64_t arrival() const { return arrival_; }
+    void setArrival(std::uint64_t arrival) { arrival_ = arrival; }
     // The hash of the content's duplicate key, taken when the alert is built.
     std::uint64_t getDuplicateKeyHash() const { return duplicateKeyHash_; }
 
@@ -93,6 +98,7 @@ private:
     AlertContent content_;
     std::uint64_t duplicateKeyHash_;
     std::int64_t queuedTime_;
+    std::uint64_t arrival_ = 0;  // 0: never queued
     const std::int64_t dismissWaitSeconds_;
     std::shared_ptr<Kelmora::StopSignal> stop_;
 };

@@ -3,6 +3,7 @@
 #include "alerts/src/queue/DuplicateKey.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -29,6 +30,11 @@ constexpr Slot kNoSlot = ~Slot{0};
 // first alert stays short.
 constexpr std::size_t kMostKeptLists = 8;
 
+// One numbering for every queue, so that arrivals compare in any of them.
+std::atomic<std::uint64_t> lastArrival{0};
+
+std::uint64_t nextArrival() { return ++lastArrival; }
+
 }  // namespace
 
 class AlertQueue::Impl {
@@ -40,33 +46,29 @@ public:
         Slot before = kNoSlot;
     };
 
-    // Queues the alert; false, with nothing changed, when a queued alert is
-    // a duplicate of it.
+    // Queues the alert as the last of its priority; false, with nothing
+    // changed, when a queued alert is a duplicate of it.
     bool push(std::shared_ptr<Alert>&& alert) {
         const bool keyed = hasDuplicateKey(alert->getAlertContent());
         const std::uint64_t key = alert->getDuplicateKeyHash();
         if (keyed && findDuplicate(key, *alert)) return false;
-
-        // Everything that may fail to allocate comes before the alert is taken.
-        if (keyed && 2 * (keys_ + 1) > cells_.size()) grow();
-        const std::int32_t priority = alert->getAlertInfo().priority;
-        Arrivals& arrivals = arrivalsOf(priority);
-        const Slot slot = newSlot();
-        Entry& entry = entries_[slot];
-        entry.alert = std::move(alert);
-        entry.priority = priority;
-        entry.key = key;
-        entry.keyed = keyed;
-        entry.next = kNoSlot;
-        if (arrivals.last != kNoSlot) {
-            entries_[arrivals.last].next = slot;
-        } else {
-            arrivals.first = slot;
-        }
-        arrivals.last = slot;
-        if (keyed) addKey(key, slot);
-        ++count_;
+        Arrivals& arrivals = prepare(keyed, alert->getAlertInfo().priority);
+        link(std::move(alert), keyed, key, nextArrival(), arrivals, arrivals.last);
         return true;
+    }
+
+    // Queues the alert before the alerts of its priority that arrived after
+    // it; an alert never queued arrives now.
+    void putBack(std::shared_ptr<Alert>&& alert) {
+        const bool keyed = hasDuplicateKey(alert->getAlertContent());
+        const std::uint64_t key = alert->getDuplicateKeyHash();
+        const std::uint64_t arrival = alert->arrival() != 0 ? alert->arrival() : nextArrival();
+        Arrivals& arrivals = prepare(keyed, alert->getAlertInfo().priority);
+        Slot before = kNoSlot;
+        for (Slot s = arrivals.first; s != kNoSlot && entries_[s].arrival < arrival; s = entries_[s].next) {
+            before = s;
+        }
+        link(std::move(alert), keyed, key, arrival, arrivals, before);
     }
 
     Place first() const {
@@ -116,6 +118,7 @@ private:
     struct Entry {
         std::shared_ptr<Alert> alert;  // empty in a free slot
         std::uint64_t key = 0;
+        std::uint64_t arrival = 0;
         Slot next = kNoSlot;  // the next in the arrival list; in a free slot, the next free slot
         std::int32_t priority = 0;
         bool keyed = false;
@@ -134,21 +137,42 @@ private:
 
     static std::uint32_t tagOf(std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); }
 
+    // Everything that may fail to allocate, before an alert is taken.
+    Arrivals& prepare(bool keyed, std::int32_t priority) {
+        if (keyed && 2 * (keys_ + 1) > cells_.size()) grow();
+        Arrivals& arrivals = arrivalsOf(priority);
+        if (freeSlots_ == kNoSlot) {
+            entries_.emplace_back();
+            freeSlots_ = static_cast<Slot>(entries_.size() - 1);
+        }
+        return arrivals;
+    }
+
+    // Links the alert into its arrival list after before (kNoSlot: first).
+    void link(std::shared_ptr<Alert>&& alert, bool keyed, std::uint64_t key, std::uint64_t arrival,
+              Arrivals& arrivals, Slot before) {
+        const Slot slot = freeSlots_;
+        Entry& entry = entries_[slot];
+        freeSlots_ = entry.next;
+        alert->setArrival(arrival);
+        entry.priority = arrivals.priority;
+        entry.alert = std::move(alert);
+        entry.key = key;
+        entry.keyed = keyed;
+        entry.arrival = arrival;
+        Slot& into = before != kNoSlot ? entries_[before].next : arrivals.first;
+        entry.next = into;
+        into = slot;
+        if (arrivals.last == before) arrivals.last = slot;
+        if (keyed) addKey(key, slot);
+        ++count_;
+    }
+
     Arrivals& arrivalsOf(std::int32_t priority) {
         auto at = byPriority_.begin();
         while (at != byPriority_.end() && at->priority < priority) ++at;
         if (at == byPriority_.end() || at->priority != priority) at = byPriority_.insert(at, Arrivals{priority});
         return *at;
-    }
-
-    Slot newSlot() {
-        if (freeSlots_ == kNoSlot) {
-            entries_.emplace_back();
-            return static_cast<Slot>(entries_.size() - 1);
-        }
-        const Slot slot = freeSlots_;
-        freeSlots_ = entries_[slot].next;
-        return slot;
     }
 
     std::size_t home(std::uint32_t tag) const { return tag & (cells_.size() - 1); }
@@ -234,6 +258,15 @@ bool AlertQueue::remove(const std::wstring& instanceId) {
         }
     }
     return removed != nullptr;
+}
+
+bool AlertQueue::putBack(std::shared_ptr<Alert> alert) {
+    if (!alert) {
+        return false;
+    }
+    std::lock_guard<CriticalSection> lock(lock_);
+    impl_->putBack(std::move(alert));
+    return true;
 }
 
 std::shared_ptr<Alert> AlertQueue::pop() {

@@ -36,6 +36,10 @@ public:
     // False for an empty pointer or a duplicate of a queued alert. The
     // alert's priority is taken as it is now.
     bool push(std::shared_ptr<Alert> alert);
+    // Queues again an alert taken out of a queue, at the place its first
+    // push gave it: before the alerts of its priority that arrived later,
+    // and without the duplicate test. False for an empty pointer.
+    bool putBack(std::shared_ptr<Alert> alert);
     // Takes out the first alert with that instance id.
     bool remove(const std::wstring& instanceId);
     // Takes out the first alert; empty when none.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <future>
 #include <list>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -46,22 +47,38 @@ std::shared_ptr<Alert> makeAlert(const std::wstring& instanceId, std::int32_t pr
 
 // The queueing rule in its plainest form: one list in leaving order, every
 // queued alert asked whether the new one is its duplicate, and the new one
-// inserted before the first alert it is more urgent than.
+// inserted before the first alert it is more urgent than; put back before
+// the first it is more urgent than or that arrived after it among equals.
 class ReferenceQueue {
 public:
     bool push(const std::shared_ptr<Alert>& alert) {
         if (!alert) return false;
         for (const auto& queued : alerts_) {
-            if (queued->isDuplicate(*alert)) return false;
+            if (queued.alert->isDuplicate(*alert)) return false;
         }
         auto at = alerts_.begin();
-        while (at != alerts_.end() && !alert->isHigherPriority(**at)) ++at;
-        alerts_.insert(at, alert);
+        while (at != alerts_.end() && !alert->isHigherPriority(*at->alert)) ++at;
+        alerts_.insert(at, {alert, ++arrivals_});
+        arrival_[alert.get()] = arrivals_;
+        return true;
+    }
+    // Back before the first alert it is more urgent than or that arrived
+    // after it among equals; no duplicate test.
+    bool putBack(const std::shared_ptr<Alert>& alert) {
+        if (!alert) return false;
+        std::uint64_t& arrival = arrival_[alert.get()];
+        if (arrival == 0) arrival = ++arrivals_;
+        auto at = alerts_.begin();
+        while (at != alerts_.end() && !alert->isHigherPriority(*at->alert) &&
+               !(at->alert->getAlertInfo().priority == alert->getAlertInfo().priority && at->arrival > arrival)) {
+            ++at;
+        }
+        alerts_.insert(at, {alert, arrival});
         return true;
     }
     bool remove(const std::wstring& instanceId) {
         for (auto it = alerts_.begin(); it != alerts_.end(); ++it) {
-            if ((*it)->getAlertInfo().instanceId == instanceId) {
+            if (it->alert->getAlertInfo().instanceId == instanceId) {
                 alerts_.erase(it);
                 return true;
             }
@@ -70,15 +87,21 @@ public:
     }
     std::shared_ptr<Alert> pop() {
         if (alerts_.empty()) return nullptr;
-        auto first = alerts_.front();
+        auto first = alerts_.front().alert;
         alerts_.pop_front();
         return first;
     }
-    std::shared_ptr<Alert> front() const { return alerts_.empty() ? nullptr : alerts_.front(); }
+    std::shared_ptr<Alert> front() const { return alerts_.empty() ? nullptr : alerts_.front().alert; }
     std::uint64_t count() const { return alerts_.size(); }
 
 private:
-    std::list<std::shared_ptr<Alert>> alerts_;
+    struct Queued {
+        std::shared_ptr<Alert> alert;
+        std::uint64_t arrival;
+    };
+    std::list<Queued> alerts_;
+    std::uint64_t arrivals_ = 0;
+    std::map<const Alert*, std::uint64_t> arrival_;  // of each alert's last push
 };
 
 std::vector<std::wstring> drain(AlertQueue& queue) {
@@ -147,6 +170,30 @@ TEST(AlertQueue, AnAlertThatLeftTheQueueIsNoLongerADuplicate) {
     EXPECT_EQ(drain(queue), (std::vector<std::wstring>{L"2", L"3"}));
 }
 
+TEST(AlertQueue, AnAlertPutBackTakesItsFirstPlaceEvenBesideItsDuplicate) {
+    AlertQueue queue;
+    auto taken = makeAlert(L"1", 2, context(L"T", {L"OK"}));
+    ASSERT_TRUE(queue.push(taken));
+    ASSERT_TRUE(queue.push(makeAlert(L"2", 2, context(L"later two"))));
+    ASSERT_TRUE(queue.push(makeAlert(L"3", 3, context(L"three"))));
+    ASSERT_EQ(queue.pop(), taken);
+    // While it is out: more alerts of its priority, one a duplicate of it.
+    ASSERT_TRUE(queue.push(makeAlert(L"4", 2, context(L"T", {L"OK"}))));
+    ASSERT_TRUE(queue.push(makeAlert(L"5", 1, context(L"one"))));
+
+    EXPECT_TRUE(queue.putBack(taken));
+    EXPECT_EQ(queue.count(), 5u);
+    EXPECT_EQ(drain(queue), (std::vector<std::wstring>{L"5", L"1", L"2", L"4", L"3"}));
+    EXPECT_FALSE(queue.putBack(nullptr));
+
+    // Put back into an empty queue, then found by the duplicate test again.
+    EXPECT_TRUE(queue.putBack(taken));
+    EXPECT_FALSE(queue.push(makeAlert(L"6", 2, context(L"T", {L"OK"}))));
+    // One never queued arrives now.
+    EXPECT_TRUE(queue.putBack(makeAlert(L"7", 2, context(L"new"))));
+    EXPECT_EQ(drain(queue), (std::vector<std::wstring>{L"1", L"7"}));
+}
+
 TEST(AlertQueue, EmptyQueueAndEmptyAlert) {
     AlertQueue queue;
     EXPECT_FALSE(queue.push(nullptr));
@@ -211,8 +258,8 @@ TEST(AlertQueue, ConcurrentUseKeepsEveryAlert) {
 }
 
 // Random pushes (duplicates, the same alert twice, many actions, unreadable
-// contexts, any priority number), pops, fronts and removes: the queue answers
-// as the plain rule does, step by step.
+// contexts, any priority number), pops, put-backs, fronts and removes: the
+// queue answers as the plain rule does, step by step.
 TEST(AlertQueue, AnswersAsThePlainRuleForRandomWork) {
     struct Mix {
         int titles;  // few titles: many duplicates; many: a large key index
@@ -239,15 +286,23 @@ TEST(AlertQueue, AnswersAsThePlainRuleForRandomWork) {
             }
             AlertQueue queue;
             ReferenceQueue reference;
+            std::vector<std::shared_ptr<Alert>> taken;
             for (int step = 0; step < mix.steps; ++step) {
                 SCOPED_TRACE("step " + std::to_string(step));
-                const int what = pick(10);
+                const int what = pick(11);
                 if (what < 5) {
                     const auto& alert = pick(50) == 0 ? std::shared_ptr<Alert>() : pool[pick(mix.alerts)];
                     ASSERT_EQ(queue.push(alert), reference.push(alert));
                 } else if (what < 8) {
-                    ASSERT_EQ(queue.pop(), reference.pop());
-                } else if (what < 9) {
+                    auto alert = queue.pop();
+                    ASSERT_EQ(alert, reference.pop());
+                    if (alert) taken.push_back(std::move(alert));
+                } else if (what < 9 && !taken.empty()) {
+                    // A taken alert, now and then any of the pool.
+                    const auto& alert =
+                        pick(20) == 0 ? pool[pick(mix.alerts)] : taken[pick(static_cast<int>(taken.size()))];
+                    ASSERT_EQ(queue.putBack(alert), reference.putBack(alert));
+                } else if (what < 10) {
                     const std::wstring instanceId = std::to_wstring(pick(mix.alerts / 2 + 2));
                     ASSERT_EQ(queue.remove(instanceId), reference.remove(instanceId));
                 } else {

@@ -31,9 +31,7 @@ void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool* suppress
         if (!queue_.push(alert)) {
             return false;
         }
-        for (const auto& entry : wakeCallbacks_) {
-            entry.second.wake();
-        }
+        wakeAll();
         return true;
     });
 }
@@ -64,6 +62,19 @@ bool AlertGlobalSession::globalGoesFirst(const Alert& sessionHead) {
 std::shared_ptr<Alert> AlertGlobalSession::popFront() {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.pop();
+}
+
+void AlertGlobalSession::putBack(std::shared_ptr<Alert> alert) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.putBack(std::move(alert))) {
+        wakeAll();
+    }
+}
+
+void AlertGlobalSession::wakeAll() {
+    for (const auto& entry : wakeCallbacks_) {
+        entry.second.wake();
+    }
 }
 
 bool AlertGlobalSession::isEmpty() {

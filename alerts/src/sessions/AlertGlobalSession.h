@@ -32,6 +32,9 @@ public:
     // alert queued earlier.
     virtual bool globalGoesFirst(const Alert& sessionHead);
     virtual std::shared_ptr<Alert> popFront();
+    // Queues again an alert that popFront gave a session which then stopped
+    // before any viewer held it: at its first place, and the sessions woken.
+    virtual void putBack(std::shared_ptr<Alert> alert);
     virtual bool isEmpty();
     // Adds a wake callback and answers its registration; a session that
     // follows another of the same id registers its own beside the first's.
@@ -42,6 +45,9 @@ public:
     virtual void unregisterSession(std::uint64_t registration);
 
 private:
+    // Calls every wake callback; with mutex_ held.
+    void wakeAll();
+
     std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
     std::shared_ptr<PluginRegistrar> pluginRegistrar_;
     std::shared_ptr<AlertDispatcher> dispatcher_;

@@ -484,6 +484,52 @@ TEST_F(SessionsTest, StoppingEndsTheWaitForTheAlertOnScreenAndTakesItDown) {
     }
 }
 
+TEST_F(SessionsTest, AnAlertTakenButHeldByNoViewerGoesBackWhereItCameFromWhenTheSessionStops) {
+    for (bool global : {true, false}) {
+        SCOPED_TRACE(global ? "global alert" : "own alert");
+        addSession(3);
+        FakeDispatcher& dispatcher = *dispatchers_[3];
+        dispatcher.holdShow(true);
+        Drem::AlertSession& from = global ? static_cast<Drem::AlertSession&>(*global_) : *sessions_[3];
+        bool suppressed = true;
+        from.queueAlert(makeAlert(L"1", 2, L"same"), &suppressed);
+        ASSERT_TRUE(dispatcher.waitForShown(1));
+        if (global) {
+            // While it is taken: a later alert of its priority, and a duplicate
+            // of it. (The session's own queue waits while a show runs.)
+            from.queueAlert(makeAlert(L"2"), &suppressed);
+            EXPECT_FALSE(suppressed);
+            from.queueAlert(makeAlert(L"3", 2, L"same"), &suppressed);
+            EXPECT_FALSE(suppressed);
+        }
+
+        auto session = std::move(sessions_[3]);
+        sessions_.erase(3);
+        session->requestStop();
+        auto ended = std::async(std::launch::async, [&session] {
+            while (!session->ended()) SwitchToThread();
+        });
+        ASSERT_EQ(ended.wait_for(kBound), std::future_status::ready);
+        EXPECT_EQ(dispatcher.shown(), std::vector<std::wstring>{L"1"});
+        if (global) {
+            std::vector<std::wstring> order;
+            while (auto alert = global_->popFront()) {
+                order.push_back(alert->getAlertInfo().instanceId);
+            }
+            EXPECT_EQ(order, (std::vector<std::wstring>{L"1", L"2", L"3"}));
+        } else {
+            // Queued again in the stopped session: a delete finds it there.
+            EXPECT_TRUE(session->deleteAlert(L"1", L"REQ-ID"));
+            EXPECT_TRUE(log_->Contains(LevelInformation, L"Vantrel Alert Status Delete. Alert id: REQ-ID, Instance id: 1."));
+            EXPECT_TRUE(dispatcher.dismissedInstances().empty());
+        }
+        session.reset();
+    }
+    EXPECT_EQ(log_->Count(LevelInformation, L"Session stopping; alert put back, no viewer holds it. Alert id: "
+                                            L"ALERT-1, Instance id: 1."),
+              2u);
+}
+
 TEST_F(SessionsTest, FailedShowDropsTheAlert) {
     addSession(3);
     FakeDispatcher& dispatcher = *dispatchers_[3];

@@ -227,15 +227,31 @@ void AlertUserSession::dispatchThread() {
         dispatching_ = true;
 
         std::shared_ptr<Alert> alert;
+        bool global = false;
         {
             std::shared_ptr<Alert> head = queue_.front();
             if (!head || (globalSession_ && globalSession_->globalGoesFirst(*head))) {
+                global = true;
                 alert = globalSession_ ? globalSession_->popFront() : nullptr;
             } else {
                 alert = queue_.pop();
             }
         }
         if (!dispatcher_->show(alert)) {
+            if (dispatcher_->lastShowStoppedUnheld()) {
+                // No viewer has it: back in the queue it came from, a global
+                // alert for the next session to show. The dispatcher stops
+                // only with the session.
+                VT_LOG(ETWLogging::LevelInformation, kSource, kDispatchThread,
+                       L"Session stopping; alert put back, no viewer holds it. Alert id: %ls, Instance id: %ls.",
+                       alert->getAlertInfo().id.c_str(), alert->getAlertInfo().instanceId.c_str());
+                if (global) {
+                    globalSession_->putBack(std::move(alert));
+                } else {
+                    queue_.putBack(std::move(alert));
+                }
+                return;
+            }
             if (stop_) {
                 dispatcher_->dismissCurrent();  // a show cut short by the stop
                 return;

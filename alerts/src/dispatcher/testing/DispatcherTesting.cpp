@@ -2,6 +2,8 @@
 
 #include "alerts/src/plugins/testing/PluginTesting.h"
 
+#include <chrono>
+
 namespace Drem::testing {
 
 FakeViewerRegistrar::FakeViewerRegistrar(std::shared_ptr<Tessil::MessageBus> bus,
@@ -56,8 +58,10 @@ std::uint32_t FakePluginRegistrar::processAlert(const std::wstring&, const std::
 
 std::uint32_t FakePluginRegistrar::getAlertContent(const std::wstring& product, const std::wstring& alert,
                                                    const std::wstring& viewerId, std::wstring& content) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     contentCalls_.push_back({product, alert, viewerId});
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return !holdContent_; });
     auto it = contents_.find(viewerId);
     if (it == contents_.end()) {
         content = viewerId + L" content";
@@ -67,6 +71,20 @@ std::uint32_t FakePluginRegistrar::getAlertContent(const std::wstring& product, 
         content = it->second.second;
     }
     return it->second.first;
+}
+
+void FakePluginRegistrar::holdContent(bool hold) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdContent_ = hold;
+    }
+    changed_.notify_all();
+}
+
+bool FakePluginRegistrar::waitForContentCalls(std::size_t count, DWORD timeoutMs) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return contentCalls_.size() >= count; });
 }
 
 std::vector<std::wstring> FakePluginRegistrar::processed() const {

@@ -8,6 +8,7 @@
 #include "alerts/src/viewers/ViewerRegistrar.h"
 #include "framework/bus/MessageBus.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -63,11 +64,18 @@ public:
     bool start() override { return true; }
     bool stop() override { return true; }
 
+    // While held, getAlertContent blocks (after it is recorded) until released.
+    void holdContent(bool hold);
+    // Waits until at least count content requests have been made.
+    bool waitForContentCalls(std::size_t count, DWORD timeoutMs = 20000) const;
+
     std::vector<std::wstring> processed() const;
     std::vector<ContentCall> contentCalls() const;
 
 private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool holdContent_ = false;                                                  // guarded by mutex_
     ProcessScript script_;                                                      // guarded by mutex_
     std::map<std::wstring, std::pair<std::uint32_t, std::wstring>> contents_;  // guarded by mutex_
     std::vector<std::wstring> processed_;                                       // guarded by mutex_

@@ -144,9 +144,15 @@ bool FakeDispatcher::process(Alert&) {
 }
 
 bool FakeDispatcher::show(std::shared_ptr<Alert> alert) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     shown_.push_back(alert ? alert->getAlertInfo().instanceId : L"<none>");
+    stoppedUnheld_ = false;
     changed_.notify_all();
+    changed_.wait(lock, [this] { return !holdShow_ || interrupted_; });
+    if (holdShow_) {
+        stoppedUnheld_ = true;
+        return false;
+    }
     if (!alert || !showResult_) {
         return false;
     }
@@ -185,6 +191,17 @@ void FakeDispatcher::interrupt() {
     AlertDispatcher::interrupt();
     std::lock_guard<std::mutex> lock(mutex_);
     interrupted_ = true;
+    changed_.notify_all();
+}
+
+bool FakeDispatcher::lastShowStoppedUnheld() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stoppedUnheld_;
+}
+
+void FakeDispatcher::holdShow(bool hold) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdShow_ = hold;
     changed_.notify_all();
 }
 

@@ -70,8 +70,10 @@ public:
     bool wait() override;
     bool dismissIfShowing(const std::wstring& instanceId) override;
     bool dismissCurrent() override;
-    // Ends a held wait, as the real one ends its waits.
+    // Ends a held show or wait, as the real one ends its waits.
     void interrupt() override;
+    // True when a held show was ended by the stop.
+    bool lastShowStoppedUnheld() override;
 
     void setProcessResult(bool queued);
     void setShowResult(bool shown);
@@ -79,6 +81,9 @@ public:
     void setDismissResult(bool dismissed);
     // While held, wait blocks until released, interrupted or the dispatcher goes.
     void holdWait(bool hold);
+    // While held, show blocks until released or interrupted; interrupted, it
+    // fails with no viewer holding the alert.
+    void holdShow(bool hold);
 
     // Instance ids shown, in order ("<none>" for an empty alert).
     std::vector<std::wstring> shown() const;
@@ -96,6 +101,8 @@ private:
     bool waitResult_ = true;
     bool dismissResult_ = true;
     bool holdWait_ = false;
+    bool holdShow_ = false;
+    bool stoppedUnheld_ = false;
     bool waiting_ = false;
     bool closing_ = false;
     bool interrupted_ = false;
