@@ -22,17 +22,30 @@ namespace {
 
 const wchar_t kSource[] = L"MessageBusClient";
 
+// A subscription's handler object. removed is set when its alias is removed:
+// no direct delivery starts it from then on.
+struct SubscribedHandler : HandlerCell {
+    using HandlerCell::HandlerCell;
+    bool removed = false;  // guarded by the client's subscription lock
+};
+
 struct NameSubscription {
     std::uint32_t id;
     std::wstring name;
-    std::shared_ptr<HandlerCell> handler;
+    std::shared_ptr<SubscribedHandler> handler;
 };
 
 struct FilterSubscription {
     std::uint32_t id;
     std::wstring expressionText;
     std::wregex expression;
-    std::shared_ptr<HandlerCell> handler;
+    std::shared_ptr<SubscribedHandler> handler;
+};
+
+// A direct handler that has started and the thread running it.
+struct RunningDirect {
+    const SubscribedHandler* handler;
+    std::thread::id thread;
 };
 
 struct AliasSubscriptions {
@@ -66,18 +79,22 @@ public:
     std::shared_ptr<MessageBusShim> shim;
     std::shared_ptr<ProcessAPI> process;
 
-    // The subscription lock guards the table and the list of running direct
-    // handlers. It is held across the shim's subscribe and subscribeFilter and
-    // never across the shim's unsubscribe (the bus waits there for running
-    // handlers, which may use this client) nor across a handler. unsubscribe
-    // and unsubscribeAll return only after the direct handlers of what they
-    // removed have finished on other threads. It is never held together with
-    // the request lock.
+    // The subscription lock guards the table and the bookkeeping of direct
+    // handlers and removals below. It is held across the shim's subscribe and
+    // subscribeFilter and never across the shim's unsubscribe (the bus waits
+    // there for running handlers, which may use this client) nor across a
+    // handler. Once unsubscribe or unsubscribeAll has marked what it removes,
+    // no direct handler of it starts; they return once the direct handlers of
+    // it that had started on other threads have finished, except those whose
+    // thread is itself removing subscriptions of this client (two handlers
+    // removing each other's alias would wait for each other). It is never
+    // held together with the request lock.
     std::mutex subscriptionMutex;
     std::condition_variable directFinished;  // with subscriptionMutex
     std::unordered_map<std::wstring, AliasSubscriptions> subscriptions;  // guarded by subscriptionMutex
-    // A handler deliverDirect has taken and the thread running it.
-    std::vector<std::pair<const HandlerCell*, std::thread::id>> runningDirect;  // guarded by subscriptionMutex
+    std::vector<RunningDirect> runningDirect;       // guarded by subscriptionMutex
+    std::vector<std::thread::id> removingThreads;   // guarded by subscriptionMutex
+    std::size_t removalsWaiting = 0;                // guarded by subscriptionMutex
 
     std::shared_ptr<ReplyFunctionCell> replyFunction;
     std::mutex requestMutex;
@@ -104,8 +121,8 @@ public:
         std::lock_guard<std::mutex> lock(subscriptionMutex);
         AliasSubscriptions& record = subscriptions[alias];
         record.names.push_back(
-            NameSubscription{0, name, std::make_shared<HandlerCell>(std::move(handler))});
-        const std::uint32_t id = shim->subscribe(name, record.names.back().handler.get());
+            NameSubscription{0, name, std::make_shared<SubscribedHandler>(std::move(handler))});
+        const std::uint32_t id = shim->subscribe(name, context(*record.names.back().handler));
         if (id == 0) {
             VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribe",
                    L"Failed to subscribe. Alias: %ls Message name: %ls", alias.c_str(),
@@ -130,9 +147,11 @@ public:
         }
         std::lock_guard<std::mutex> lock(subscriptionMutex);
         AliasSubscriptions& record = subscriptions[alias];
-        record.filters.push_back(FilterSubscription{
-            0, expression, std::move(compiled), std::make_shared<HandlerCell>(std::move(handler))});
-        const std::uint32_t id = shim->subscribeFilter(expression, record.filters.back().handler.get());
+        record.filters.push_back(
+            FilterSubscription{0, expression, std::move(compiled),
+                               std::make_shared<SubscribedHandler>(std::move(handler))});
+        const std::uint32_t id =
+            shim->subscribeFilter(expression, context(*record.filters.back().handler));
         if (id == 0) {
             VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribeFilter",
                    L"Failed to subscribeFilter. Alias: %ls Message nameRegex: %ls", alias.c_str(),
@@ -144,6 +163,41 @@ public:
         return MODULE_STATUS_SUCCESS;
     }
 
+    // The context the bus hands back to SubscriptionCallback.
+    static void* context(SubscribedHandler& handler) {
+        return static_cast<HandlerCell*>(&handler);
+    }
+
+    // Under the subscription lock: no direct delivery starts the record's
+    // handlers from now on.
+    static void markRemoved(const AliasSubscriptions& record) {
+        for (const NameSubscription& s : record.names) s.handler->removed = true;
+        for (const FilterSubscription& s : record.filters) s.handler->removed = true;
+    }
+
+    // While it lives, the calling thread counts as removing subscriptions of
+    // this client.
+    class Removal {
+    public:
+        explicit Removal(Impl& owner) : owner_(owner) {
+            std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
+            owner_.removingThreads.push_back(self_);
+            // Removals waiting for this thread's handlers need not wait any more.
+            if (owner_.removalsWaiting != 0) owner_.directFinished.notify_all();
+        }
+        ~Removal() {
+            std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
+            auto& threads = owner_.removingThreads;
+            threads.erase(std::find(threads.begin(), threads.end(), self_));
+        }
+        Removal(const Removal&) = delete;
+        Removal& operator=(const Removal&) = delete;
+
+    private:
+        Impl& owner_;
+        const std::thread::id self_ = std::this_thread::get_id();
+    };
+
     void unsubscribeRecord(const AliasSubscriptions& record) {
         for (const NameSubscription& s : record.names) {
             shim->unsubscribe(s.id);
@@ -153,32 +207,34 @@ public:
         }
     }
 
-    // Waits until no other thread runs a direct handler of the records; a
-    // handler that removes its own alias is not waited for.
-    void waitForDirectHandlers(const std::vector<const AliasSubscriptions*>& records) {
-        std::vector<const HandlerCell*> cells;
-        for (const AliasSubscriptions* record : records) {
-            for (const NameSubscription& s : record->names) cells.push_back(s.handler.get());
-            for (const FilterSubscription& s : record->filters) cells.push_back(s.handler.get());
+    bool removing(std::thread::id thread) const {
+        return std::find(removingThreads.begin(), removingThreads.end(), thread) !=
+               removingThreads.end();
+    }
+
+    // Asks the bus to end the dropped subscriptions, then waits until no
+    // other thread runs a direct handler of them, apart from threads that
+    // are themselves removing subscriptions.
+    void drop(std::vector<AliasSubscriptions> dropped) {
+        const Removal removal(*this);
+        std::vector<const SubscribedHandler*> handlers;
+        for (const AliasSubscriptions& record : dropped) {
+            unsubscribeRecord(record);
+            for (const NameSubscription& s : record.names) handlers.push_back(s.handler.get());
+            for (const FilterSubscription& s : record.filters) handlers.push_back(s.handler.get());
         }
         const std::thread::id self = std::this_thread::get_id();
         std::unique_lock<std::mutex> lock(subscriptionMutex);
+        ++removalsWaiting;
+        const auto waitedFor = [&](const RunningDirect& r) {
+            return r.thread != self && !removing(r.thread) &&
+                   std::find(handlers.begin(), handlers.end(), r.handler) != handlers.end();
+        };
         directFinished.wait(lock, [&] {
-            return std::none_of(runningDirect.begin(), runningDirect.end(), [&](const auto& running) {
-                return running.second != self &&
-                       std::find(cells.begin(), cells.end(), running.first) != cells.end();
-            });
+            return std::none_of(runningDirect.begin(), runningDirect.end(), waitedFor);
         });
-    }
-
-    void drop(std::vector<AliasSubscriptions> dropped) {
-        std::vector<const AliasSubscriptions*> records;
-        for (const AliasSubscriptions& record : dropped) {
-            unsubscribeRecord(record);
-            records.push_back(&record);
-        }
-        waitForDirectHandlers(records);
-        // The handler cells go here; a running delivery keeps its own.
+        --removalsWaiting;
+        // The handler objects go here; a running delivery keeps its own.
     }
 
     std::uint32_t unsubscribe(const std::wstring& alias) {
@@ -191,6 +247,7 @@ public:
                        L"Subscription not found. Alias: %ls.", alias.c_str());
                 return MODULE_STATUS_SUCCESS;
             }
+            markRemoved(it->second);
             dropped.push_back(std::move(it->second));
             subscriptions.erase(it);
         }
@@ -203,6 +260,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(subscriptionMutex);
             for (auto& entry : subscriptions) {
+                markRemoved(entry.second);
                 dropped.push_back(std::move(entry.second));
             }
             subscriptions.clear();
@@ -210,48 +268,56 @@ public:
         drop(std::move(dropped));
     }
 
+    // Under the subscription lock: the calling thread's handler has finished.
+    void finishDirect(const SubscribedHandler* handler, std::thread::id self) {
+        auto it = std::find_if(runningDirect.begin(), runningDirect.end(),
+                               [&](const RunningDirect& r) {
+                                   return r.handler == handler && r.thread == self;
+                               });
+        if (it != runningDirect.end()) runningDirect.erase(it);
+        if (removalsWaiting != 0) directFinished.notify_all();
+    }
+
     std::uint32_t deliverDirect(const std::shared_ptr<Message>& message) {
         const std::wstring& name = message->getName();
         const std::thread::id self = std::this_thread::get_id();
-        std::vector<std::shared_ptr<HandlerCell>> matching;
+        std::vector<std::shared_ptr<SubscribedHandler>> matching;
         bool tooLong = false;
-        {
-            std::lock_guard<std::mutex> lock(subscriptionMutex);
-            for (const auto& entry : subscriptions) {
-                for (const NameSubscription& s : entry.second.names) {
-                    if (s.name == name && s.handler && s.handler->handler) {
-                        matching.push_back(s.handler);
-                    }
-                }
-                for (const FilterSubscription& s : entry.second.filters) {
-                    const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
-                    tooLong = tooLong || match == RegexMatchResult::TooLong;
-                    if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
-                        matching.push_back(s.handler);
-                    }
+        std::unique_lock<std::mutex> lock(subscriptionMutex);
+        for (const auto& entry : subscriptions) {
+            for (const NameSubscription& s : entry.second.names) {
+                if (s.name == name && s.handler && s.handler->handler) {
+                    matching.push_back(s.handler);
                 }
             }
-            for (const auto& cell : matching) {
-                runningDirect.emplace_back(cell.get(), self);
+            for (const FilterSubscription& s : entry.second.filters) {
+                const RegexMatchResult match = regexFullMatchBounded(s.expression, name);
+                tooLong = tooLong || match == RegexMatchResult::TooLong;
+                if (match == RegexMatchResult::Match && s.handler && s.handler->handler) {
+                    matching.push_back(s.handler);
+                }
             }
         }
         if (tooLong) {
+            lock.unlock();
             logTooLong(name);
+            lock.lock();
         }
+        // Each handler starts, under the lock, only while its alias is still
+        // subscribed: a handler before it, or another thread, may have
+        // removed it.
         std::uint32_t result = MODULE_STATUS_SUCCESS;
-        for (const auto& cell : matching) {
+        for (const auto& handler : matching) {
+            if (handler->removed) continue;
+            runningDirect.push_back(RunningDirect{handler.get(), self});
+            lock.unlock();
             try {
-                cell->handler(message);
+                handler->handler(message);
             } catch (...) {
                 result = MODULE_STATUS_UNKNOWN_EXCEPTION;
             }
-            {
-                std::lock_guard<std::mutex> lock(subscriptionMutex);
-                auto it = std::find(runningDirect.begin(), runningDirect.end(),
-                                    std::make_pair(static_cast<const HandlerCell*>(cell.get()), self));
-                if (it != runningDirect.end()) runningDirect.erase(it);
-            }
-            directFinished.notify_all();
+            lock.lock();
+            finishDirect(handler.get(), self);
         }
         return result;
     }

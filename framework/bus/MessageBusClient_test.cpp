@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <thread>
 
 namespace Tessil {
@@ -457,6 +459,157 @@ TEST_F(ClientTest, ADirectHandlerThatRemovesItsOwnAliasesDoesNotWaitForItself) {
         ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready) << what;
         EXPECT_EQ(result.get(), 0u) << what;
         EXPECT_TRUE(shim->subscriptions.empty()) << what;
+    }
+}
+
+// Which handlers of a race started and finished, and a release they wait
+// for. Shared with threads that may outlive a failed test; every wait is
+// bounded.
+struct HandlerTrace {
+    void start(const std::wstring& alias) { add(started, alias); }
+    void finish(const std::wstring& alias) { add(finished, alias); }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    bool waitStarted(std::size_t count) {
+        return waitFor([&] { return started.size() >= count; });
+    }
+    bool waitFinished(const std::wstring& alias, std::chrono::seconds bound) {
+        return waitFor(
+            [&] { return std::find(finished.begin(), finished.end(), alias) != finished.end(); },
+            bound);
+    }
+    bool waitReleased() {
+        return waitFor([&] { return released; });
+    }
+    std::vector<std::wstring> seen() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return started;
+    }
+
+private:
+    void add(std::vector<std::wstring>& to, const std::wstring& alias) {
+        std::lock_guard<std::mutex> lock(mutex);
+        to.push_back(alias);
+        changed.notify_all();
+    }
+    template <typename Done>
+    bool waitFor(Done done, std::chrono::seconds bound = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, bound, done);
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::wstring> started, finished;  // guarded by mutex
+    bool released = false;                        // guarded by mutex
+};
+
+// Runs work on a detached thread: one that hangs holds only what work owns,
+// so a deadlock fails the test instead of hanging it.
+std::future<void> startDetached(std::function<void()> work) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([done, work = std::move(work)] {
+        work();
+        done->set_value();
+    }).detach();
+    return finished;
+}
+
+bool finishesInTime(std::future<void>& work) {
+    return work.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+// Two aliases of one direct delivery each remove the other: the handler that
+// runs first removes the other alias, whose handler then never runs.
+TEST_F(ClientTest, ADirectHandlerRemovingAnotherAliasOfItsDeliveryKeepsThatHandlerFromRunning) {
+    auto trace = std::make_shared<HandlerTrace>();
+    MessageBusClient* self = client.get();
+    const std::pair<std::wstring, std::wstring> aliases[] = {{L"P", L"Q"}, {L"Q", L"P"}};
+    for (const auto& [alias, other] : aliases) {
+        client->subscribe(L"A.B", alias, [trace, self, alias, other](MessagePtr) {
+            trace->start(alias);
+            self->unsubscribe(other);
+            return 0u;
+        });
+    }
+    auto delivery = startDetached([bus = client] { bus->deliverDirect(msg(L"A.B")); });
+    ASSERT_TRUE(finishesInTime(delivery));
+    EXPECT_EQ(trace->seen().size(), 1u);
+    EXPECT_EQ(shim->subscriptions.size(), 1u);
+}
+
+// A direct delivery runs the handler of one alias and holds it; removing the
+// alias whose handler has not started yet returns meanwhile, and that
+// handler never runs.
+TEST_F(ClientTest, RemovingAnAliasWaitsForNoOtherAliasHandlerAndStopsItsOwnUnstarted) {
+    auto trace = std::make_shared<HandlerTrace>();
+    for (const std::wstring alias : {L"P", L"Q"}) {
+        client->subscribe(L"A.B", alias, [trace, alias](MessagePtr) {
+            trace->start(alias);
+            trace->waitReleased();
+            return 0u;
+        });
+    }
+    auto delivery = startDetached([bus = client] { bus->deliverDirect(msg(L"A.B")); });
+    ASSERT_TRUE(trace->waitStarted(1));
+    const std::wstring first = trace->seen().front();
+    const std::wstring second = first == L"P" ? L"Q" : L"P";
+    auto removal = startDetached([bus = client, second] { bus->unsubscribe(second); });
+    const bool removedWhileTheFirstRan = finishesInTime(removal);
+    trace->release();
+    EXPECT_TRUE(removedWhileTheFirstRan);
+    ASSERT_TRUE(finishesInTime(delivery));
+    ASSERT_TRUE(finishesInTime(removal));
+    EXPECT_EQ(trace->seen(), (std::vector<std::wstring>{first}));
+}
+
+// Two threads each run a handler of one alias and, once both run, remove the
+// other's alias: neither waits for a thread that waits in unsubscribe, so
+// both return. On the bus row the second handler runs as a bus callback,
+// and the bus waits in unsubscribe for it.
+TEST_F(ClientTest, TwoHandlersRemovingEachOthersAliasBothReturn) {
+    struct Case {
+        const char* what;
+        bool secondOnTheBus;
+    };
+    const Case cases[] = {{"two direct deliveries", false}, {"a direct and a bus delivery", true}};
+    for (const Case& c : cases) {
+        auto busShim = std::make_shared<FakeMessageBusShim>();
+        auto bus = std::make_shared<MessageBusClient>(busShim, std::make_shared<FakeProcessAPI>(0));
+        auto trace = std::make_shared<HandlerTrace>();
+        MessageBusClient* self = bus.get();
+        const std::pair<std::wstring, std::wstring> aliases[] = {{L"A", L"B"}, {L"B", L"A"}};
+        for (const auto& [alias, other] : aliases) {
+            bus->subscribe(alias, [trace, self, alias, other](MessagePtr) {
+                trace->start(alias);
+                trace->waitStarted(2);
+                self->unsubscribe(other);
+                trace->finish(alias);
+                return 0u;
+            });
+        }
+        if (c.secondOnTheBus) {
+            const std::uint32_t idOfB = busShim->subscriptions[1].id;
+            busShim->onUnsubscribe = [trace, idOfB](std::uint32_t gone) {
+                if (gone == idOfB) trace->waitFinished(L"B", std::chrono::seconds(60));
+            };
+        }
+        auto first = startDetached([bus] { bus->deliverDirect(msg(L"A")); });
+        auto second = c.secondOnTheBus ? startDetached([bus, busShim] {
+            MessageHeader h;
+            initHeader(&h);
+            busShim->deliver(L"B", &h, L"B");
+        })
+                                       : startDetached([bus] { bus->deliverDirect(msg(L"B")); });
+        const bool firstReturned = finishesInTime(first);
+        const bool secondReturned = finishesInTime(second);
+        EXPECT_TRUE(firstReturned && secondReturned) << c.what;
+        if (!firstReturned || !secondReturned) continue;
+        EXPECT_TRUE(busShim->subscriptions.empty()) << c.what;
+        EXPECT_EQ(trace->seen().size(), 2u) << c.what;
     }
 }
 
