@@ -40,7 +40,7 @@ public:
     WaiterEvents(const WaiterEvents&) = delete;
     WaiterEvents& operator=(const WaiterEvents&) = delete;
 
-    // A reset event; null when none can be made.
+    // An event, null when none can be made.
     HANDLE take() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -52,8 +52,8 @@ public:
         }
         return CreateEventW(nullptr, FALSE, FALSE, nullptr);
     }
+    // A set that came after the wait ended only wakes the next wait early.
     void give(HANDLE event) {
-        ResetEvent(event);  // a set that came after the wait ended
         try {
             std::lock_guard<std::mutex> lock(mutex_);
             free_.push_back(event);
