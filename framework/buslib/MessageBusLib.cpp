@@ -9,8 +9,6 @@
 
 #include <windows.h>
 
-#include <thread>
-
 namespace Tessil {
 
 namespace {
@@ -19,26 +17,14 @@ const wchar_t kConstructor[] = L"Tessil::MessageBusLib::MessageBusLib";
 
 // Built when the library is loaded.
 const LibraryDescriptor kBusLibrary{L"MessageBus.dll", {L"$(App.Folder)", L"$(Halvex.InstallDir)"}};
-// Releases the library on a thread of our own once the calling thread, a
-// thread of that library, has ended: freeing it while one of its threads
-// still runs its code would pull the code from under that thread. When no
-// such thread can be made the library stays loaded.
-void releaseAfterThisThread(std::shared_ptr<SharedLibrary> library) {
-    auto* held = new std::shared_ptr<SharedLibrary>(std::move(library));
-    HANDLE self = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self,
-                         SYNCHRONIZE, FALSE, 0)) {
-        return;
-    }
-    try {
-        std::thread([held, self] {
-            WaitForSingleObject(self, INFINITE);
-            CloseHandle(self);
-            delete held;
-        }).detach();
-    } catch (...) {
-        CloseHandle(self);
-    }
+// A connection closed inside one of the library's own callbacks leaves the
+// library loaded for the rest of the process: freeing it there could pull
+// its code from under the calling thread, and a thread of ours waiting to
+// free it later could outlive this module.
+void keepLoaded(std::shared_ptr<SharedLibrary> library) {
+    new std::shared_ptr<SharedLibrary>(std::move(library));  // never released
+    VT_LOG(ETWLogging::LevelWarning, kSource, L"Tessil::MessageBusLib::~MessageBusLib",
+           L"Message bus released inside one of its callbacks. The library stays loaded.");
 }
 
 }  // namespace
@@ -97,7 +83,7 @@ MessageBusLib::~MessageBusLib() {
     } catch (...) {
     }
     if (insideBusCallback()) {
-        releaseAfterThisThread(std::move(library_));
+        keepLoaded(std::move(library_));
     } else {
         library_.reset();
     }

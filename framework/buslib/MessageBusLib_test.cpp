@@ -14,11 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,7 @@ using ETWLogging::testing::ScopedCapturingLogger;
 namespace {
 
 // Loads without the signature check; the checked road has tests of its own.
-// Notes the threads libraries are freed on.
+// Counts the libraries freed.
 class UncheckedDllAPI : public Tessil::DllAPI {
 public:
     bool loadLibrary(const std::wstring& path, HMODULE* out) override {
@@ -35,22 +34,11 @@ public:
         return *out != nullptr;
     }
     bool freeLibrary(HMODULE module) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            freedOn.push_back(GetCurrentThreadId());
-        }
-        freed.notify_all();
+        ++frees;
         return Tessil::DllAPI::freeLibrary(module);
     }
-    // The thread of the first free, 0 when none came within 20 s.
-    DWORD firstFreeThread() {
-        std::unique_lock<std::mutex> lock(mutex);
-        freed.wait_for(lock, std::chrono::seconds(20), [&] { return !freedOn.empty(); });
-        return freedOn.empty() ? 0 : freedOn.front();
-    }
-    std::mutex mutex;
-    std::condition_variable freed;
-    std::vector<DWORD> freedOn;  // guarded by mutex
+    std::size_t freeCount() const { return frees; }
+    std::atomic<std::size_t> frees{0};
 };
 
 std::wstring neighbourFolder() {
@@ -165,7 +153,8 @@ TEST_F(MessageBusLibOnNeighbour, FailuresThrowAfterTheirLogLineAndStillTime) {
 
 // The requester's last owner goes inside its own reply handler, on the bus
 // library's delivery thread: the library is freed on another thread.
-TEST_F(MessageBusLibOnNeighbour, AClientReleasedInItsReplyHandlerFreesTheLibraryElsewhere) {
+TEST_F(MessageBusLibOnNeighbour, AClientReleasedInItsReplyHandlerKeepsTheLibraryLoaded) {
+    ScopedCapturingLogger log;
     Tessil::MessageBusClient responder(std::make_shared<Tessil::MessageBusLib>(library));
     ASSERT_EQ(responder.subscribe(L"Lib.Get", [&](std::shared_ptr<Tessil::Message> m) {
         return responder.publish(m->createReply(L"Lib.Get.Response", L"", L""));
@@ -173,20 +162,30 @@ TEST_F(MessageBusLibOnNeighbour, AClientReleasedInItsReplyHandlerFreesTheLibrary
     auto dll = std::make_shared<UncheckedDllAPI>();
     auto requester = std::make_shared<Tessil::MessageBusClient>(
         std::make_shared<Tessil::MessageBusLib>(busNeighbour(dll)));
-    std::promise<DWORD> handlerThread;
+    std::promise<HANDLE> handlerThread;
     ASSERT_EQ(requester->request(Tessil::Message::create(L"Lib.Get", L"", L""),
                                  [&](std::shared_ptr<Tessil::Reply>) {
+                                     HANDLE self = nullptr;
+                                     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(),
+                                                     &self, SYNCHRONIZE, FALSE, 0);
                                      requester.reset();
-                                     handlerThread.set_value(GetCurrentThreadId());
+                                     handlerThread.set_value(self);
                                  },
                                  5000),
               0u);
     auto thread = handlerThread.get_future();
     ASSERT_EQ(thread.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    const DWORD delivery = thread.get();
-    const DWORD freedOn = dll->firstFreeThread();
-    EXPECT_NE(freedOn, 0u);
-    EXPECT_NE(freedOn, delivery);
+    // The delivery thread of the closed handle ends once the callback is over.
+    const HANDLE delivery = thread.get();
+    ASSERT_NE(delivery, nullptr);
+    EXPECT_EQ(WaitForSingleObject(delivery, 20000), WAIT_OBJECT_0);
+    CloseHandle(delivery);
+    // Neither freed on the library's own thread nor handed to a thread that
+    // could outlive the module: the library stays loaded.
+    EXPECT_EQ(dll->freeCount(), 0u);
+    EXPECT_TRUE(log->Contains(ETWLogging::LevelWarning,
+                              L"Message bus released inside one of its callbacks. The library stays loaded."));
+    EXPECT_NE(GetModuleHandleW(L"MessageBus.dll"), nullptr);
 }
 
 namespace {

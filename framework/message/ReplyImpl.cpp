@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <mutex>
+#include <vector>
 
 namespace Tessil {
 
@@ -23,26 +25,67 @@ std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) {
                : a + b;
 }
 
-// The event this thread waits on, whatever reply it waits for. Setting it
-// never blocks, so a slot sets it under its own lock.
-class ThreadWaiter {
+// Events for the threads waiting on a reply, reused from wait to wait.
+// Not one per thread in thread-local storage: such an object registers a
+// thread-exit destructor, which in a library also takes a reference on the
+// library and frees it as the thread ends, and that free then waits for the
+// loader lock while another thread's exit holds it and waits on the runtime
+// locks the first one holds.
+class WaiterEvents {
 public:
-    ThreadWaiter() : event_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
-    ~ThreadWaiter() {
-        if (event_ != nullptr) CloseHandle(event_);
+    WaiterEvents() = default;
+    ~WaiterEvents() {
+        for (HANDLE event : free_) CloseHandle(event);
     }
-    ThreadWaiter(const ThreadWaiter&) = delete;
-    ThreadWaiter& operator=(const ThreadWaiter&) = delete;
-    HANDLE event() const { return event_; }
+    WaiterEvents(const WaiterEvents&) = delete;
+    WaiterEvents& operator=(const WaiterEvents&) = delete;
+
+    // An event, null when none can be made.
+    HANDLE take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                HANDLE event = free_.back();
+                free_.pop_back();
+                return event;
+            }
+        }
+        return CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    // A set that came after the wait ended only wakes the next wait early.
+    void give(HANDLE event) {
+        try {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(event);
+        } catch (...) {
+            CloseHandle(event);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<HANDLE> free_;  // guarded by mutex_
+};
+
+WaiterEvents& waiterEvents() {
+    static WaiterEvents events;
+    return events;
+}
+
+// An event of the pool for one wait.
+class WaiterEvent {
+public:
+    WaiterEvent() : event_(waiterEvents().take()) {}
+    ~WaiterEvent() {
+        if (event_ != nullptr) waiterEvents().give(event_);
+    }
+    WaiterEvent(const WaiterEvent&) = delete;
+    WaiterEvent& operator=(const WaiterEvent&) = delete;
+    HANDLE get() const { return event_; }
 
 private:
     HANDLE event_;
 };
-
-HANDLE threadWaiterEvent() {
-    thread_local ThreadWaiter waiter;
-    return waiter.event();
-}
 
 }  // namespace
 
@@ -75,11 +118,12 @@ bool ReplySlot::ready() {
 }
 
 bool ReplySlot::waitFor(std::uint64_t milliseconds) {
-    const HANDLE event = threadWaiterEvent();
+    const WaiterEvent waiter;
+    const HANDLE event = waiter.get();
     std::unique_lock<std::mutex> lock(mutex_);
     if (done_ || milliseconds == 0 || event == nullptr) {
         if (!done_ && milliseconds != 0) {
-            // No event for this thread: wait by polling in short sleeps.
+            // No event for this wait: wait by polling in short sleeps.
             lock.unlock();
             Sleep(static_cast<DWORD>(std::min<std::uint64_t>(milliseconds, 1)));
             lock.lock();

@@ -100,10 +100,29 @@ std::vector<std::shared_ptr<AlertUserSession>> VantrelImpl::sessionsSnapshot() {
 
 void VantrelImpl::retire(std::shared_ptr<AlertUserSession> session) {
     session->requestStop();
-    std::vector<std::shared_ptr<AlertUserSession>> ended;
+    AlertUserSession* stopped = session.get();
     {
         std::lock_guard<std::mutex> lock(retiredMutex_);
         retired_.push_back(std::move(session));
+    }
+    // Let go on the executor, never here: a session's connections must not
+    // be closed on a thread of the bus.
+    stopped->whenEnded([this] {
+        try {
+            taskQueue_.push([this] {
+                releaseEndedSessions();
+                return static_cast<DWORD>(MODULE_STATUS_SUCCESS);
+            });
+        } catch (...) {
+            // Without the task the session goes at the module's destruction.
+        }
+    });
+}
+
+void VantrelImpl::releaseEndedSessions() {
+    std::vector<std::shared_ptr<AlertUserSession>> ended;
+    {
+        std::lock_guard<std::mutex> lock(retiredMutex_);
         auto first = std::stable_partition(retired_.begin(), retired_.end(),
                                            [](const auto& s) { return !s->ended(); });
         std::move(first, retired_.end(), std::back_inserter(ended));
@@ -235,8 +254,11 @@ bool VantrelImpl::isIdle() {
     if (globalSession_ && !globalSession_->isEmpty()) {
         return false;
     }
-    for (const auto& session : sessionsSnapshot()) {
-        if (!session->isEmpty() || session->isDispatching()) {
+    // Under the sessions lock, without copies: the last reference to a
+    // session is never dropped on this delivery thread.
+    std::lock_guard<std::mutex> lock(sessionsMutex_);
+    for (const auto& entry : userSessions_) {
+        if (entry.second && (!entry.second->isEmpty() || entry.second->isDispatching())) {
             return false;
         }
     }

@@ -91,8 +91,10 @@ private:
     void CollectLogsForRiskAlert(const std::wstring& alertId);
     void stopExecutor();
     // Stops a session taken out of the map and keeps it until its thread has
-    // ended; sessions whose thread has ended are let go. Never waits.
+    // ended; the end queues releaseEndedSessions on the executor. Never waits.
     void retire(std::shared_ptr<AlertUserSession> session);
+    // On the executor: lets go the retired sessions whose thread has ended.
+    void releaseEndedSessions();
     // The sessions of the map, copied under the sessions lock.
     std::vector<std::shared_ptr<AlertUserSession>> sessionsSnapshot();
     std::uint32_t reply(const Tessil::Message& request, const std::wstring& name, const std::wstring& sender,
@@ -108,7 +110,8 @@ private:
     // session is asked anything that can wait for a viewer.
     std::mutex sessionsMutex_;
     std::unordered_map<std::uint32_t, std::shared_ptr<AlertUserSession>> userSessions_;  // guarded by sessionsMutex_
-    // Stopped sessions whose thread may still be ending.
+    // Stopped sessions whose thread may still be ending; let go on the
+    // executor or at destruction, never on a bus thread.
     std::mutex retiredMutex_;
     std::vector<std::shared_ptr<AlertUserSession>> retired_;  // guarded by retiredMutex_
     std::atomic<std::uint32_t> instanceCounter_{1};

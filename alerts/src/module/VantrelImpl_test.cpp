@@ -4,6 +4,7 @@
 #include "alerts/src/common/testing/RecordingTelemetry.h"
 #include "alerts/src/dispatcher/testing/DispatcherTesting.h"
 #include "alerts/src/sessions/testing/SessionTesting.h"
+#include "framework/bus/MessageBusShimImpl.h"
 #include "framework/message/ModuleStatus.h"
 #include "neighbours/MessageBus/MessageBusScript.h"
 #include "neighbours/SettingsManager/testing/InProcessBus.h"
@@ -28,6 +29,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Drem::AlertInfo;
@@ -104,6 +106,18 @@ private:
     std::size_t putBacks_ = 0;  // guarded by mutex_
 };
 
+// A user session that notes whether it is let go on a thread of the bus.
+class WatchedUserSession : public Drem::AlertUserSession {
+public:
+    template <typename... Args>
+    explicit WatchedUserSession(std::function<void(std::uint32_t, bool)> gone, Args&&... args)
+        : Drem::AlertUserSession(std::forward<Args>(args)...), gone_(std::move(gone)) {}
+    ~WatchedUserSession() override { gone_(sessionId(), Tessil::insideBusCallback()); }
+
+private:
+    std::function<void(std::uint32_t, bool)> gone_;
+};
+
 // Sessions as the module's factory makes them, on the test's bus, with
 // scripted terminal services and a start delay of a few milliseconds.
 class TestSessionFactory : public Drem::AlertSessionFactory {
@@ -121,13 +135,30 @@ public:
             throw std::runtime_error("no user session");
         }
         // Connections opened only when a session needs them, as by default.
-        return std::make_shared<Drem::AlertUserSession>(
+        return std::make_shared<WatchedUserSession>(
+            [this](std::uint32_t id, bool onBusThread) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    gone_.push_back({id, onBusThread});
+                }
+                goneChanged_.notify_all();
+            },
             sessionId, viewers, plugins, global, nullptr, nullptr, terminal_,
             Drem::UserSessionOptions{120, std::chrono::milliseconds(1), [this] { return bus_.openClient(); }});
     }
     std::vector<DWORD> created() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return created_;
+    }
+    struct Gone {
+        std::uint32_t sessionId;
+        bool onBusThread;  // let go inside a bus callback
+    };
+    // Waits until count sessions have been let go (a generous bound).
+    std::vector<Gone> waitForGone(std::size_t count) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        goneChanged_.wait_for(lock, std::chrono::seconds(20), [&] { return gone_.size() >= count; });
+        return gone_;
     }
     std::shared_ptr<Drem::AlertGlobalSession> createGlobalSession(std::shared_ptr<Drem::ViewerRegistrar> viewers,
                                                                   std::shared_ptr<Drem::PluginRegistrar> plugins) override {
@@ -146,7 +177,9 @@ private:
     BusTesting::InProcessBus& bus_;
     std::shared_ptr<FakeTerminalServices> terminal_;
     mutable std::mutex mutex_;
+    mutable std::condition_variable goneChanged_;
     std::vector<DWORD> created_;  // guarded by mutex_
+    std::vector<Gone> gone_;      // guarded by mutex_
 };
 
 class VantrelImplTest : public ::testing::Test {
@@ -547,13 +580,21 @@ TEST_F(StuckViewerTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
 
 TEST_F(StuckViewerTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
     ASSERT_NO_FATAL_FAILURE(showAlertThatNeverCloses());
-    ASSERT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS);
-    const auto started = std::chrono::steady_clock::now();
-    auto destroyed = std::async(std::launch::async, [this] { module_.reset(); });
-    ASSERT_EQ(destroyed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    std::cout << "[ figures  ] destroyed in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
-              << " ms with the alert on screen" << std::endl;
+    // The host's order, each step bounded far beyond a sound one.
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"stopped", [this] { EXPECT_EQ(module_->stop(), MODULE_STATUS_SUCCESS); }},
+        {"uninitialized", [this] { EXPECT_EQ(module_->uninitialize(), MODULE_STATUS_SUCCESS); }},
+        {"destroyed", [this] { module_.reset(); }},
+    };
+    for (const auto& [what, step] : steps) {
+        const auto started = std::chrono::steady_clock::now();
+        auto done = std::async(std::launch::async, step);
+        ASSERT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready) << what;
+        std::cout << "[ figures  ] " << what << " in "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                         .count()
+                  << " ms with the alert on screen" << std::endl;
+    }
 }
 
 TEST_F(VantrelImplTest, QueueStatusIsAnsweredWhileASessionWaitsForItsViewer) {
@@ -738,6 +779,24 @@ TEST_F(VantrelImplTest, AGlobalAlertTakenBySessionThatLogsOffBeforeAnyViewerHasI
     const auto replies = replies_->names();
     EXPECT_EQ(std::count(replies.begin(), replies.end(), L"sustainability.collect.logs"), 0);
     EXPECT_TRUE(telemetry_->named(L"Vantrel.Failed.Show").empty());
+}
+
+// The test bus closes its handles only at its end: the counts of threads and
+// connections are followed in the module library's own test.
+TEST_F(VantrelImplTest, ALoggedOffSessionIsLetGoOffTheBusOnceItsThreadHasEnded) {
+    makeModule();
+    for (std::uint32_t round = 0; round < 3; ++round) {
+        const std::wstring instance = nextId();
+        const std::wstring title = L"round " + std::to_wstring(round);
+        ASSERT_EQ(showReply(instance, alertJson(L"R", instance, 3, title)), L"Vantrel.Alert.R.Queued." + instance);
+        ASSERT_TRUE(viewer_->waitForRequests(round + 1, 20000));
+        send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+        // No other log-off follows: the session goes once its thread has ended.
+        const auto gone = factory_->waitForGone(round + 1);
+        ASSERT_EQ(gone.size(), round + 1) << "round " << round;
+        EXPECT_EQ(gone[round].sessionId, 3u);
+        EXPECT_FALSE(gone[round].onBusThread) << "round " << round;
+    }
 }
 
 TEST_F(VantrelImplTest, RequestsAfterUninitializeAreNotAnswered) {

@@ -530,6 +530,47 @@ TEST_F(SessionsTest, AnAlertTakenButHeldByNoViewerGoesBackWhereItCameFromWhenThe
               2u);
 }
 
+TEST_F(SessionsTest, TheEndCallbackRunsOnceTheThreadHasEnded) {
+    struct Case {
+        const char* what;
+        bool started;
+        bool stopFirst;  // stopped before the callback is handed over
+    };
+    for (const Case& c : {Case{"never started", false, true}, Case{"stopped, then handed over", true, true},
+                          Case{"handed over, then stopped", true, false}}) {
+        SCOPED_TRACE(c.what);
+        auto session = std::make_unique<AlertUserSession>(5, viewers_, plugins_, global_,
+                                                          std::make_shared<FakeDispatcher>(viewers_, plugins_, moduleSide_),
+                                                          bus_.openClient(), terminal_,
+                                                          Drem::UserSessionOptions{120, std::chrono::milliseconds(1), {}});
+        if (c.started) {
+            const std::size_t seen = terminal_->enumerations();
+            session->start();
+            ASSERT_TRUE(terminal_->waitForEnumerations(seen + 1));  // waiting for work
+        }
+        std::promise<DWORD> endedOn;
+        std::atomic<int> calls{0};
+        auto report = [&] {
+            if (++calls == 1) endedOn.set_value(GetCurrentThreadId());
+        };
+        if (c.stopFirst) session->requestStop();
+        session->whenEnded(report);
+        if (!c.stopFirst) session->requestStop();
+        auto thread = endedOn.get_future();
+        ASSERT_EQ(thread.wait_for(kBound), std::future_status::ready);
+        EXPECT_TRUE(session->ended());
+        // A thread that was running when handed the callback reports its own
+        // end; a session without a thread answers the caller at once.
+        if (!c.started) {
+            EXPECT_EQ(thread.get(), GetCurrentThreadId());
+        } else if (!c.stopFirst) {
+            EXPECT_NE(thread.get(), GetCurrentThreadId());
+        }
+        session.reset();
+        EXPECT_EQ(calls.load(), 1);
+    }
+}
+
 TEST_F(SessionsTest, FailedShowDropsTheAlert) {
     addSession(3);
     FakeDispatcher& dispatcher = *dispatchers_[3];

@@ -79,7 +79,10 @@ void AlertUserSession::start() {
         registration_ = globalSession_->registerSession(sessionId_, [this] { wake(); });
     }
     try {
-        thread_ = std::thread(&AlertUserSession::dispatchThread, this);
+        thread_ = std::thread([this] {
+            dispatchThread();
+            reportEnd();
+        });
     } catch (...) {
         if (globalSession_) {
             globalSession_->unregisterSession(registration_);
@@ -125,6 +128,31 @@ void AlertUserSession::requestStop() {
         startCondition_.notify_one();
     }
     wake();
+}
+
+void AlertUserSession::whenEnded(std::function<void()> callback) {
+    {
+        std::lock_guard<std::mutex> lock(endMutex_);
+        if (started_ && !endReported_) {
+            onEnded_ = std::move(callback);
+            return;
+        }
+    }
+    if (callback) {
+        callback();
+    }
+}
+
+void AlertUserSession::reportEnd() {
+    std::function<void()> callback;
+    {
+        std::lock_guard<std::mutex> lock(endMutex_);
+        endReported_ = true;
+        callback = std::move(onEnded_);
+    }
+    if (callback) {
+        callback();
+    }
 }
 
 std::uint32_t AlertUserSession::onSessionEvent(const std::shared_ptr<Tessil::Message>&) {

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -58,6 +59,10 @@ public:
     void requestStop();
     // No dispatch thread runs: never started, or ended.
     bool ended() const { return !started_ || ended_; }
+    // Runs callback once the dispatch thread has ended, on that thread as its
+    // last act; at once on the caller's thread when it has ended already or
+    // never started. For a stopped session; a later call replaces the callback.
+    void whenEnded(std::function<void()> callback);
 
     void queueAlert(std::shared_ptr<Alert> alert, bool* suppressed) override;
     bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) override;
@@ -75,6 +80,8 @@ private:
     class WaitLock;
 
     void dispatchThread();
+    // Runs the end callback; the dispatch thread's last act.
+    void reportEnd();
     bool isActiveSession();
     std::uint32_t onSessionEvent(const std::shared_ptr<Tessil::Message>& message);
     // Wakes the dispatch thread; takes only the wake mutex.
@@ -108,6 +115,10 @@ private:
     std::mutex lifeMutex_;
     std::atomic<bool> started_{false};  // written under lifeMutex_
     std::atomic<bool> ended_{false};
+    // A leaf: the end callback is taken under it and run after it.
+    std::mutex endMutex_;
+    std::function<void()> onEnded_;  // guarded by endMutex_
+    bool endReported_ = false;       // guarded by endMutex_
     std::thread thread_;  // set under lifeMutex_
 };
 
