@@ -5,6 +5,7 @@
 
 #include "framework/message/ModuleStatus.h"
 #include "framework/module/testing/TestModule.h"
+#include "neighbours/MessageBus/MessageBusScript.h"
 #include "platform/Registry/RegKey.h"
 #include "platform/Registry/testing/TestRegistry.h"
 #include "platform/trust/testing/TestTrust.h"
@@ -113,6 +114,23 @@ private:
     std::atomic<bool> answered_{false};
 };
 
+HMODULE signedBusLibrary() {
+    return GetModuleHandleW((busFolder(L"signed") + L"\\MessageBus.dll").c_str());
+}
+
+// Once the module has answered, the bus falls idle: the module answers the
+// message once and not its own answer, which its expression also matches.
+void expectOneEcho(HMODULE bus, HMODULE module) {
+    auto waitIdle = exported<VtBusScript_WaitIdle_t>(bus, "VtBusScript_WaitIdle");
+    ASSERT_NE(waitIdle, nullptr);
+    EXPECT_EQ(waitIdle(20000), 1) << "the bus is still delivering";
+    int echoes = 0;
+    for (const auto& line : moduleJournal(module)) {
+        echoes += line.rfind(L"echo ", 0) == 0;
+    }
+    EXPECT_EQ(echoes, 1);
+}
+
 const Tessil::MessageBusFunctions* busTable(HMODULE bus) {
     auto createObject = exported<const void* (*)(std::uint32_t)>(bus, "CreateObject");
     return static_cast<const Tessil::MessageBusFunctions*>(createObject(2001000));
@@ -159,12 +177,13 @@ TEST_F(HostMachine, VersionOneLoadsTheTrustedBusLibraryAndRunsTheWholeLifeCycle)
     options.directMessages = {{L"Test.Direct", L"from-host"}, {L"Test.Nobody", L"x"}};
     options.whileStarted = [&] {
         // The module's own connection loaded this copy; the test talks to it too.
-        HMODULE bus = GetModuleHandleW((busFolder(L"signed") + L"\\MessageBus.dll").c_str());
+        HMODULE bus = signedBusLibrary();
         ASSERT_NE(bus, nullptr);
         Observer observer(busTable(bus));
         observer.expect(L"Test.Echo.Response");
         EXPECT_EQ(observer.publish(L"Test.Echo.1", L"ping"), 0u);
         echoed = observer.wait();
+        expectOneEcho(bus, host.moduleLibrary());
     };
     const auto steps = host.runLifeCycle(options);
     EXPECT_TRUE(Tessil::host::allSucceeded(steps));
@@ -201,6 +220,7 @@ TEST_F(HostMachine, VersionTwoRunsOnTheHostsOwnBus) {
         observer.expect(L"Test.Echo.Response");
         EXPECT_EQ(observer.publish(L"Test.Echo.2", L"pong"), 0u);
         echoed = observer.wait();
+        expectOneEcho(signedBusLibrary(), host.moduleLibrary());
     };
     const auto steps = host.runLifeCycle(options);
     const std::vector<std::wstring> expected = {

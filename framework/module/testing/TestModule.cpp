@@ -67,6 +67,8 @@ private:
     }
 };
 
+const wchar_t kEchoAnswer[] = L"Test.Echo.Response";
+
 std::wstring threadText() {
     return std::to_wstring(GetCurrentThreadId());
 }
@@ -116,12 +118,17 @@ std::uint32_t TestModule::initialize() {
             return 0;
         });
         subscribeFilter(L"Test\\.Echo\\..+", [this](std::shared_ptr<Message> message) {
+            // The expression also matches the answer: answering it again
+            // would echo the module's own answers until it unsubscribes.
+            if (message->getName() == kEchoAnswer) {
+                return MODULE_STATUS_SUCCESS;
+            }
             handled_.push_back(message->getName());
             testModuleJournal().add(L"echo " + message->getName());
             if (testModuleScript().onEcho) {
                 testModuleScript().onEcho();
             }
-            auto reply = Message::create(L"Test.Echo.Response", L"", message->getPayload());
+            auto reply = Message::create(kEchoAnswer, L"", message->getPayload());
             return reply ? publish(reply) : MODULE_STATUS_NO_MEMORY;
         });
     }

@@ -43,8 +43,8 @@ TestModuleScript& testModuleScript();
 Journal& testModuleJournal();
 
 // The module the library builds: subscribes "Test.Direct" (by name) and
-// "Test\.Echo\..+" (by expression, answering "Test.Echo.Response") in
-// initialize and unsubscribes both in uninitialize.
+// "Test\.Echo\..+" (by expression, answering "Test.Echo.Response" but not
+// that answer itself) in initialize and unsubscribes both in uninitialize.
 class TestModule : public BaseModule {
 public:
     TestModule();
