@@ -23,6 +23,15 @@ std::vector<std::wstring> Journal::lines() const {
     return lines_;
 }
 
+bool Journal::line(std::size_t index, std::wstring& line) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (index >= lines_.size()) {
+        return false;
+    }
+    line = lines_[index];
+    return true;
+}
+
 void Journal::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
@@ -169,11 +178,12 @@ Tessil::testing::TestModuleScript* VtTestModule_Script() {
 }
 
 std::uint32_t VtTestModule_JournalEntry(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity) {
-    const auto lines = Tessil::testing::testModuleJournal().lines();
-    if (index >= lines.size() || buffer == nullptr || capacity == 0) {
+    // One line, not the whole journal: a caller reads every line this way.
+    std::wstring line;
+    if (buffer == nullptr || capacity == 0 ||
+        !Tessil::testing::testModuleJournal().line(index, line)) {
         return 0;
     }
-    const std::wstring& line = lines[index];
     const std::size_t count = std::min<std::size_t>(line.size(), capacity - 1);
     std::wmemcpy(buffer, line.c_str(), count);
     buffer[count] = L'\0';

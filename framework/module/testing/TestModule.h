@@ -30,6 +30,8 @@ class Journal {
 public:
     void add(const std::wstring& line);
     std::vector<std::wstring> lines() const;
+    // Copies line index into line; false past the end.
+    bool line(std::size_t index, std::wstring& line) const;
     void clear();
     // Index of the first line starting with prefix, or -1.
     int find(const std::wstring& prefix) const;
