@@ -251,8 +251,14 @@ std::pair<DWORD, std::string> runHost(const std::wstring& arguments, const wchar
     std::wstring commandLine = L"\"" + windowsPath(VT_MODULE_HOST) + L"\" " + arguments;
     Verdict scoped(verdict);
     DWORD exitCode = 9999;
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &process)) {
+    std::string failure;
+    if (file == INVALID_HANDLE_VALUE) {
+        failure = "output file not created, error " + std::to_string(GetLastError()) + "\n";
+    }
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        failure += "CreateProcessW failed, error " + std::to_string(GetLastError()) + "\n";
+    } else {
         // A host that does not end is ended here, so the case fails with its output.
         if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 9998);
@@ -263,7 +269,7 @@ std::pair<DWORD, std::string> runHost(const std::wstring& arguments, const wchar
         CloseHandle(process.hProcess);
     }
     CloseHandle(file);
-    std::string text;
+    std::string text = failure;
     if (FILE* in = _wfopen(output.c_str(), L"rb")) {
         char chunk[1024];
         for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
