@@ -100,14 +100,12 @@ std::vector<std::shared_ptr<AlertUserSession>> VantrelImpl::sessionsSnapshot() {
 
 void VantrelImpl::retire(std::shared_ptr<AlertUserSession> session) {
     session->requestStop();
-    AlertUserSession* stopped = session.get();
-    {
-        std::lock_guard<std::mutex> lock(retiredMutex_);
-        retired_.push_back(std::move(session));
-    }
     // Let go on the executor, never here: a session's connections must not
-    // be closed on a thread of the bus.
-    stopped->whenEnded([this] {
+    // be closed on a thread of the bus. The callback is handed over under
+    // the retired lock: until it is, the executor cannot let the session go.
+    std::lock_guard<std::mutex> lock(retiredMutex_);
+    retired_.push_back(std::move(session));  // no reference is left to drop on this thread
+    retired_.back()->whenEnded([this] {
         try {
             taskQueue_.push([this] {
                 releaseEndedSessions();
