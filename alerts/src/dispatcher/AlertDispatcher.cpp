@@ -124,10 +124,22 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     std::uint32_t noContent = 0;
     AlertInfo& info = alert->getAlertInfo();
     const std::vector<std::wstring> viewerIds = info.preferredViewer;
-    for (const std::wstring& viewerId : viewerIds) {
-        if (stop_->requested()) {
-            stoppedUnheld_ = true;  // no viewer failed, nothing to report
+    // Once a viewer has been asked, a stop no longer gives the alert back:
+    // it ends here as if no further viewer could show it.
+    const auto cutShort = [&] {
+        if (alert->isDeleted()) {
+            return true;  // the delete request has answered for it
+        }
+        if (!stop_->requested()) {
             return false;
+        }
+        stoppedUnheld_ = !alert->viewerAsked();
+        return true;
+    };
+    bool stopped = false;
+    for (const std::wstring& viewerId : viewerIds) {
+        if ((stopped = cutShort())) {
+            break;
         }
         std::shared_ptr<AlertViewer> viewer = viewerRegistrar_->getViewer(viewerId);
         missing <<= 1;
@@ -159,9 +171,8 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
             continue;
         }
         alert->setContent(std::move(content));
-        if (stop_->requested()) {
-            stoppedUnheld_ = true;  // during the content request: the viewer is not asked
-            return false;
+        if ((stopped = cutShort())) {
+            break;  // during the content request: this viewer is not asked
         }
         if (!alert->show()) {
             if (alert->isShowInterrupted()) {
@@ -187,9 +198,11 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
         return true;
     }
 
-    if (stop_->requested()) {
-        stoppedUnheld_ = true;
-        return false;
+    if (!stopped) {
+        cutShort();
+    }
+    if (stoppedUnheld_ || alert->isDeleted()) {
+        return false;  // nothing to report
     }
     const std::wstring viewers = alert->preferredViewersText();
     VT_LOG(ETWLogging::LevelError, kSource, kShow,
@@ -210,8 +223,10 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert) {
     if (!bus) {
         return false;  // no connection: the failure is logged and sent as telemetry only
     }
-    bus->publish(Tessil::Message::create(alertStatusName(info.id, L".Failed.", info.instanceId), std::wstring(),
-                                         std::wstring()));
+    if (alert->claimFailureReport()) {
+        bus->publish(Tessil::Message::create(alertStatusName(info.id, L".Failed.", info.instanceId),
+                                             std::wstring(), std::wstring()));
+    }
     bus->publish(logCollectionRequest(L"VT_FailedToShowAlert"));
     return false;
 }
@@ -232,8 +247,9 @@ bool AlertDispatcher::wait() {
         timeout >= std::numeric_limits<std::uint32_t>::max() - closingGraceSeconds_
             ? static_cast<std::int64_t>(timeout)
             : static_cast<std::int64_t>(timeout) + closingGraceSeconds_;
+    // A wait cut short by the stop ends as one that ran out.
     const bool responded = alert->wait(seconds);
-    if (!responded && !stop_->requested()) {
+    if (!responded) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kWait,
                L"Vantrel Alert Status Timeout. Alert id: %ls, Instance id: %ls", info.id.c_str(),
                info.instanceId.c_str());

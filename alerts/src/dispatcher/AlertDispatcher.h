@@ -47,7 +47,8 @@ public:
     // or the plug-in's output is unusable; its data may be replaced.
     virtual bool process(Alert& alert);
     // Tries the preferred viewers in order; true when one has shown the
-    // alert, which is then the current alert.
+    // alert, which is then the current alert. A stop ends the tries; so does
+    // a delete of the alert, which leaves nothing to report.
     virtual bool show(std::shared_ptr<Alert> alert);
     // Waits for the current alert's closing report: timeout + grace seconds.
     virtual bool wait();
@@ -59,8 +60,10 @@ public:
     // report of this dispatcher, the ones under way included; a later show
     // tries no viewer. Takes no lock: callable while a show holds the mutex.
     virtual void interrupt();
-    // Whether the last show ended for the stop before any viewer held the
-    // alert: nothing was sent or reported, and the alert may be shown later.
+    // Whether the last show ended for the stop before any viewer was ever
+    // asked about the alert: nothing was sent or reported, and the alert may
+    // be shown later. Once a viewer was asked, a stopped show ends as one that
+    // no viewer could take.
     virtual bool lastShowStoppedUnheld();
 
     // The alert a viewer is showing, empty when none.

@@ -5,6 +5,7 @@
 #include "alerts/src/common/StatusNames.h"
 #include "alerts/src/common/UnixTime.h"
 #include "alerts/src/dispatcher/AlertDispatcher.h"
+#include "alerts/src/sessions/SessionTelemetry.h"
 #include "framework/json/JSONFormatter.h"
 #include "framework/message/CallGuarded.h"
 #include "framework/message/ModuleStatus.h"
@@ -127,6 +128,13 @@ void VantrelImpl::releaseEndedSessions() {
         retired_.erase(first, retired_.end());
     }
     // Their threads have ended: letting them go joins nothing that waits.
+    ended.clear();
+    // A global alert an ended session gave back goes to the active session,
+    // whether or not anything was heard of it since.
+    if (!exit_ && !globalSession_->isEmpty()) {
+        std::lock_guard<std::mutex> lock(sessionsMutex_);
+        startActiveSession();
+    }
 }
 
 void VantrelImpl::stopExecutor() {
@@ -144,7 +152,7 @@ std::uint32_t VantrelImpl::start() {
     viewerRegistrar_->start();
     pluginRegistrar_->start();
     // Global alerts queued before anyone could show them go to the active session.
-    if (!globalSession_->isEmpty()) {
+    if (globalSession_->holdsAlerts()) {
         std::lock_guard<std::mutex> lock(sessionsMutex_);
         startActiveSession();
     }
@@ -249,18 +257,23 @@ std::uint32_t VantrelImpl::queueStatusHandler(std::shared_ptr<Tessil::Message> m
 }
 
 bool VantrelImpl::isIdle() {
-    if (globalSession_ && !globalSession_->isEmpty()) {
+    // Global alerts taken by a session count until it is done with them.
+    if (globalSession_->holdsAlerts()) {
         return false;
     }
-    // Under the sessions lock, without copies: the last reference to a
-    // session is never dropped on this delivery thread.
-    std::lock_guard<std::mutex> lock(sessionsMutex_);
-    for (const auto& entry : userSessions_) {
-        if (entry.second && (!entry.second->isEmpty() || entry.second->isDispatching())) {
-            return false;
+    // Under the locks, without copies: the last reference to a session is
+    // never dropped on this delivery thread.
+    {
+        std::lock_guard<std::mutex> lock(sessionsMutex_);
+        for (const auto& entry : userSessions_) {
+            if (entry.second && (!entry.second->isEmpty() || entry.second->isDispatching())) {
+                return false;
+            }
         }
     }
-    return true;
+    // A stopping session may still be ending an alert it holds.
+    std::lock_guard<std::mutex> lock(retiredMutex_);
+    return std::none_of(retired_.begin(), retired_.end(), [](const auto& s) { return s->isDispatching(); });
 }
 
 bool VantrelImpl::parseInstanceId(const std::wstring& name, std::wstring& instance) const {
@@ -363,16 +376,29 @@ DWORD VantrelImpl::deleteAlertHandler(const std::shared_ptr<Tessil::Message>& me
 
 bool VantrelImpl::deleteAlert(const std::wstring& instance, const std::wstring& alertId) {
     const wchar_t kFunction[] = L"Drem::VantrelImpl::deleteAlert";
-    if (globalSession_ && globalSession_->deleteAlert(instance, alertId)) {
+    if (globalSession_->deleteAlert(instance, alertId)) {
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert removed from global queue.");
         return true;
     }
+    // A global alert that a session has taken, stopping or not, is marked
+    // first: from now on it is neither shown nor queued again.
+    const bool taken = globalSession_->deleteTaken(instance);
     // Asked without the sessions lock: a session may take its alert down.
-    for (const auto& session : sessionsSnapshot()) {
+    // The stopping sessions still hold what they have taken.
+    std::vector<std::shared_ptr<AlertUserSession>> sessions = sessionsSnapshot();
+    {
+        std::lock_guard<std::mutex> lock(retiredMutex_);
+        sessions.insert(sessions.end(), retired_.begin(), retired_.end());
+    }
+    for (const auto& session : sessions) {
         if (session->deleteAlert(instance, alertId)) {
             VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert removed from user session.");
             return true;
         }
+    }
+    if (taken) {
+        reportDeleted(kSource, kFunction, L"Delete", alertId, instance);
+        return true;
     }
     return false;
 }
@@ -413,7 +439,8 @@ std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> m
     auto it = userSessions_.find(sessionId);
     if (it != userSessions_.end() && it->second) {
         it->second->start();
-    } else if (!globalSession_->isEmpty()) {
+    } else if (globalSession_->holdsAlerts()) {
+        // Also for a global alert a stopping session still holds: it may come back.
         VT_LOG(ETWLogging::LevelInformation, kSource, kFunction,
                L"Creating session for the global alerts. Session id: %lu.", static_cast<unsigned long>(sessionId));
         userSession(sessionId)->start();

@@ -54,7 +54,8 @@ const std::wstring kRiskPayload =
     L"\"logstocollect\":\"2\"}";
 
 std::wstring alertJson(const std::wstring& id, const std::wstring& instance, std::uint32_t sessionId,
-                       const std::wstring& title = L"T", std::uint32_t timeout = 30) {
+                       const std::wstring& title = L"T", std::uint32_t timeout = 30,
+                       std::vector<std::wstring> viewers = {L"v1"}) {
     AlertInfo info;
     info.id = id;
     info.instanceId = instance;
@@ -62,7 +63,7 @@ std::wstring alertJson(const std::wstring& id, const std::wstring& instance, std
     info.priority = 2;
     info.sessionId = sessionId;
     info.timeout = timeout;
-    info.preferredViewer = {L"v1"};
+    info.preferredViewer = std::move(viewers);
     info.context = L"{\"title\":\"" + title + L"\"}";
     return AlertInfo::toJson(info);
 }
@@ -570,12 +571,14 @@ TEST_F(StuckViewerTest, LogoffWithAnAlertOnScreenLeavesTheModuleAnswering) {
     std::cout << "[ figures  ] GetId answered "
               << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked).count()
               << " ms after the log-off was sent" << std::endl;
+    // The session took its alert down on its way out; once it is gone,
+    // nothing is left in hand.
+    ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
+    EXPECT_EQ(viewer_->requests()[1].name, L"Vantrel.Viewer.v1.Delete.1");
+    ASSERT_EQ(factory_->waitForGone(1).size(), 1u);
     auto status = ask(L"Vantrel.Queue.GetStatus");
     ASSERT_TRUE(status);
     EXPECT_EQ(status->getPayload(), L"0");
-    // The session took its alert down on its way out.
-    ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
-    EXPECT_EQ(viewer_->requests()[1].name, L"Vantrel.Viewer.v1.Delete.1");
 }
 
 TEST_F(StuckViewerTest, DestroyedWithAnAlertOnScreenReturnsWhateverItsTimeout) {
@@ -781,6 +784,208 @@ TEST_F(VantrelImplTest, AGlobalAlertTakenBySessionThatLogsOffBeforeAnyViewerHasI
     EXPECT_TRUE(telemetry_->named(L"Vantrel.Failed.Show").empty());
 }
 
+// Session 3 takes global alert G ("1") and its content request holds it there
+// while the session logs off.
+class InHandTest : public VantrelImplTest {
+protected:
+    void takeGlobalAlertAndLogOff() {
+        makeModule();
+        for (const wchar_t* id : {L"1", L"2"}) {
+            ASSERT_EQ(nextId(), id);
+        }
+        plugins_->holdContent(true);
+        EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"global")), L"Vantrel.Alert.G.Queued.1");
+        ASSERT_TRUE(plugins_->waitForContentCalls(1));
+        send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+        ASSERT_TRUE(bus_.waitIdle());
+        ASSERT_TRUE(log_->Contains(LevelInformation, L"Clearing alert session after logout. Session id: 3."));
+        terminal_->setSessions({{0, WTSDisconnected}, {3, WTSDisconnected}, {4, WTSActive}});
+    }
+
+    std::vector<std::wstring> showsOf(const std::wstring& instance) const {
+        std::vector<std::wstring> names;
+        for (const auto& request : viewer_->requests()) {
+            if (request.kind == L"Show" && request.instanceId == instance) names.push_back(request.name);
+        }
+        return names;
+    }
+};
+
+// With a log-on of the next session while the alert is in hand, or with no
+// message at all about the session that is active by then.
+class GivenBackTest : public InHandTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(GivenBackTest, AGlobalAlertAStoppingSessionGivesBackIsShownByTheActiveSessionAndCountsMeanwhile) {
+    ASSERT_NO_FATAL_FAILURE(takeGlobalAlertAndLogOff());
+    if (GetParam()) {
+        send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+        ASSERT_TRUE(bus_.waitIdle());
+    }
+    // Still waiting to be shown, though in no queue.
+    auto status = ask(L"Vantrel.Queue.GetStatus");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->getPayload(), L"1");
+
+    plugins_->holdContent(false);
+    EXPECT_TRUE(factory_->global->waitForPutBacks(1));
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
+    const auto created = factory_->created();
+    EXPECT_EQ(std::count(created.begin(), created.end(), 4u), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(LogonMeanwhile, GivenBackTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "LogonMeanwhile" : "NoMessage";
+                         });
+
+TEST_F(InHandTest, ADeleteWhileAStoppingSessionHoldsTheAlertRemovesItForGood) {
+    ASSERT_NO_FATAL_FAILURE(takeGlobalAlertAndLogOff());
+    std::shared_ptr<Tessil::Reply> deleted;
+    ASSERT_EQ(producer_->request(Tessil::Message::create(L"Vantrel.Alert.Delete.1", L"Test",
+                                                         alertJson(L"G", L"1", 0, L"global")),
+                                 deleted, 20000),
+              0u);
+    ASSERT_TRUE(bus_.waitIdle());
+    // The executor has the delete now; one that answers before the content
+    // request ends has its answer in by then.
+    deleted->waitFor(500);
+    plugins_->holdContent(false);
+    ASSERT_EQ(deleted->wait(), Tessil::REPLY_STATUS_RECEIVED);
+    EXPECT_EQ(deleted->getMessage()->getName(), L"Vantrel.Alert..Deleted.1");
+    EXPECT_TRUE(log_->Contains(LevelInformation, L"Vantrel Alert Status Delete. Alert id: G, Instance id: 1."));
+    EXPECT_EQ(telemetry_->named(L"Vantrel.Alert.Delete").size(), 1u);
+
+    // The next session shows the alert queued after it, and not the deleted one.
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+    EXPECT_EQ(showReply(L"2", alertJson(L"M", L"2", 0, L"marker")), L"Vantrel.Alert.M.Queued.2");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_TRUE(showsOf(L"1").empty());
+    EXPECT_EQ(showsOf(L"2"), std::vector<std::wstring>{L"Vantrel.Viewer.v1.Show.2"});
+}
+
+// The log-off comes while the content request for the second viewer is
+// held, after the first viewer was asked and did not answer in its time.
+struct AskedCase {
+    const char* name;
+    bool firstViewerReports;  // v1 closes the alert before the log-off
+};
+
+class AskedBeforeTheStopTest : public InHandTest, public ::testing::WithParamInterface<AskedCase> {};
+
+TEST_P(AskedBeforeTheStopTest, AnAlertAViewerWasAskedAboutEndsInItsSessionWithOneReport) {
+    viewers_ = std::make_shared<FakeViewerRegistrar>(bus_.openClient(), 300);
+    viewers_->add(L"v1");
+    viewers_->add(L"v2");
+    viewer_->setShowReply(ViewerNeighbour::ReplyMode::None);
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Late);
+    auto v2Side = bus_.openClient();
+    ViewerNeighbour v2(v2Side, L"v2");
+    ASSERT_TRUE(v2.start());
+    BusRecorder reports(producer_, L"Vantrel\\.Alert\\.G\\.(Dismissed|Failed)\\.1");
+    ASSERT_TRUE(reports.subscribed());
+    makeModule();
+    for (const wchar_t* id : {L"1", L"2"}) {
+        ASSERT_EQ(nextId(), id);
+    }
+    plugins_->holdContentOf(L"v2");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0, L"global", 30, {L"v1", L"v2"})), L"Vantrel.Alert.G.Queued.1");
+    ASSERT_TRUE(plugins_->waitForContentCalls(2));
+    ASSERT_EQ(telemetry_->named(L"Vantrel.Warning.ViewerFailure").size(), 1u);
+    if (GetParam().firstViewerReports) {
+        ASSERT_EQ(viewer_->releaseLateReports(), 1u);
+        ASSERT_TRUE(reports.waitFor(1));
+        ASSERT_TRUE(bus_.waitIdle());
+    }
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    ASSERT_TRUE(bus_.waitIdle());
+    terminal_->setSessions({{0, WTSDisconnected}, {3, WTSDisconnected}, {4, WTSActive}});
+    plugins_->holdContent(false);
+
+    // The next session shows the alert queued after it, and this one no more.
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+    EXPECT_EQ(showReply(L"2", alertJson(L"M", L"2", 0, L"marker", 30, {L"v2"})), L"Vantrel.Alert.M.Queued.2");
+    ASSERT_TRUE(v2.waitForRequests(1, 20000));
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_EQ(showsOf(L"1"), std::vector<std::wstring>{L"Vantrel.Viewer.v1.Show.1"});
+    ASSERT_EQ(v2.requests().size(), 1u);
+    EXPECT_EQ(v2.requests()[0].name, L"Vantrel.Viewer.v2.Show.2");
+    const auto names = reports.names();
+    ASSERT_EQ(names.size(), 1u) << "one closing report";
+    EXPECT_EQ(names[0], GetParam().firstViewerReports ? L"Vantrel.Alert.G.Dismissed.1" : L"Vantrel.Alert.G.Failed.1");
+    EXPECT_EQ(telemetry_->named(L"Vantrel.Failed.Show").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, AskedBeforeTheStopTest,
+                         ::testing::Values(AskedCase{"FirstViewerClosedIt", true},
+                                           AskedCase{"NoViewerReported", false}),
+                         [](const ::testing::TestParamInfo<AskedCase>& info) { return info.param.name; });
+
+// Where the log-off finds an alert of session 3 whose viewer never answers:
+// its Show unanswered, its closing report awaited, or its take-down unanswered.
+enum class StuckAt { Show, ClosingReport, TakeDown };
+
+struct StuckCase {
+    const char* name;
+    StuckAt at;
+    std::vector<const wchar_t*> events;  // sent once each for the alert's end
+};
+
+class StoppedWhileStuckTest : public VantrelImplTest, public ::testing::WithParamInterface<StuckCase> {};
+
+TEST_P(StoppedWhileStuckTest, EveryAlertAViewerWasAskedAboutEndsWithOneReportAtTheLogoff) {
+    const StuckCase& c = GetParam();
+    // Limits beyond any test: only the stop ends the waits.
+    viewers_ = std::make_shared<FakeViewerRegistrar>(bus_.openClient(), 600000);
+    viewers_->add(L"v1");
+    viewer_->setShowReply(c.at == StuckAt::Show ? ViewerNeighbour::ReplyMode::None : ViewerNeighbour::ReplyMode::Normal);
+    viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
+    viewer_->setDeleteReply(ViewerNeighbour::ReplyMode::None);
+    viewer_->setDeleteClosing(ViewerNeighbour::ClosingMode::Never);
+    BusRecorder reports(producer_, L"Vantrel\\.Alert\\.W\\.(Dismissed|Failed)\\.1");
+    ASSERT_TRUE(reports.subscribed());
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout)), L"Vantrel.Alert.W.Queued.1");
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    if (c.at != StuckAt::Show) {
+        ASSERT_TRUE(telemetry_->waitForNamed(L"Vantrel.Alert.Shown", 1));
+    }
+    std::future<std::shared_ptr<Tessil::Message>> deleted;
+    if (c.at == StuckAt::TakeDown) {
+        // The producer's delete has the viewer asked to take it down.
+        deleted = std::async(std::launch::async, [this] {
+            return ask(L"Vantrel.Alert.Delete.1", alertJson(L"W", L"1", 3, L"T", kEndlessTimeout));
+        });
+        ASSERT_TRUE(viewer_->waitForRequests(2, 20000));
+    }
+
+    send(L"SystemMonitor.UserSession.Logoff", L"{\"sessionId\":3}");
+    ASSERT_TRUE(reports.waitFor(1, 20000));
+    ASSERT_EQ(factory_->waitForGone(1).size(), 1u);
+    if (deleted.valid()) {
+        ASSERT_TRUE(deleted.get());
+    }
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_EQ(reports.names(), std::vector<std::wstring>{L"Vantrel.Alert.W.Failed.1"});
+    for (const wchar_t* event : c.events) {
+        EXPECT_EQ(telemetry_->named(event).size(), 1u) << std::string(event, event + wcslen(event));
+    }
+    const auto dismiss = telemetry_->named(L"Vantrel.Failed.Dismiss");
+    ASSERT_EQ(dismiss.size(), 1u);
+    EXPECT_EQ(dimension(dismiss[0], L"Hit.GUID"), L"W");
+    EXPECT_EQ(dimension(dismiss[0], L"Hit.Label.1"), L"v1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Where, StoppedWhileStuckTest,
+    ::testing::Values(StuckCase{"ShowUnanswered", StuckAt::Show, {L"Vantrel.Failed.Dismiss"}},
+                      StuckCase{"ClosingReportAwaited", StuckAt::ClosingReport,
+                                {L"Vantrel.Alert.TimeOut", L"Vantrel.Failed.Dismiss"}},
+                      StuckCase{"TakeDownUnanswered", StuckAt::TakeDown, {L"Vantrel.Failed.Dismiss"}}),
+    [](const ::testing::TestParamInfo<StuckCase>& info) { return info.param.name; });
+
 // The test bus closes its handles only at its end: the counts of threads and
 // connections are followed in the module library's own test.
 TEST_F(VantrelImplTest, ALoggedOffSessionIsLetGoOffTheBusOnceItsThreadHasEnded) {
@@ -882,6 +1087,10 @@ TEST_P(OobeTest, RiskAlertsSoonAfterTheOutOfBoxSetupAskForLogs) {
     if (c.completes) {
         ASSERT_TRUE(setDword(L"oobedone", 1));
         module_->onOobeValueChanged();
+        // The watcher thread may have seen the change first and still be noting it.
+        for (int i = 0; i < 4000 && !module_->oobeCompletionSeen(); ++i) {
+            Sleep(5);
+        }
         EXPECT_TRUE(log_->Contains(LevelInformation, L"Got Notification of OOBE Registry Change"));
     }
     now_ += c.laterSeconds * kSecond;

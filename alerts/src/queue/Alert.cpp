@@ -83,8 +83,13 @@ bool Alert::show() {
     }
     subscribeResponses();
     bool requested = false;
-    const bool shown = viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_.get(), &requested);
+    bool sent = false;
+    const bool shown =
+        viewer_->show(AlertInfo::toJson(info_), info_.id, info_.instanceId, stop_.get(), &requested, &sent);
     showInterrupted_ = !shown && requested;  // held, not confirmed: the stop cut the wait
+    if (sent) {
+        viewerAsked_ = true;
+    }
     return shown;
 }
 
@@ -113,6 +118,7 @@ void Alert::markResponded(Responses& state) {
     {
         std::lock_guard<std::mutex> lock(state.mutex);
         state.responded = true;
+        state.seen = true;
     }
     state.responses.notify_all();
 }
@@ -158,13 +164,22 @@ bool Alert::dismiss() {
     if (!subscribed_) {
         subscribeResponses();
     }
-    if (!viewer->dismiss(info_.id, info_.instanceId, stop_.get())) {
+    if (!viewer->dismiss(info_.id, info_.instanceId, stop_.get(), [this] { return claimFailureReport(); })) {
         return false;
     }
     return wait(dismissWaitSeconds_);
 }
 
 bool Alert::isShown() const { return shown_; }
+
+bool Alert::claimFailureReport() {
+    // Once the stop has cut the waits short, a closing report that came
+    // already is the producer's one report.
+    if (stopRequested() && state_->seen) {
+        return false;
+    }
+    return !failureClaimed_.exchange(true);
+}
 
 std::wstring Alert::preferredViewersText() const {
     std::wstring text;

@@ -59,6 +59,18 @@ public:
     // True when the last show was cut short by the stop while its viewer
     // held the request: a take-down must still send that viewer the Delete.
     bool isShowInterrupted() const { return showInterrupted_; }
+    // Whether a viewer was ever sent a Show request for this alert: from then
+    // on it ends with a report, it never goes back to a queue.
+    bool viewerAsked() const { return viewerAsked_; }
+    // Whether any closing report of it has arrived, for any show.
+    bool closingReportSeen() const { return state_->seen; }
+    // True once, for the one failure report the module may publish; after a
+    // stop only while no closing report has arrived: the producer gets one.
+    bool claimFailureReport();
+    // A delete request took the alert while it was out of its queue: it is
+    // neither shown nor queued again.
+    void markDeleted() { deleted_ = true; }
+    bool isDeleted() const { return deleted_; }
     // Raising this stop ends the waits of show, wait and dismiss at once.
     // Set before show, by the one dispatcher that shows the alert.
     void setStopSignal(std::shared_ptr<Kelmora::StopSignal> stop) { stop_ = std::move(stop); }
@@ -79,6 +91,7 @@ private:
         std::mutex mutex;
         std::condition_variable responses;
         std::atomic<bool> responded{false};  // written under mutex
+        std::atomic<bool> seen{false};       // never cleared
     };
 
     static void markResponded(Responses& state);
@@ -91,6 +104,9 @@ private:
     LazyBus bus_;
     std::atomic<bool> shown_{false};
     std::atomic<bool> showInterrupted_{false};
+    std::atomic<bool> viewerAsked_{false};
+    std::atomic<bool> failureClaimed_{false};
+    std::atomic<bool> deleted_{false};
     std::shared_ptr<Responses> state_;
     std::shared_ptr<AlertViewer> viewer_;
     std::wstring responseAlias_;

@@ -4,6 +4,8 @@
 #include "alerts/src/sessions/SessionTelemetry.h"
 #include "platform/Logging/Logging.h"
 
+#include <algorithm>
+
 namespace Drem {
 
 namespace {
@@ -61,14 +63,53 @@ bool AlertGlobalSession::globalGoesFirst(const Alert& sessionHead) {
 
 std::shared_ptr<Alert> AlertGlobalSession::popFront() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.pop();
+    std::shared_ptr<Alert> alert = queue_.pop();
+    if (alert) {
+        taken_.push_back(alert);
+    }
+    return alert;
+}
+
+bool AlertGlobalSession::forgetTaken(const std::shared_ptr<Alert>& alert) {
+    const auto it = std::find(taken_.begin(), taken_.end(), alert);
+    if (it == taken_.end()) {
+        return false;
+    }
+    taken_.erase(it);
+    return true;
 }
 
 void AlertGlobalSession::putBack(std::shared_ptr<Alert> alert) {
     std::lock_guard<std::mutex> lock(mutex_);
+    forgetTaken(alert);
+    // The delete's mark is set under this mutex too: it is never missed here.
+    if (alert && alert->isDeleted()) {
+        return;
+    }
     if (queue_.putBack(std::move(alert))) {
         wakeAll();
     }
+}
+
+void AlertGlobalSession::release(const std::shared_ptr<Alert>& alert) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    forgetTaken(alert);
+}
+
+bool AlertGlobalSession::deleteTaken(const std::wstring& instanceId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const std::shared_ptr<Alert>& alert : taken_) {
+        if (!alert->isDeleted() && alert->getAlertInfo().instanceId == instanceId) {
+            alert->markDeleted();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AlertGlobalSession::holdsAlerts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.count() != 0 || !taken_.empty();
 }
 
 void AlertGlobalSession::wakeAll() {

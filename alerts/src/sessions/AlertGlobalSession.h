@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace Drem {
 
@@ -31,11 +32,21 @@ public:
     // priority number wins, as within one queue; among equal numbers the
     // alert queued earlier.
     virtual bool globalGoesFirst(const Alert& sessionHead);
+    // The head of the queue, which stays this session's to answer for (a
+    // delete, the queue status) until the taker releases or puts it back.
     virtual std::shared_ptr<Alert> popFront();
     // Queues again an alert that popFront gave a session which then stopped
-    // before any viewer held it: at its first place, and the sessions woken.
+    // before any viewer was asked about it: at its first place, and the
+    // sessions woken. An alert deleted meanwhile is let go instead.
     virtual void putBack(std::shared_ptr<Alert> alert);
+    // The taker of an alert from popFront is done with it.
+    virtual void release(const std::shared_ptr<Alert>& alert);
+    // Marks a taken alert of that instance deleted; true when one was taken.
+    virtual bool deleteTaken(const std::wstring& instanceId);
+    // Nothing queued here, for the dispatch threads.
     virtual bool isEmpty();
+    // An alert is queued here or taken and not yet done with.
+    virtual bool holdsAlerts();
     // Adds a wake callback and answers its registration; a session that
     // follows another of the same id registers its own beside the first's.
     // The callback runs under this session's mutex and must take no lock that
@@ -47,6 +58,8 @@ public:
 private:
     // Calls every wake callback; with mutex_ held.
     void wakeAll();
+    // Takes the alert out of taken_; with mutex_ held.
+    bool forgetTaken(const std::shared_ptr<Alert>& alert);
 
     std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
     std::shared_ptr<PluginRegistrar> pluginRegistrar_;
@@ -54,6 +67,7 @@ private:
     // Order: a user session's mutex, then this one, then the queue's lock.
     std::mutex mutex_;
     AlertQueue queue_;                                                         // used under mutex_
+    std::vector<std::shared_ptr<Alert>> taken_;                                // guarded by mutex_
     struct Registration {
         std::uint32_t sessionId;
         std::function<void()> wake;

@@ -525,7 +525,7 @@ TEST_F(SessionsTest, AnAlertTakenButHeldByNoViewerGoesBackWhereItCameFromWhenThe
         }
         session.reset();
     }
-    EXPECT_EQ(log_->Count(LevelInformation, L"Session stopping; alert put back, no viewer holds it. Alert id: "
+    EXPECT_EQ(log_->Count(LevelInformation, L"Session stopping; alert put back, no viewer was asked. Alert id: "
                                             L"ALERT-1, Instance id: 1."),
               2u);
 }

@@ -4,6 +4,8 @@
 #include "alerts/src/sessions/SessionTelemetry.h"
 #include "platform/Logging/Logging.h"
 
+#include <utility>
+
 namespace Drem {
 
 namespace {
@@ -23,6 +25,30 @@ const wchar_t* const kSessionMessages[] = {
 static_assert(sizeof(WTSINFOW) == 216, "the session information checked by size");
 
 }  // namespace
+
+// A global alert in this thread's hand: released to the global session
+// when the thread is done with it, unless it was put back.
+class AlertUserSession::TakenAlert {
+public:
+    TakenAlert(AlertGlobalSession* global, const std::shared_ptr<Alert>& alert)
+        : global_(alert ? global : nullptr), alert_(alert) {}
+    ~TakenAlert() {
+        if (global_ != nullptr) {
+            global_->release(alert_);
+        }
+    }
+    void putBack() {
+        if (global_ != nullptr) {
+            std::exchange(global_, nullptr)->putBack(alert_);
+        }
+    }
+    TakenAlert(const TakenAlert&) = delete;
+    TakenAlert& operator=(const TakenAlert&) = delete;
+
+private:
+    AlertGlobalSession* global_;
+    std::shared_ptr<Alert> alert_;
+};
 
 class AlertUserSession::WaitLock {
 public:
@@ -265,17 +291,20 @@ void AlertUserSession::dispatchThread() {
                 alert = queue_.pop();
             }
         }
+        // A global alert stays the global session's to answer for until this
+        // thread is done with it.
+        TakenAlert taken(global ? globalSession_.get() : nullptr, alert);
         if (!dispatcher_->show(alert)) {
             if (dispatcher_->lastShowStoppedUnheld()) {
-                // No viewer has it: back in the queue it came from, a global
-                // alert for the next session to show. The dispatcher stops
-                // only with the session.
+                // No viewer was ever asked: back in the queue it came from, a
+                // global alert for the next session to show, unless deleted
+                // meanwhile. The dispatcher stops only with the session.
                 VT_LOG(ETWLogging::LevelInformation, kSource, kDispatchThread,
-                       L"Session stopping; alert put back, no viewer holds it. Alert id: %ls, Instance id: %ls.",
+                       L"Session stopping; alert put back, no viewer was asked. Alert id: %ls, Instance id: %ls.",
                        alert->getAlertInfo().id.c_str(), alert->getAlertInfo().instanceId.c_str());
                 if (global) {
-                    globalSession_->putBack(std::move(alert));
-                } else {
+                    taken.putBack();
+                } else if (!alert->isDeleted()) {
                     queue_.putBack(std::move(alert));
                 }
                 return;
@@ -284,16 +313,18 @@ void AlertUserSession::dispatchThread() {
                 dispatcher_->dismissCurrent();  // a show cut short by the stop
                 return;
             }
-            VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to show alert.");
-            alert.reset();
+            if (!alert || !alert->isDeleted()) {
+                VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to show alert.");
+            }
             continue;
         }
         lock.unlock();
-        if (!dispatcher_->wait()) {
+        if (alert->isDeleted()) {
+            dispatcher_->dismissCurrent();  // deleted while a viewer took it
+        } else if (!dispatcher_->wait()) {
             VT_LOG(ETWLogging::LevelError, kSource, kDispatchThread, L"Failed to wait for alert.");
             dispatcher_->dismissCurrent();
         }
-        alert.reset();
         lock.lock();
     }
 }

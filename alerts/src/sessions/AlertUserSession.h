@@ -78,6 +78,7 @@ public:
 private:
     // The thread's wait lock: the session mutex and the wake mutex together.
     class WaitLock;
+    class TakenAlert;
 
     void dispatchThread();
     // Runs the end callback; the dispatch thread's last act.

@@ -55,7 +55,7 @@ const std::wstring& AlertViewer::getId() const { return id_; }
 
 std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstring& payload,
                                        const std::wstring& expectedReply, bool isDismiss,
-                                       const wchar_t* function, Kelmora::StopSignal* stop) {
+                                       const wchar_t* function, Kelmora::StopSignal* stop, bool* sentOut) {
     auto answer = std::make_shared<Answer>();
     const std::uint32_t sent = bus_->requestEx(
         Tessil::Message::create(name, kSender, payload),
@@ -64,6 +64,9 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
         VT_LOG(ETWLogging::LevelError, kSource, function, L"Failed to make request, status: %ls",
                Tessil::moduleStatusName(sent));
         return isDismiss ? MODULE_STATUS_NO_SUBSCRIBERS : sent;
+    }
+    if (sentOut != nullptr) {
+        *sentOut = true;
     }
     Tessil::ReplyStatus status = Tessil::REPLY_STATUS_TIMED_OUT;
     std::shared_ptr<Tessil::Message> message;
@@ -98,9 +101,10 @@ std::uint32_t AlertViewer::sendRequest(const std::wstring& name, const std::wstr
 }
 
 std::uint32_t AlertViewer::sendShowRequest(const std::wstring& payload, const std::wstring& alertId,
-                                           const std::wstring& instanceId, Kelmora::StopSignal* stop) {
+                                           const std::wstring& instanceId, Kelmora::StopSignal* stop,
+                                           bool* sent) {
     return sendRequest(showPrefix_ + instanceId, payload, alertStatusName(alertId, L".Shown.", instanceId),
-                       false, kShowFunction, stop);
+                       false, kShowFunction, stop, sent);
 }
 
 std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId, const std::wstring& instanceId,
@@ -110,10 +114,15 @@ std::uint32_t AlertViewer::sendDismissRequest(const std::wstring& alertId, const
 }
 
 bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
-                       const std::wstring& instanceId, Kelmora::StopSignal* stop, bool* requested) {
-    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId, stop);
+                       const std::wstring& instanceId, Kelmora::StopSignal* stop, bool* requested,
+                       bool* sent) {
+    bool wentOut = false;
+    const std::uint32_t outcome = sendShowRequest(payload, alertId, instanceId, stop, &wentOut);
     if (requested != nullptr) {
         *requested = outcome == MODULE_STATUS_SUCCESS || outcome == kInterrupted;
+    }
+    if (sent != nullptr) {
+        *sent = wentOut;
     }
     if (outcome == MODULE_STATUS_SUCCESS) {
         return true;
@@ -131,10 +140,14 @@ bool AlertViewer::show(const std::wstring& payload, const std::wstring& alertId,
 }
 
 bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& instanceId,
-                          Kelmora::StopSignal* stop) {
-    const std::uint32_t outcome = sendDismissRequest(alertId, instanceId, stop);
+                          Kelmora::StopSignal* stop, const std::function<bool()>& mayReportFailure) {
+    std::uint32_t outcome = sendDismissRequest(alertId, instanceId, stop);
     if (outcome == kInterrupted) {
-        return false;
+        // The stop ends the wait, not the alert: it ends as a take-down that timed out.
+        VT_LOG(ETWLogging::LevelWarning, kSource, kDismissFunction,
+               L"Wait for the take-down cut short by the stop. Alert id: %ls, Instance id: %ls", alertId.c_str(),
+               instanceId.c_str());
+        outcome = MODULE_STATUS_TIMEOUT;
     }
     if (outcome != MODULE_STATUS_SUCCESS) {
         {
@@ -146,8 +159,10 @@ bool AlertViewer::dismiss(const std::wstring& alertId, const std::wstring& insta
             event.Add(std::wstring(L"Hit.Label.1"), id_);
             event.Send();
         }
-        bus_->publish(Tessil::Message::create(alertStatusName(alertId, L".Failed.", instanceId),
-                                              std::wstring(), std::wstring()));
+        if (!mayReportFailure || mayReportFailure()) {
+            bus_->publish(Tessil::Message::create(alertStatusName(alertId, L".Failed.", instanceId),
+                                                  std::wstring(), std::wstring()));
+        }
         return false;
     }
     VT_LOG(ETWLogging::LevelInformation, kSource, kDismissFunction,

@@ -6,6 +6,8 @@
 #include "framework/AnalyticsAPI/include/AnalyticsAPI/internal/Transport.h"
 
 #include <memory>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,10 +27,15 @@ public:
     std::vector<Dimensions> events() const;
     // The events named id ("UniqueIdentifier").
     std::vector<Dimensions> named(const std::wstring& id) const;
+    // Waits until at least count events named id have been sent; false after timeoutMs.
+    bool waitForNamed(const std::wstring& id, std::size_t count, std::uint32_t timeoutMs = 20000) const;
     void clear();
 
 private:
+    std::size_t countNamed(const std::wstring& id) const;  // with mutex_ held
+
     mutable std::mutex mutex_;
+    mutable std::condition_variable sent_;
     std::vector<Dimensions> events_;  // guarded by mutex_
 };
 

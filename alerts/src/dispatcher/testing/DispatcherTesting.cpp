@@ -61,7 +61,7 @@ std::uint32_t FakePluginRegistrar::getAlertContent(const std::wstring& product, 
     std::unique_lock<std::mutex> lock(mutex_);
     contentCalls_.push_back({product, alert, viewerId});
     changed_.notify_all();
-    changed_.wait(lock, [this] { return !holdContent_; });
+    changed_.wait(lock, [&] { return !holdContent_ && (heldViewer_.empty() || heldViewer_ != viewerId); });
     auto it = contents_.find(viewerId);
     if (it == contents_.end()) {
         content = viewerId + L" content";
@@ -77,6 +77,15 @@ void FakePluginRegistrar::holdContent(bool hold) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         holdContent_ = hold;
+        heldViewer_.clear();
+    }
+    changed_.notify_all();
+}
+
+void FakePluginRegistrar::holdContentOf(const std::wstring& viewerId) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        heldViewer_ = viewerId;
     }
     changed_.notify_all();
 }

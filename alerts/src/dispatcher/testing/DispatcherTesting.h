@@ -66,6 +66,8 @@ public:
 
     // While held, getAlertContent blocks (after it is recorded) until released.
     void holdContent(bool hold);
+    // Holds only the content requests for that viewer (empty: none); released by holdContent(false).
+    void holdContentOf(const std::wstring& viewerId);
     // Waits until at least count content requests have been made.
     bool waitForContentCalls(std::size_t count, DWORD timeoutMs = 20000) const;
 
@@ -76,6 +78,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     bool holdContent_ = false;                                                  // guarded by mutex_
+    std::wstring heldViewer_;                                                   // guarded by mutex_
     ProcessScript script_;                                                      // guarded by mutex_
     std::map<std::wstring, std::pair<std::uint32_t, std::wstring>> contents_;  // guarded by mutex_
     std::vector<std::wstring> processed_;                                       // guarded by mutex_
