@@ -47,6 +47,12 @@ VantrelImpl::VantrelImpl(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
             options_.makeAlert = [](AlertInfo&& info) { return std::make_shared<Alert>(std::move(info), nullptr); };
         }
         options_.terminalServices = orDefaultTerminalServices(std::move(options_.terminalServices));
+        logonRechecks_ = std::make_unique<LogonRechecks>(
+            options_.logonRechecks,
+            [terminal = options_.terminalServices](const std::vector<std::uint32_t>& ids) {
+                return loggedOnAmong(*terminal, ids);
+            },
+            [this](std::uint32_t sessionId) { startLoggedOnSession(sessionId); });
         if (!viewerRegistrar_) {
             viewerRegistrar_ = std::make_shared<ViewerRegistrar>(nullptr, nullptr);
         }
@@ -69,6 +75,7 @@ VantrelImpl::VantrelImpl(std::shared_ptr<ViewerRegistrar> viewerRegistrar,
 
 VantrelImpl::~VantrelImpl() {
     releaseBusSubscriptions();
+    logonRechecks_->stop();  // it starts sessions
     // Every wait for a viewer ends now, so neither the executor nor a
     // dispatch thread is held by one while they are joined below.
     std::vector<std::shared_ptr<AlertUserSession>> sessions = sessionsSnapshot();
@@ -205,6 +212,7 @@ void VantrelImpl::cleanupHandlers() {
                    static_cast<unsigned long>(status));
         }
     }
+    logonRechecks_->stop();
     exit_.exchange(true);
     taskQueue_.stop();
 }
@@ -433,8 +441,16 @@ std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> m
     if (!isSessionLoggedOn(*options_.terminalServices, sessionId)) {
         VT_LOG(ETWLogging::LevelNormal, kSource, kFunction,
                L"Session %lu is not logged on; nothing started.", static_cast<unsigned long>(sessionId));
+        // The notice may have come before the log-on itself.
+        logonRechecks_->add(sessionId);
         return MODULE_STATUS_SUCCESS;
     }
+    startLoggedOnSession(sessionId);
+    return MODULE_STATUS_SUCCESS;
+}
+
+void VantrelImpl::startLoggedOnSession(std::uint32_t sessionId) {
+    const wchar_t kFunction[] = L"Drem::VantrelImpl::handleSessionLogon";
     std::lock_guard<std::mutex> lock(sessionsMutex_);
     auto it = userSessions_.find(sessionId);
     if (it != userSessions_.end() && it->second) {
@@ -445,7 +461,6 @@ std::uint32_t VantrelImpl::handleSessionLogon(std::shared_ptr<Tessil::Message> m
                L"Creating session for the global alerts. Session id: %lu.", static_cast<unsigned long>(sessionId));
         userSession(sessionId)->start();
     }
-    return MODULE_STATUS_SUCCESS;
 }
 
 std::uint32_t VantrelImpl::handleSessionLogoff(std::shared_ptr<Tessil::Message> message) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "alerts/src/module/AlertSessionFactory.h"
+#include "alerts/src/module/LogonRechecks.h"
 #include "alerts/src/module/TaskQueue.h"
 #include "alerts/src/sessions/TerminalServicesAPI.h"
 #include "framework/module/BaseModule.h"
@@ -33,6 +34,8 @@ struct VantrelOptions {
     std::function<std::shared_ptr<Alert>(AlertInfo&&)> makeAlert;
     // Now in 100-ns units since 1970-01-01 UTC; empty: the system clock.
     std::function<std::int64_t()> now;
+    // How a log-on notice for a session not yet logged on is checked again.
+    LogonRechecks::Timing logonRechecks;
 };
 
 class VantrelImpl : public Tessil::BaseModule {
@@ -57,6 +60,7 @@ public:
     std::uint32_t handleSessionLogoff(std::shared_ptr<Tessil::Message> message);
     // A log-on or connection of a session the terminal services list as
     // logged on: starts it, making it when the global queue holds alerts.
+    // A session not listed so yet is checked again for a while.
     std::uint32_t handleSessionLogon(std::shared_ptr<Tessil::Message> message);
 
     // The executor tasks.
@@ -82,6 +86,8 @@ private:
     void executeCallback();
     // Called with the sessions lock held.
     void startActiveSession();
+    // Starts the session of a log-on, made when the global queue holds alerts.
+    void startLoggedOnSession(std::uint32_t sessionId);
     // The session of that id, made (not started) when there is none; with
     // the sessions lock held.
     std::shared_ptr<AlertUserSession> userSession(std::uint32_t sessionId);
@@ -125,6 +131,7 @@ private:
     std::int64_t logWindowSeconds_ = 3600;
     std::shared_ptr<Kelmora::monitored_reg_key> oobeWatcher_;
     std::vector<std::wstring> riskAlertIds_;
+    std::unique_ptr<LogonRechecks> logonRechecks_;  // fixed after construction
 };
 
 }  // namespace Drem

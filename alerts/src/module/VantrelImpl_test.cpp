@@ -229,6 +229,7 @@ protected:
             if (clockHook_) clockHook_();
             return now_.load();
         };
+        options.logonRechecks = logonRechecks_;
         module_ = std::make_unique<VantrelImpl>(viewers_, plugins_, factory_, options);
         ASSERT_EQ(module_->baseInitialize(L"Vantrel", L"", {},
                                           std::make_shared<Tessil::internal::ModuleManagerShim>(nullptr, nullptr),
@@ -269,6 +270,7 @@ protected:
     Drem::testing::ScopedRecordingTelemetry telemetry_;
     std::atomic<std::int64_t> now_{1000 * kSecond};
     std::function<void()> clockHook_;  // set before the module is made
+    Drem::LogonRechecks::Timing logonRechecks_;  // set before the module is made
     std::shared_ptr<Tessil::MessageBusClient> moduleBus_;
     std::shared_ptr<Tessil::MessageBusClient> producer_;
     std::shared_ptr<Tessil::MessageBusClient> viewerSide_;
@@ -641,6 +643,33 @@ INSTANTIATE_TEST_SUITE_P(Names, LogonTest,
                                            L"SystemMonitor.UserSession.Console.Connect",
                                            L"SystemMonitor.UserSession.Remote.Connect"));
 
+// The log-on notice comes while the terminal services do not list the
+// session yet, or list it as still initialising.
+class EarlyLogonTest : public VantrelImplTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(EarlyLogonTest, ALogonNoticedBeforeTheSessionIsListedReachesItOnceLoggedOn) {
+    logonRechecks_ = {std::chrono::milliseconds(5), 4000};
+    terminal_->setSessions(GetParam() ? std::vector<std::pair<DWORD, WTS_CONNECTSTATE_CLASS>>{{4, WTSInit}}
+                                      : std::vector<std::pair<DWORD, WTS_CONNECTSTATE_CLASS>>{});
+    makeModule();
+    ASSERT_EQ(nextId(), L"1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"G", L"1", 0)), L"Vantrel.Alert.G.Queued.1");
+    send(L"SystemMonitor.UserSession.Logon", L"{\"sessionId\":4}");
+    ASSERT_TRUE(bus_.waitIdle());
+    EXPECT_TRUE(log_->Contains(LevelNormal, L"Session 4 is not logged on; nothing started."));
+
+    // No further message: listed, the session is started and shows the alert.
+    terminal_->setSessions({{4, WTSActive}});
+    ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
+    EXPECT_EQ(viewer_->requests()[0].name, L"Vantrel.Viewer.v1.Show.1");
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{4});
+}
+
+INSTANTIATE_TEST_SUITE_P(Listing, EarlyLogonTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Initialising" : "NotListed";
+                         });
+
 TEST_F(VantrelImplTest, AGlobalAlertQueuedBeforeTheStartGoesToTheActiveSession) {
     terminal_->setActive(0);
     makeModule();
@@ -705,6 +734,7 @@ TEST_F(VantrelImplTest, AlertsForSessionsNobodyIsLoggedOnToCostNoThreads) {
 }
 
 TEST_F(VantrelImplTest, LogonsOfSessionsNobodyIsLoggedOnToStartNothing) {
+    logonRechecks_ = {std::chrono::milliseconds(2), 10};
     terminal_->setActive(0);
     makeModule();
     ASSERT_EQ(nextId(), L"1");
@@ -735,6 +765,19 @@ TEST_F(VantrelImplTest, LogonsOfSessionsNobodyIsLoggedOnToStartNothing) {
     EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
     EXPECT_TRUE(viewer_->requests().empty());
     EXPECT_TRUE(log_->Contains(LevelNormal, L"Session 2001 is not logged on; nothing started."));
+    // Each is checked again for a while, then the checks and their thread end.
+    const auto settled = [&] {
+        return log_->Contains(LevelNormal, L"Session 5 was not logged on in time; not checked again.") &&
+               threadsOfThisProcess() <= threadsBefore;
+    };
+    for (int i = 0; i < 4000 && !settled(); ++i) {
+        Sleep(5);
+    }
+    EXPECT_TRUE(log_->Contains(LevelNormal, L"Session 2999 was not logged on in time; not checked again."));
+    const std::size_t threadsSettled = threadsOfThisProcess();
+    std::cout << "[ counts   ] once their checks ended: threads " << threadsSettled << std::endl;
+    EXPECT_LE(threadsSettled, threadsBefore);
+    EXPECT_EQ(factory_->created(), std::vector<DWORD>{5});
 
     // The real log-on of session 5 starts it: it shows the global alert and its own.
     terminal_->setSessions({{0, WTSDisconnected}, {5, WTSActive}});

@@ -37,19 +37,29 @@ bool findActiveSession(TerminalServicesAPI& api, DWORD& activeId, DWORD& error) 
 }
 
 bool isSessionLoggedOn(TerminalServicesAPI& api, DWORD sessionId) {
+    return !loggedOnAmong(api, {sessionId}).empty();
+}
+
+std::vector<std::uint32_t> loggedOnAmong(TerminalServicesAPI& api, const std::vector<std::uint32_t>& sessionIds) {
     WTS_SESSION_INFOW* sessions = nullptr;
     DWORD count = 0;
     if (!api.EnumerateSessions(&sessions, &count)) {
-        return true;
+        return sessionIds;
     }
     TerminalServicesMemory owner(api, sessions);
-    for (DWORD i = 0; sessions != nullptr && i < count; ++i) {
-        if (sessions[i].SessionId == sessionId) {
-            const WTS_CONNECTSTATE_CLASS state = sessions[i].State;
-            return state != WTSListen && state != WTSReset && state != WTSDown && state != WTSInit;
+    std::vector<std::uint32_t> loggedOn;
+    for (const std::uint32_t sessionId : sessionIds) {
+        for (DWORD i = 0; sessions != nullptr && i < count; ++i) {
+            if (sessions[i].SessionId == sessionId) {
+                const WTS_CONNECTSTATE_CLASS state = sessions[i].State;
+                if (state != WTSListen && state != WTSReset && state != WTSDown && state != WTSInit) {
+                    loggedOn.push_back(sessionId);
+                }
+                break;
+            }
         }
     }
-    return false;
+    return loggedOn;
 }
 
 }  // namespace Drem

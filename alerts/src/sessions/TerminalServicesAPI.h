@@ -6,8 +6,10 @@
 
 #include <wtsapi32.h>
 
+#include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace Drem {
 
@@ -54,5 +56,8 @@ bool findActiveSession(TerminalServicesAPI& api, DWORD& activeId, DWORD& error);
 // (listed in a state other than listening, reset, down or initialising);
 // true also when the sessions cannot be enumerated.
 bool isSessionLoggedOn(TerminalServicesAPI& api, DWORD sessionId);
+// The ids among sessionIds that isSessionLoggedOn answers true for, from one
+// enumeration.
+std::vector<std::uint32_t> loggedOnAmong(TerminalServicesAPI& api, const std::vector<std::uint32_t>& sessionIds);
 
 }  // namespace Drem
