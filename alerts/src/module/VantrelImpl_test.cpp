@@ -424,20 +424,31 @@ TEST_F(VantrelImplTest, DeleteAnswersDeletedOrNotFoundWithoutAlertId) {
     EXPECT_EQ(ask(L"Vantrel.Queue.GetStatus")->getPayload(), L"0");
 }
 
-TEST_F(VantrelImplTest, DeleteTakesDownTheAlertOnScreen) {
+// An alert of session 3's own queue, or a global one session 3 has taken.
+class OnScreenDeleteTest : public VantrelImplTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(OnScreenDeleteTest, DeleteTakesDownTheAlertOnScreen) {
     viewer_->setShowClosing(ViewerNeighbour::ClosingMode::Never);
     makeModule();
     ASSERT_EQ(nextId(), L"1");
-    EXPECT_EQ(showReply(L"1", alertJson(L"D", L"1", 3)), L"Vantrel.Alert.D.Queued.1");
+    EXPECT_EQ(showReply(L"1", alertJson(L"D", L"1", GetParam())), L"Vantrel.Alert.D.Queued.1");
     ASSERT_TRUE(viewer_->waitForRequests(1, 20000));
 
-    auto deleted = ask(L"Vantrel.Alert.Delete.1", alertJson(L"D", L"1", 3));
+    auto deleted = ask(L"Vantrel.Alert.Delete.1", alertJson(L"D", L"1", GetParam()));
     ASSERT_TRUE(deleted);
     EXPECT_EQ(deleted->getName(), L"Vantrel.Alert..Deleted.1");
     const auto requests = viewer_->requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].name, L"Vantrel.Viewer.v1.Delete.1");
+    // Taken down once, by the delete or by the session that sees it deleted.
+    EXPECT_EQ(telemetry_->named(L"Vantrel.Alert.Delete").size(), 1u);
+    EXPECT_EQ(telemetry_->named(L"Vantrel.Alert.Dismissed").size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Queues, OnScreenDeleteTest, ::testing::Values(3u, 0u),
+                         [](const ::testing::TestParamInfo<std::uint32_t>& info) {
+                             return info.param == 0 ? "Global" : "Own";
+                         });
 
 TEST_F(VantrelImplTest, DeleteFindsAnAlertOfTheGlobalQueue) {
     terminal_->setActive(0);
