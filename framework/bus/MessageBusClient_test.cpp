@@ -477,9 +477,7 @@ struct HandlerTrace {
         return waitFor([&] { return started.size() >= count; });
     }
     bool waitFinished(const std::wstring& alias, std::chrono::seconds bound) {
-        return waitFor(
-            [&] { return std::find(finished.begin(), finished.end(), alias) != finished.end(); },
-            bound);
+        return waitFor([&] { return contains(finished, alias); }, bound);
     }
     bool waitReleased() {
         return waitFor([&] { return released; });
@@ -490,6 +488,9 @@ struct HandlerTrace {
     }
 
 private:
+    static bool contains(const std::vector<std::wstring>& in, const std::wstring& alias) {
+        return std::find(in.begin(), in.end(), alias) != in.end();
+    }
     void add(std::vector<std::wstring>& to, const std::wstring& alias) {
         std::lock_guard<std::mutex> lock(mutex);
         to.push_back(alias);
@@ -520,6 +521,21 @@ std::future<void> startDetached(std::function<void()> work) {
 
 bool finishesInTime(std::future<void>& work) {
     return work.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+// Delivers name on a detached thread: through the bus callback, or directly.
+std::future<void> deliverElsewhere(const std::shared_ptr<MessageBusClient>& bus,
+                                   const std::shared_ptr<FakeMessageBusShim>& busShim,
+                                   const std::wstring& name, bool onTheBus) {
+    return startDetached([bus, busShim, name, onTheBus] {
+        if (!onTheBus) {
+            bus->deliverDirect(Fixture::msg(name));
+            return;
+        }
+        MessageHeader h;
+        initHeader(&h);
+        busShim->deliver(name, &h, name);
+    });
 }
 
 // Two aliases of one direct delivery each remove the other: the handler that
@@ -597,13 +613,8 @@ TEST_F(ClientTest, TwoHandlersRemovingEachOthersAliasBothReturn) {
                 if (gone == idOfB) trace->waitFinished(L"B", std::chrono::seconds(60));
             };
         }
-        auto first = startDetached([bus] { bus->deliverDirect(msg(L"A")); });
-        auto second = c.secondOnTheBus ? startDetached([bus, busShim] {
-            MessageHeader h;
-            initHeader(&h);
-            busShim->deliver(L"B", &h, L"B");
-        })
-                                       : startDetached([bus] { bus->deliverDirect(msg(L"B")); });
+        auto first = deliverElsewhere(bus, busShim, L"A", false);
+        auto second = deliverElsewhere(bus, busShim, L"B", c.secondOnTheBus);
         const bool firstReturned = finishesInTime(first);
         const bool secondReturned = finishesInTime(second);
         EXPECT_TRUE(firstReturned && secondReturned) << c.what;
