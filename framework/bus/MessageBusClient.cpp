@@ -23,10 +23,14 @@ namespace {
 const wchar_t kSource[] = L"MessageBusClient";
 
 // A subscription's handler object. removed is set when its alias is removed:
-// no direct delivery starts it from then on.
+// no delivery starts it from then on. A bus delivery passes through the
+// client, which keeps track of which thread runs which handler.
 struct SubscribedHandler : HandlerCell {
-    using HandlerCell::HandlerCell;
+    SubscribedHandler(MessageHandler h, std::weak_ptr<MessageBusClient::Impl> client)
+        : HandlerCell(std::move(h)), owner(std::move(client)) {}
+    std::uint32_t run(std::shared_ptr<Message> message) override;
     bool removed = false;  // guarded by the client's subscription lock
+    const std::weak_ptr<MessageBusClient::Impl> owner;
 };
 
 struct NameSubscription {
@@ -42,11 +46,30 @@ struct FilterSubscription {
     std::shared_ptr<SubscribedHandler> handler;
 };
 
-// A direct handler that has started and the thread running it.
-struct RunningDirect {
+// A handler that has started and not finished, and the thread running it;
+// onBus when it runs inside a bus callback. A null handler stands for a
+// reply handler.
+struct RunningHandler {
+    RunningHandler(const SubscribedHandler* h, std::thread::id t, bool bus)
+        : handler(h), thread(t), onBus(bus) {}
     const SubscribedHandler* handler;
     std::thread::id thread;
+    bool onBus;
 };
+
+// A removal on one thread: first the bus is asked to end the subscriptions
+// (it waits there for the bus callbacks running on other threads, unless
+// the thread runs one itself), then the removal waits for their handlers.
+struct RemovalState {
+    std::thread::id thread;
+    const std::vector<const SubscribedHandler*>* handlers;
+    bool waitingForHandlers;
+};
+
+template <typename T>
+bool contains(const std::vector<T>& in, const T& value) {
+    return std::find(in.begin(), in.end(), value) != in.end();
+}
 
 struct AliasSubscriptions {
     std::vector<NameSubscription> names;
@@ -74,27 +97,28 @@ void logTooLong(const std::wstring& name) {
 
 }  // namespace
 
-class MessageBusClient::Impl {
+class MessageBusClient::Impl : public std::enable_shared_from_this<Impl> {
 public:
     std::shared_ptr<MessageBusShim> shim;
     std::shared_ptr<ProcessAPI> process;
 
-    // The subscription lock guards the table and the bookkeeping of direct
+    // The subscription lock guards the table and the bookkeeping of running
     // handlers and removals below. It is held across the shim's subscribe and
     // subscribeFilter and never across the shim's unsubscribe (the bus waits
     // there for running handlers, which may use this client) nor across a
     // handler. Once unsubscribe or unsubscribeAll has marked what it removes,
-    // no direct handler of it starts; they return once the direct handlers of
-    // it that had started on other threads have finished, except those whose
-    // thread is itself removing subscriptions of this client (two handlers
-    // removing each other's alias would wait for each other). It is never
-    // held together with the request lock.
+    // no handler of it starts; they return once no handler of it runs on
+    // another thread, except where the running thread waits, directly or
+    // through others, on the removing one: waiting for it would deadlock
+    // (two handlers removing each other's alias). Every change to that
+    // wait-for graph wakes the waiting removals. It is never held together
+    // with the request lock.
     std::mutex subscriptionMutex;
-    std::condition_variable directFinished;  // with subscriptionMutex
+    std::condition_variable graphChanged;  // with subscriptionMutex
     std::unordered_map<std::wstring, AliasSubscriptions> subscriptions;  // guarded by subscriptionMutex
-    std::vector<RunningDirect> runningDirect;       // guarded by subscriptionMutex
-    std::vector<std::thread::id> removingThreads;   // guarded by subscriptionMutex
-    std::size_t removalsWaiting = 0;                // guarded by subscriptionMutex
+    std::vector<RunningHandler> running;           // guarded by subscriptionMutex
+    std::vector<const RemovalState*> removals;     // guarded by subscriptionMutex
+    std::size_t removalsWaiting = 0;               // guarded by subscriptionMutex
 
     std::shared_ptr<ReplyFunctionCell> replyFunction;
     std::mutex requestMutex;
@@ -120,8 +144,7 @@ public:
                                 MessageHandler handler) {
         std::lock_guard<std::mutex> lock(subscriptionMutex);
         AliasSubscriptions& record = subscriptions[alias];
-        record.names.push_back(
-            NameSubscription{0, name, std::make_shared<SubscribedHandler>(std::move(handler))});
+        record.names.push_back(NameSubscription{0, name, newHandler(std::move(handler))});
         const std::uint32_t id = shim->subscribe(name, context(*record.names.back().handler));
         if (id == 0) {
             VT_LOG(ETWLogging::LevelError, kSource, L"Tessil::MessageBusClient::subscribe",
@@ -148,8 +171,7 @@ public:
         std::lock_guard<std::mutex> lock(subscriptionMutex);
         AliasSubscriptions& record = subscriptions[alias];
         record.filters.push_back(
-            FilterSubscription{0, expression, std::move(compiled),
-                               std::make_shared<SubscribedHandler>(std::move(handler))});
+            FilterSubscription{0, expression, std::move(compiled), newHandler(std::move(handler))});
         const std::uint32_t id =
             shim->subscribeFilter(expression, context(*record.filters.back().handler));
         if (id == 0) {
@@ -163,39 +185,172 @@ public:
         return MODULE_STATUS_SUCCESS;
     }
 
+    std::shared_ptr<SubscribedHandler> newHandler(MessageHandler handler) {
+        return std::make_shared<SubscribedHandler>(std::move(handler), weak_from_this());
+    }
+
     // The context the bus hands back to SubscriptionCallback.
     static void* context(SubscribedHandler& handler) {
         return static_cast<HandlerCell*>(&handler);
     }
 
-    // Under the subscription lock: no direct delivery starts the record's
+    // Under the subscription lock: no delivery starts the record's
     // handlers from now on.
     static void markRemoved(const AliasSubscriptions& record) {
         for (const NameSubscription& s : record.names) s.handler->removed = true;
         for (const FilterSubscription& s : record.filters) s.handler->removed = true;
     }
 
-    // While it lives, the calling thread counts as removing subscriptions of
-    // this client.
+    // Under the subscription lock: wakes the waiting removals to judge again.
+    void graphChange() {
+        if (removalsWaiting != 0) graphChanged.notify_all();
+    }
+
+    // Under the subscription lock.
+    void startRunning(const SubscribedHandler* handler, std::thread::id thread, bool onBus) {
+        running.emplace_back(handler, thread, onBus);
+        graphChange();
+    }
+    void finishRunning(const SubscribedHandler* handler, std::thread::id thread, bool onBus) {
+        const auto same = [&](const RunningHandler& r) {
+            return r.handler == handler && r.thread == thread && r.onBus == onBus;
+        };
+        // Mostly the last one started.
+        if (!running.empty() && same(running.back())) {
+            running.pop_back();
+        } else {
+            auto it = std::find_if(running.begin(), running.end(), same);
+            if (it != running.end()) running.erase(it);
+        }
+        graphChange();
+    }
+
+    // While it lives, the calling thread counts as running a bus callback of
+    // handler (null: a reply handler); a removed handler does not start.
+    class BusCallback {
+    public:
+        BusCallback(Impl& owner, const SubscribedHandler* handler)
+            : owner_(owner), handler_(handler) {
+            std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
+            started_ = handler_ == nullptr || !handler_->removed;
+            if (started_) owner_.startRunning(handler_, self_, true);
+        }
+        ~BusCallback() {
+            if (!started_) return;
+            std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
+            owner_.finishRunning(handler_, self_, true);
+        }
+        BusCallback(const BusCallback&) = delete;
+        BusCallback& operator=(const BusCallback&) = delete;
+        bool started() const { return started_; }
+
+    private:
+        Impl& owner_;
+        const SubscribedHandler* const handler_;
+        const std::thread::id self_ = std::this_thread::get_id();
+        bool started_ = false;
+    };
+
+    std::uint32_t runOnBus(SubscribedHandler& handler, std::shared_ptr<Message> message) {
+        const BusCallback callback(*this, &handler);
+        return callback.started() ? handler.handler(std::move(message)) : MODULE_STATUS_SUCCESS;
+    }
+
+    // Under the subscription lock: whether removal waits for running.
+    static bool awaits(const RemovalState& removal, const RunningHandler& running) {
+        return running.thread != removal.thread && contains(*removal.handlers, running.handler);
+    }
+
+    // Under the subscription lock.
+    bool runsOnBus(std::thread::id thread) const {
+        return std::any_of(running.begin(), running.end(), [&](const RunningHandler& r) {
+            return r.onBus && r.thread == thread;
+        });
+    }
+
+    // Under the subscription lock: visits each thread that thread waits for
+    // in a removal of this client. In the bus that is every other thread
+    // running a bus callback, unless thread runs one itself (the bus does not
+    // wait on its delivery thread).
+    template <typename Visit>
+    void forEachAwaited(std::thread::id thread, Visit visit) const {
+        for (const RemovalState* removal : removals) {
+            if (removal->thread != thread) continue;
+            const bool inBus = !removal->waitingForHandlers && !runsOnBus(thread);
+            for (const RunningHandler& r : running) {
+                if (removal->waitingForHandlers ? awaits(*removal, r)
+                                                : inBus && r.onBus && r.thread != thread) {
+                    visit(r.thread);
+                }
+            }
+        }
+    }
+
+    // Under the subscription lock: whether from waits, directly or through
+    // other threads, for to.
+    bool waitsFor(std::thread::id from, std::thread::id to) const {
+        std::vector<std::thread::id> reached{from};
+        bool found = false;
+        for (std::size_t i = 0; i < reached.size() && !found; ++i) {
+            forEachAwaited(reached[i], [&](std::thread::id next) {
+                found = found || next == to;
+                if (!contains(reached, next)) reached.push_back(next);
+            });
+        }
+        return found;
+    }
+
+    // Under the subscription lock: whether a handler the removal waits for
+    // runs on a thread that does not wait for the removal's own.
+    bool holdsUp(const RemovalState& removal) const {
+        return std::any_of(running.begin(), running.end(), [&](const RunningHandler& r) {
+            return awaits(removal, r) && !waitsFor(r.thread, removal.thread);
+        });
+    }
+
+    // A removal in the wait-for graph from construction until it has waited
+    // for its handlers or is destroyed.
     class Removal {
     public:
-        explicit Removal(Impl& owner) : owner_(owner) {
+        Removal(Impl& owner, const std::vector<const SubscribedHandler*>& handlers)
+            : owner_(owner), state_{std::this_thread::get_id(), &handlers, false} {
             std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
-            owner_.removingThreads.push_back(self_);
-            // Removals waiting for this thread's handlers need not wait any more.
-            if (owner_.removalsWaiting != 0) owner_.directFinished.notify_all();
+            owner_.removals.push_back(&state_);
+            owner_.graphChange();
         }
         ~Removal() {
+            if (ended_) return;
             std::lock_guard<std::mutex> lock(owner_.subscriptionMutex);
-            auto& threads = owner_.removingThreads;
-            threads.erase(std::find(threads.begin(), threads.end(), self_));
+            end();
         }
         Removal(const Removal&) = delete;
         Removal& operator=(const Removal&) = delete;
 
+        // Waits until no handler it removes runs on another thread, apart from
+        // those whose thread waits for this one; leaves the graph under the
+        // same hold of the lock, so no other removal sees it waiting on a
+        // handler it skipped.
+        void waitForHandlers() {
+            std::unique_lock<std::mutex> lock(owner_.subscriptionMutex);
+            state_.waitingForHandlers = true;
+            ++owner_.removalsWaiting;
+            owner_.graphChange();
+            owner_.graphChanged.wait(lock, [&] { return !owner_.holdsUp(state_); });
+            end();
+        }
+
     private:
+        // Under the subscription lock.
+        void end() {
+            auto& all = owner_.removals;
+            all.erase(std::find(all.begin(), all.end(), &state_));
+            if (state_.waitingForHandlers) --owner_.removalsWaiting;
+            ended_ = true;
+            owner_.graphChange();
+        }
         Impl& owner_;
-        const std::thread::id self_ = std::this_thread::get_id();
+        RemovalState state_;
+        bool ended_ = false;
     };
 
     void unsubscribeRecord(const AliasSubscriptions& record) {
@@ -207,33 +362,18 @@ public:
         }
     }
 
-    bool removing(std::thread::id thread) const {
-        return std::find(removingThreads.begin(), removingThreads.end(), thread) !=
-               removingThreads.end();
-    }
-
     // Asks the bus to end the dropped subscriptions, then waits until no
-    // other thread runs a direct handler of them, apart from threads that
-    // are themselves removing subscriptions.
+    // other thread runs a handler of them, apart from threads that wait for
+    // this one.
     void drop(std::vector<AliasSubscriptions> dropped) {
-        const Removal removal(*this);
         std::vector<const SubscribedHandler*> handlers;
         for (const AliasSubscriptions& record : dropped) {
-            unsubscribeRecord(record);
             for (const NameSubscription& s : record.names) handlers.push_back(s.handler.get());
             for (const FilterSubscription& s : record.filters) handlers.push_back(s.handler.get());
         }
-        const std::thread::id self = std::this_thread::get_id();
-        std::unique_lock<std::mutex> lock(subscriptionMutex);
-        ++removalsWaiting;
-        const auto waitedFor = [&](const RunningDirect& r) {
-            return r.thread != self && !removing(r.thread) &&
-                   std::find(handlers.begin(), handlers.end(), r.handler) != handlers.end();
-        };
-        directFinished.wait(lock, [&] {
-            return std::none_of(runningDirect.begin(), runningDirect.end(), waitedFor);
-        });
-        --removalsWaiting;
+        Removal removal(*this, handlers);
+        for (const AliasSubscriptions& record : dropped) unsubscribeRecord(record);
+        removal.waitForHandlers();
         // The handler objects go here; a running delivery keeps its own.
     }
 
@@ -268,16 +408,6 @@ public:
         drop(std::move(dropped));
     }
 
-    // Under the subscription lock: the calling thread's handler has finished.
-    void finishDirect(const SubscribedHandler* handler, std::thread::id self) {
-        auto it = std::find_if(runningDirect.begin(), runningDirect.end(),
-                               [&](const RunningDirect& r) {
-                                   return r.handler == handler && r.thread == self;
-                               });
-        if (it != runningDirect.end()) runningDirect.erase(it);
-        if (removalsWaiting != 0) directFinished.notify_all();
-    }
-
     std::uint32_t deliverDirect(const std::shared_ptr<Message>& message) {
         const std::wstring& name = message->getName();
         const std::thread::id self = std::this_thread::get_id();
@@ -309,7 +439,7 @@ public:
         std::uint32_t result = MODULE_STATUS_SUCCESS;
         for (const auto& handler : matching) {
             if (handler->removed) continue;
-            runningDirect.push_back(RunningDirect{handler.get(), self});
+            startRunning(handler.get(), self, false);
             lock.unlock();
             try {
                 handler->handler(message);
@@ -317,7 +447,7 @@ public:
                 result = MODULE_STATUS_UNKNOWN_EXCEPTION;
             }
             lock.lock();
-            finishDirect(handler.get(), self);
+            finishRunning(handler.get(), self, false);
         }
         return result;
     }
@@ -344,6 +474,7 @@ public:
             entry.slot->complete(message);
         }
         if (entry.completion) {
+            const BusCallback callback(*this, nullptr);
             try {
                 entry.completion();
             } catch (...) {
@@ -352,6 +483,13 @@ public:
         return MODULE_STATUS_SUCCESS;
     }
 };
+
+std::uint32_t SubscribedHandler::run(std::shared_ptr<Message> message) {
+    // The client is held until the callback returns, also when the handler
+    // releases it.
+    const std::shared_ptr<MessageBusClient::Impl> client = owner.lock();
+    return client ? client->runOnBus(*this, std::move(message)) : MODULE_STATUS_SUCCESS;
+}
 
 MessageBusClient::MessageBusClient(std::shared_ptr<MessageBusShim> shim,
                                    std::shared_ptr<ProcessAPI> process)

@@ -55,10 +55,10 @@ public:
     // Reply form when reply is given, callback form otherwise.
     std::uint32_t internalRequest(const std::shared_ptr<Message>& message, ReplyHandler* handler,
                                   std::shared_ptr<Reply>* reply, std::uint64_t timeoutMs, bool ex);
-    // Ends every subscription: no direct handler of them starts any more.
-    // Returns once those already running on other threads have finished,
-    // apart from threads that are themselves removing subscriptions of this
-    // client; unsubscribe does the same for one alias.
+    // Ends every subscription: no handler of them starts any more. Returns
+    // once those already running on other threads have finished, apart from
+    // a handler whose thread waits, directly or through the bus, on a removal
+    // that waits for the caller; unsubscribe does the same for one alias.
     void unsubscribeAll();
 
     // The Windows session of the process, 0 when unknown.

@@ -477,9 +477,11 @@ struct HandlerTrace {
         return waitFor([&] { return started.size() >= count; });
     }
     bool waitFinished(const std::wstring& alias, std::chrono::seconds bound) {
-        return waitFor(
-            [&] { return std::find(finished.begin(), finished.end(), alias) != finished.end(); },
-            bound);
+        return waitFor([&] { return contains(finished, alias); }, bound);
+    }
+    bool hasFinished(const std::wstring& alias) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return contains(finished, alias);
     }
     bool waitReleased() {
         return waitFor([&] { return released; });
@@ -490,6 +492,9 @@ struct HandlerTrace {
     }
 
 private:
+    static bool contains(const std::vector<std::wstring>& in, const std::wstring& alias) {
+        return std::find(in.begin(), in.end(), alias) != in.end();
+    }
     void add(std::vector<std::wstring>& to, const std::wstring& alias) {
         std::lock_guard<std::mutex> lock(mutex);
         to.push_back(alias);
@@ -520,6 +525,21 @@ std::future<void> startDetached(std::function<void()> work) {
 
 bool finishesInTime(std::future<void>& work) {
     return work.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+// Delivers name on a detached thread: through the bus callback, or directly.
+std::future<void> deliverElsewhere(const std::shared_ptr<MessageBusClient>& bus,
+                                   const std::shared_ptr<FakeMessageBusShim>& busShim,
+                                   const std::wstring& name, bool onTheBus) {
+    return startDetached([bus, busShim, name, onTheBus] {
+        if (!onTheBus) {
+            bus->deliverDirect(Fixture::msg(name));
+            return;
+        }
+        MessageHeader h;
+        initHeader(&h);
+        busShim->deliver(name, &h, name);
+    });
 }
 
 // Two aliases of one direct delivery each remove the other: the handler that
@@ -597,13 +617,8 @@ TEST_F(ClientTest, TwoHandlersRemovingEachOthersAliasBothReturn) {
                 if (gone == idOfB) trace->waitFinished(L"B", std::chrono::seconds(60));
             };
         }
-        auto first = startDetached([bus] { bus->deliverDirect(msg(L"A")); });
-        auto second = c.secondOnTheBus ? startDetached([bus, busShim] {
-            MessageHeader h;
-            initHeader(&h);
-            busShim->deliver(L"B", &h, L"B");
-        })
-                                       : startDetached([bus] { bus->deliverDirect(msg(L"B")); });
+        auto first = deliverElsewhere(bus, busShim, L"A", false);
+        auto second = deliverElsewhere(bus, busShim, L"B", c.secondOnTheBus);
         const bool firstReturned = finishesInTime(first);
         const bool secondReturned = finishesInTime(second);
         EXPECT_TRUE(firstReturned && secondReturned) << c.what;
@@ -611,6 +626,94 @@ TEST_F(ClientTest, TwoHandlersRemovingEachOthersAliasBothReturn) {
         EXPECT_TRUE(busShim->subscriptions.empty()) << c.what;
         EXPECT_EQ(trace->seen().size(), 2u) << c.what;
     }
+}
+
+// A handler of X removes Y and is held there: by the bus while Y's bus
+// callback runs, or by the client while Y's direct handler runs. Another
+// thread removes X meanwhile; nothing that holds X's handler waits for that
+// thread, so its removal returns only once X's handler has finished.
+TEST_F(ClientTest, RemovingAnAliasWaitsForItsHandlerHeldWhileRemovingAnother) {
+    struct Case {
+        const char* what;
+        bool xOnTheBus;
+        bool yOnTheBus;
+    };
+    const Case cases[] = {
+        {"X direct, the bus holds its removal of Y", false, true},
+        {"X direct, the client holds its removal of Y", false, false},
+        {"X on the bus, the client holds its removal of Y", true, false},
+    };
+    for (const Case& c : cases) {
+        auto busShim = std::make_shared<FakeMessageBusShim>();
+        auto bus = std::make_shared<MessageBusClient>(busShim, std::make_shared<FakeProcessAPI>(0));
+        auto trace = std::make_shared<HandlerTrace>();
+        MessageBusClient* self = bus.get();
+        bus->subscribe(L"X", [trace, self](MessagePtr) {
+            trace->start(L"X");
+            self->unsubscribe(L"Y");
+            trace->finish(L"X");
+            return 0u;
+        });
+        bus->subscribe(L"Y", [trace](MessagePtr) {
+            trace->start(L"Y");
+            trace->waitReleased();
+            trace->finish(L"Y");
+            return 0u;
+        });
+        const std::uint32_t idOfY = busShim->subscriptions[1].id;
+        const bool busHoldsY = c.yOnTheBus;
+        busShim->onUnsubscribe = [trace, idOfY, busHoldsY](std::uint32_t gone) {
+            if (gone != idOfY) return;
+            trace->finish(L"bus asked to end Y");
+            if (busHoldsY) trace->waitFinished(L"Y", std::chrono::seconds(60));
+        };
+        auto y = deliverElsewhere(bus, busShim, L"Y", c.yOnTheBus);
+        ASSERT_TRUE(trace->waitStarted(1)) << c.what;
+        auto x = deliverElsewhere(bus, busShim, L"X", c.xOnTheBus);
+        ASSERT_TRUE(trace->waitFinished(L"bus asked to end Y", std::chrono::seconds(20))) << c.what;
+        auto xFinishedFirst = std::make_shared<std::atomic<bool>>(false);
+        auto removal = startDetached([bus, trace, xFinishedFirst] {
+            bus->unsubscribe(L"X");
+            *xFinishedFirst = trace->hasFinished(L"X");
+        });
+        // Time for a removal that does not wait to come back.
+        removal.wait_for(std::chrono::milliseconds(500));
+        trace->release();
+        const bool yReturned = finishesInTime(y);
+        const bool xReturned = finishesInTime(x);
+        ASSERT_TRUE(yReturned && xReturned && finishesInTime(removal)) << c.what;
+        EXPECT_TRUE(*xFinishedFirst) << c.what;
+    }
+}
+
+// X's handler removes Y, and the bus holds that removal until the reply
+// handler on its delivery thread has finished; that reply handler removes X.
+// Waiting for X's handler would close a cycle, so both return.
+TEST_F(ClientTest, AReplyHandlerRemovingTheAliasOfAHandlerTheBusHoldsForItReturns) {
+    auto trace = std::make_shared<HandlerTrace>();
+    MessageBusClient* self = client.get();
+    client->subscribe(L"X", [trace, self](MessagePtr) {
+        self->unsubscribe(L"Y");
+        return 0u;
+    });
+    client->subscribe(L"Y", [](MessagePtr) { return 0u; });
+    const std::uint32_t idOfY = shim->subscriptions[1].id;
+    shim->onUnsubscribe = [trace, idOfY](std::uint32_t gone) {
+        if (gone != idOfY) return;
+        trace->finish(L"bus asked to end Y");
+        trace->waitFinished(L"reply", std::chrono::seconds(60));
+    };
+    client->request(msg(), [trace, self](std::shared_ptr<Reply>) {
+        self->unsubscribe(L"X");
+        trace->finish(L"reply");
+    }, 1000);
+    auto x = deliverElsewhere(client, shim, L"X", false);
+    ASSERT_TRUE(trace->waitFinished(L"bus asked to end Y", std::chrono::seconds(20)));
+    auto reply =
+        startDetached([request = shim->requests[0]] { FakeMessageBusShim::reply(request, 0); });
+    EXPECT_TRUE(finishesInTime(reply));
+    EXPECT_TRUE(finishesInTime(x));
+    EXPECT_TRUE(shim->subscriptions.empty());
 }
 
 TEST_F(ClientTest, AThrowingDirectHandlerIsReportedAndTheOthersStillRun) {

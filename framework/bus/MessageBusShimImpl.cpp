@@ -61,7 +61,7 @@ std::uint32_t SubscriptionCallback(void* context, const MessageHeader* header, c
             return MODULE_STATUS_UNKNOWN_EXCEPTION;
         }
         copyHeader(message->getHeader(), header);
-        return cell->handler(std::move(message));
+        return cell->run(std::move(message));
     });
 }
 

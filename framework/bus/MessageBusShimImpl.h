@@ -17,6 +17,11 @@ namespace Tessil {
 // its own callback is safe.
 struct HandlerCell : std::enable_shared_from_this<HandlerCell> {
     explicit HandlerCell(MessageHandler h) : handler(std::move(h)) {}
+    virtual ~HandlerCell() = default;
+    // Runs the handler for a bus delivery.
+    virtual std::uint32_t run(std::shared_ptr<Message> message) {
+        return handler(std::move(message));
+    }
     MessageHandler handler;
 };
 
