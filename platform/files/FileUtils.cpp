@@ -1,5 +1,7 @@
 #include "platform/files/FileUtils.h"
 
+#include "platform/wrappers/UniqueHandle.h"
+
 #include <sys/stat.h>
 
 #include <cwchar>
@@ -11,6 +13,17 @@ namespace {
 
 constexpr wchar_t kLongPrefix[] = L"\\\\?\\";
 constexpr std::size_t kLongPrefixLength = 4;
+
+// The attributes SetFileAttributesW can give a file.
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool SetSettableAttributes(const wchar_t* path, DWORD attributes) {
+    attributes &= kSettableAttributes;
+    return SetFileAttributesW(path, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes) != FALSE;
+}
 
 bool IsDotName(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
@@ -177,6 +190,44 @@ bool CreateDirectoryTree(const wchar_t* path, DWORD* error) {
         *error = code;
     }
     return ok;
+}
+
+bool ReplaceFileByRename(const wchar_t* from, const wchar_t* to) {
+    if (from == nullptr || from[0] == L'\0' || to == nullptr || to[0] == L'\0') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const DWORD own = GetFileAttributesW(from);
+    if (own == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    const DWORD old = GetFileAttributesW(to);
+    const bool replacing = old != INVALID_FILE_ATTRIBUTES;
+    // Windows refuses to rename over these; Wine 8 would replace a read-only file.
+    constexpr DWORD kNotReplaced = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY;
+    if ((own & FILE_ATTRIBUTE_DIRECTORY) != 0 || (replacing && (old & kNotReplaced) != 0)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    // Flushing takes a handle that may write, which a read-only file refuses;
+    // the renamed file gets its attributes afterwards.
+    if ((own & FILE_ATTRIBUTE_READONLY) != 0 &&
+        !SetSettableAttributes(from, own & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+        return false;
+    }
+    {
+        FileHandle file(CreateFileW(from, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !FlushFileBuffers(file.get())) {
+            return false;
+        }
+    }
+    const DWORD wanted = (replacing ? old : own) & kSettableAttributes;
+    if ((GetFileAttributesW(from) & kSettableAttributes) != wanted &&
+        !SetSettableAttributes(from, wanted)) {
+        return false;
+    }
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 std::wstring GetCurrentFolder() {

@@ -26,6 +26,14 @@ bool DeleteDirectoryTree(const wchar_t* path);
 // 183 and true; a path that exists as a file (or has a file as a parent)
 // answers false. error may be null.
 bool CreateDirectoryTree(const wchar_t* path, DWORD* error);
+// Puts the file at from in the place of the file at to with one rename over
+// it, so that at every moment, across a kill too, to names the old file or
+// the whole new one: the new file's bytes are flushed to the disk first, and
+// it takes the attributes of the file it replaces (keeps its own when there
+// is none). A folder or a read-only file at to is not replaced
+// (ERROR_ACCESS_DENIED), nor, under Wine, a file someone holds open. False
+// with the last error set when any step fails; to is then as it was.
+bool ReplaceFileByRename(const wchar_t* from, const wchar_t* to);
 
 // The longest path the system allows, in characters with its terminating NUL.
 inline constexpr DWORD kLongestPath = 32768;

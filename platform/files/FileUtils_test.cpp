@@ -1,5 +1,6 @@
 // The file and folder utilities on Wine's real file system.
 #include "platform/files/FileUtils.h"
+#include "platform/files/testing/FileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,8 @@
 namespace {
 
 using namespace Kelmora;
+using Kelmora::testing::ReadText;
+using Kelmora::testing::WriteText;
 
 class FileUtilsTest : public ::testing::Test {
 protected:
@@ -186,6 +189,96 @@ TEST_F(FileUtilsTest, DeleteDirectoryTreeRemovesLinksNotTheirTargets) {
         EXPECT_FALSE(DeleteFiles((tree + L"\\*").c_str(), true));
         EXPECT_TRUE(FileExists((target + L"\\precious.txt").c_str()));
     }
+}
+
+// The new file takes the old one's place and attributes; what may not be
+// renamed over stays as it was, and so does the new file.
+TEST_F(FileUtilsTest, ReplaceFileByRenameTable) {
+    constexpr DWORD kReadOnly = FILE_ATTRIBUTE_READONLY;
+    constexpr DWORD kHidden = FILE_ATTRIBUTE_HIDDEN;
+    constexpr DWORD kSystem = FILE_ATTRIBUTE_SYSTEM;
+    constexpr DWORD kCompared = kReadOnly | kHidden | kSystem;
+    enum class Old { None, File, Folder, HeldOpen };
+    struct Case {
+        const char* name;
+        DWORD newAttributes;
+        Old old;
+        DWORD oldAttributes;
+        bool replaced;
+        DWORD error;       // when not replaced; 0: any
+        DWORD attributes;  // of the file under the name afterwards
+    };
+    const Case cases[] = {
+        {"into an empty place", 0, Old::None, 0, true, 0, 0},
+        {"into an empty place, keeping its own", kHidden, Old::None, 0, true, 0, kHidden},
+        {"read-only into an empty place", kReadOnly, Old::None, 0, true, 0, kReadOnly},
+        {"over a plain file", 0, Old::File, 0, true, 0, 0},
+        {"over a hidden system file", 0, Old::File, kHidden | kSystem, true, 0, kHidden | kSystem},
+        {"hidden over a plain file", kHidden, Old::File, 0, true, 0, 0},
+        {"read-only over a hidden file", kReadOnly, Old::File, kHidden, true, 0, kHidden},
+        {"not over a read-only file", 0, Old::File, kReadOnly, false, ERROR_ACCESS_DENIED,
+         kReadOnly},
+        {"not over a folder", 0, Old::Folder, 0, false, ERROR_ACCESS_DENIED, 0},
+        {"not over a file held open", 0, Old::HeldOpen, 0, false, 0, 0},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring from = P(L"case" + std::to_wstring(++serial) + L".new");
+        const std::wstring to = P(L"case" + std::to_wstring(serial) + L".dat");
+        WriteText(from, "new");
+        ASSERT_TRUE(SetFileAttributesW(from.c_str(), c.newAttributes | FILE_ATTRIBUTE_ARCHIVE));
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (c.old == Old::Folder) {
+            ASSERT_TRUE(CreateDirectoryW(to.c_str(), nullptr));
+        } else if (c.old != Old::None) {
+            WriteText(to, "old");
+            ASSERT_TRUE(SetFileAttributesW(to.c_str(), c.oldAttributes | FILE_ATTRIBUTE_ARCHIVE));
+        }
+        if (c.old == Old::HeldOpen) {
+            held = CreateFileW(to.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        SetLastError(0);
+        EXPECT_EQ(ReplaceFileByRename(from.c_str(), to.c_str()), c.replaced);
+        if (!c.replaced && c.error != 0) {
+            EXPECT_EQ(GetLastError(), c.error);
+        }
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        if (c.replaced) {
+            EXPECT_EQ(ReadText(to), "new");
+            EXPECT_FALSE(FileExists(from.c_str()));
+        } else {
+            EXPECT_EQ(ReadText(from), "new");
+            if (c.old == Old::Folder) {
+                EXPECT_TRUE(DirectoryExists(to.c_str()));
+            } else {
+                EXPECT_EQ(ReadText(to), "old");
+            }
+        }
+        const DWORD attributes = GetFileAttributesW(to.c_str());
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(attributes & kCompared, c.attributes);
+    }
+}
+
+TEST_F(FileUtilsTest, ReplaceFileByRenameNeedsAFileToMove) {
+    const std::wstring to = P(L"a.dat");
+    WriteText(to, "old");
+    EXPECT_FALSE(ReplaceFileByRename(P(L"missing").c_str(), to.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    ASSERT_TRUE(CreateDirectoryW(P(L"folder").c_str(), nullptr));
+    EXPECT_FALSE(ReplaceFileByRename(P(L"folder").c_str(), to.c_str()));
+    EXPECT_EQ(ReadText(to), "old");
+    for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L""}) {
+        EXPECT_FALSE(ReplaceFileByRename(path, to.c_str()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_FALSE(ReplaceFileByRename(to.c_str(), path));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    }
+    EXPECT_EQ(ReadText(to), "old");
 }
 
 TEST_F(FileUtilsTest, CurrentFolderAndModulePaths) {

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/files/FileUtils.h"
 #include "platform/trust/TrustHandles.h"
 
 namespace Tessil {
@@ -139,16 +140,15 @@ bool InstallSignerListFile(const wchar_t* newListPath, SignerListFile& current,
     if (!CopyFileW(newListPath, temporary.c_str(), FALSE)) return false;
     heldNew.reset();
 
-    BOOL replaced = exists ? ReplaceFileW(path.c_str(), temporary.c_str(), nullptr,
-                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                           : MoveFileW(temporary.c_str(), path.c_str());
-    if (!replaced) {
+    // One rename over the old file, which nobody may hold open then, this
+    // installation included.
+    fileLock.Unlock();
+    existing.reset();
+    if (!Kelmora::ReplaceFileByRename(temporary.c_str(), path.c_str())) {
         MoveFileExW(temporary.c_str(), path.c_str(),
                     MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
         return false;
     }
-    fileLock.Unlock();
-    existing.reset();
     GlobalAddAtomW(reloadAtom.c_str());
     current.Clear();
     return current.Load();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "certs.h"
+#include "platform/files/testing/FileTestSupport.h"
 #include "platform/trust/SignatureCheck.h"
 #include "platform/trust/TrustHandles.h"
 #include "platform/trust/testing/TestTrust.h"
@@ -19,6 +20,9 @@
 namespace Tessil {
 namespace {
 
+using Kelmora::testing::NameWatcher;
+using Kelmora::testing::ReadText;
+using Kelmora::testing::WriteText;
 using testing::TestRootList;
 using testing::TestTrustPolicy;
 using testing::WindowsPathOf;
@@ -76,14 +80,6 @@ private:
 
     std::wstring path_;
 };
-
-void WriteText(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    CloseHandle(file);
-}
 
 std::string SignedList(const std::string& body) {
     return body + "\r\n" + testing::kTestListSignature + "\r\nAAAA\r\n";
@@ -411,18 +407,6 @@ TEST(ListFile, IsHeldAgainstChangesWhileOpenForItsCheck) {
 
 // --- Cabinets ---------------------------------------------------------------------
 
-std::string ReadText(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::string();
-    std::string text(65536, '\0');
-    DWORD read = 0;
-    ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-    CloseHandle(file);
-    text.resize(read);
-    return text;
-}
-
 TEST(Cabinet, NewerListIsInstalledAndAnOlderOneIsNot) {
     TempFolder folder;
     // The list file's folder does not exist yet: installing makes it.
@@ -497,6 +481,32 @@ TEST(Cabinet, InstallComparesWithTheListOnDisk) {
     EXPECT_FALSE(InstallSignerListFile(extracted.c_str(), list, ProcessAtomName(),
                                        std::make_shared<TestTrustPolicy>(TestRootList({}))));
     EXPECT_EQ(ParseTrustedList(ReadText(listPath))->version, 9u);
+}
+
+// Whoever looks for the list file at any moment of an installation finds it
+// under its name, while ever newer lists are installed. The list file keeps
+// its attributes.
+TEST(Cabinet, InstallKeepsAListFileUnderItsNameAtEveryMoment) {
+    TempFolder folder;
+    const std::wstring listPath = folder.File(L"trusted.js");
+    const std::wstring newList = folder.File(L"new.js");
+    const std::wstring atom = ProcessAtomName() + L"-every-moment";
+    const auto policy = std::make_shared<TestTrustPolicy>(TestRootList({}));
+    WriteText(listPath, ListAccepting(6, "Vantrel Test Signer"));
+    ASSERT_TRUE(SetFileAttributesW(listPath.c_str(), FILE_ATTRIBUTE_HIDDEN));
+    SignerListFile list(listPath, policy);
+    NameWatcher watcher(listPath);
+    for (unsigned version = 7; version < 7 + 150; ++version) {
+        WriteText(newList, ListAccepting(version, "Vantrel Test Signer"));
+        EXPECT_TRUE(InstallSignerListFile(newList.c_str(), list, atom, policy)) << version;
+        auto onDisk = ParseTrustedList(ReadText(listPath));
+        ASSERT_TRUE(onDisk.has_value()) << version;
+        EXPECT_EQ(onDisk->version, version);
+    }
+    watcher.Stop();
+    EXPECT_EQ(watcher.Missing(), 0) << "of " << watcher.Looks() << " looks";
+    EXPECT_NE(GetFileAttributesW(listPath.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+    while (ATOM a = GlobalFindAtomW(atom.c_str())) GlobalDeleteAtom(a);
 }
 
 TEST(Cabinet, ExtractedTemporaryFilesAreRemoved) {

@@ -2,6 +2,7 @@
 // test runs a copy of the program (Wine would carry out the deletions it
 // schedules at its next start) and restores the values and the scheduled
 // renames it found. The program logs to its file log.
+#include "platform/files/testing/FileTestSupport.h"
 #include "tools/common/testing/ProgramFileLog.h"
 #include "tools/common/testing/ProgramTestSupport.h"
 #include "tools/registrar/RegistrarFunctions.h"
@@ -14,11 +15,13 @@
 #include <cwchar>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+using Kelmora::testing::NameWatcher;
 using Tessil::testing::FileExists;
 using Tessil::testing::ProgramFileLog;
 using Tessil::testing::ReadBytes;
@@ -26,6 +29,7 @@ using Tessil::testing::ReferenceBytes;
 using Tessil::testing::RunProgram;
 using Tessil::testing::SavedMachineValue;
 using Tessil::testing::ScopedTempFolder;
+using Tessil::testing::StartProgram;
 using Tessil::testing::StartupImports;
 using Tessil::testing::Utf16Le;
 using Tessil::testing::WinePath;
@@ -440,6 +444,78 @@ TEST_F(BrisvelProcess, ASaveKeepsTheAttributesOfTheFileItReplaces) {
     const DWORD attributes = GetFileAttributesW(registry.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(attributes & FILE_ATTRIBUTE_HIDDEN, 0u);
+}
+
+// Registrations killed at random moments of their saves: while each runs the
+// reference file is looked at without pause, and after each it holds the
+// codes from before the run or those with the new code, so that every later
+// run keeps all earlier codes and no unregistration takes it for missing.
+TEST_F(BrisvelProcess, KilledDuringItsSaveARegistrationLeavesTheOldOrTheNewFile) {
+    Codes codes;
+    for (int i = 1; i <= 14; ++i) {
+        wchar_t code[8];
+        swprintf(code, 8, L"C%05d", i);
+        codes.insert(code);
+    }
+    WriteBytes(registry, ReferenceBytes(codes));
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    // The first runs are left alone, to learn how many looks a save's new file
+    // is there for; the kills then fall anywhere from its appearance to as
+    // long again after its longest save.
+    constexpr int kLearningRuns = 3;
+    constexpr int kRunsToKill = 150;
+    int longestSave = 1;
+    NameWatcher watcher(registry);
+    for (int run = 0; run < kLearningRuns + kRunsToKill; ++run) {
+        const int killAfter = run < kLearningRuns
+                                  ? -1
+                                  : std::uniform_int_distribution<int>(0, 2 * longestSave)(random);
+        const std::wstring code = L"NEW" + std::to_wstring(run);
+        // A new file left by the last kill would be taken for this run's.
+        DeleteFileW(newFile.c_str());
+        // Wine now and then fails to start a process here (1359, internal
+        // error); a later try starts it.
+        HANDLE process = nullptr;
+        for (int attempt = 0; attempt < 5 && process == nullptr; ++attempt) {
+            if (attempt > 0) Sleep(100);
+            process = StartProgram(program, L"-register=" + code);
+        }
+        ASSERT_NE(process, nullptr) << "run " << run << ", error " << GetLastError();
+        int looksSinceNewFile = -1;  // not seen yet; 0 at the first look that sees it
+        int saveLooks = 0;
+        while (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            const bool newFileThere = GetFileAttributesW(newFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+            if (newFileThere) ++saveLooks;
+            if (looksSinceNewFile < 0 && !newFileThere) continue;
+            if (++looksSinceNewFile == killAfter) {
+                TerminateProcess(process, 99);
+                break;
+            }
+        }
+        EXPECT_EQ(WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+        CloseHandle(process);
+        if (killAfter < 0) longestSave = std::max(longestSave, saveLooks);
+
+        ASSERT_EQ(watcher.Missing(), 0) << "run " << run;
+        ASSERT_TRUE(FileExists(registry)) << "run " << run;
+        Codes withCode = codes;
+        withCode.insert(code);
+        const std::string bytes = ReadBytes(registry);
+        if (bytes == ReferenceBytes(withCode)) {
+            codes = withCode;
+        } else {
+            ASSERT_EQ(bytes, ReferenceBytes(codes)) << "run " << run;
+        }
+    }
+    EXPECT_EQ(Run(L"-register=LAST"), 0u);
+    codes.insert(L"LAST");
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes(codes));
+    EXPECT_EQ(Run(L"-unregister=C00004"), 0u);
+    codes.erase(L"C00004");
+    EXPECT_EQ(ReadBytes(registry), ReferenceBytes(codes));
+    EXPECT_EQ(ReadBytes(journal), "");  // the installer was not run
 }
 
 // Each log line of the registrar names its fixed line number.

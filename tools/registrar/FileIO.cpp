@@ -1,5 +1,7 @@
 #include "tools/registrar/FileIO.h"
 
+#include "platform/files/FileUtils.h"
+
 #include <windows.h>
 
 #include <io.h>
@@ -78,20 +80,7 @@ bool FileIO::close(std::shared_ptr<FILE>& file) {
 }
 
 bool FileIO::replace(const wchar_t* from, const wchar_t* to) {
-    if (from == nullptr || to == nullptr) return false;
-    const DWORD attributes = GetFileAttributesW(to);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return MoveFileExW(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        !ReplaceFileW(to, from, nullptr, 0, nullptr, nullptr)) {
-        return false;
-    }
-    // ReplaceFileW keeps them on Windows; made sure of where it does not.
-    if (GetFileAttributesW(to) != attributes) {
-        SetFileAttributesW(to, attributes);
-    }
-    return true;
+    return Kelmora::ReplaceFileByRename(from, to);
 }
 
 bool FileIO::remove(const wchar_t* path) {

@@ -24,8 +24,10 @@ public:
     // Flushes the handle to the disk and closes it, for every holder; false
     // when any of these fails. file is empty afterwards in every case.
     virtual bool close(std::shared_ptr<FILE>& file) = 0;
-    // Puts the file from in the place of to in one step, replacing it; a file
-    // replaced keeps its attributes and security.
+    // Puts the file from in the place of to in one step, replacing it: at
+    // every moment to holds the old file or the whole new one. The new file
+    // takes the attributes of the one it replaces; a read-only file or a
+    // folder at to is not replaced.
     virtual bool replace(const wchar_t* from, const wchar_t* to) = 0;
     virtual bool remove(const wchar_t* path) = 0;
     // Copies the file to to, replacing a file there, also a read-only one; the
@@ -33,8 +35,8 @@ public:
     virtual bool copy(const wchar_t* from, const wchar_t* to) = 0;
 };
 
-// The C runtime's files; replace is ReplaceFileW (MoveFileExW when there is
-// nothing to replace), which the C runtime lacks.
+// The C runtime's files; replace, which the C runtime lacks, is
+// Kelmora::ReplaceFileByRename.
 class FileIO : public IFileIO {
 public:
     std::shared_ptr<FILE> open(const wchar_t* path, const wchar_t* mode) override;

@@ -1,3 +1,4 @@
+#include "platform/files/testing/FileTestSupport.h"
 #include "tools/registrar/FileIO.h"
 #include "tools/registrar/testing/FileTestHelpers.h"
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+using Kelmora::testing::NameWatcher;
 using Tessil::FileIO;
 using Tessil::testing::FileExists;
 using Tessil::testing::ReadBytes;
@@ -160,6 +162,24 @@ TEST(FileIO, ReplaceAndRemove) {
     EXPECT_EQ(ReadBytes(fresh), "second");
     EXPECT_NE(GetFileAttributesW(fresh.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
     SetFileAttributesW(fresh.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Whoever looks at the file at any moment of a replacement finds it under its
+// name, while the file is replaced again and again.
+TEST(FileIO, ReplaceKeepsAFileUnderTheNameAtEveryMoment) {
+    ScopedTempFolder folder;
+    FileIO io;
+    const std::wstring from = folder.file(L"a.da~");
+    const std::wstring to = folder.file(L"a.dat");
+    WriteBytes(to, "0");
+    NameWatcher watcher(to);
+    for (int i = 1; i <= 300; ++i) {
+        WriteBytes(from, std::to_string(i));
+        EXPECT_TRUE(io.replace(from.c_str(), to.c_str())) << i;
+        EXPECT_EQ(ReadBytes(to), std::to_string(i));
+    }
+    watcher.Stop();
+    EXPECT_EQ(watcher.Missing(), 0) << "of " << watcher.Looks() << " looks";
 }
 
 }  // namespace
