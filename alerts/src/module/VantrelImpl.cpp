@@ -79,10 +79,6 @@ VantrelImpl::~VantrelImpl() {
     // Every wait for a viewer ends now, so neither the executor nor a
     // dispatch thread is held by one while they are joined below.
     std::vector<std::shared_ptr<AlertUserSession>> sessions = sessionsSnapshot();
-    {
-        std::lock_guard<std::mutex> lock(retiredMutex_);
-        sessions.insert(sessions.end(), retired_.begin(), retired_.end());
-    }
     for (const auto& session : sessions) {
         session->requestStop();
     }
@@ -96,13 +92,17 @@ VantrelImpl::~VantrelImpl() {
 
 std::vector<std::shared_ptr<AlertUserSession>> VantrelImpl::sessionsSnapshot() {
     std::vector<std::shared_ptr<AlertUserSession>> sessions;
-    std::lock_guard<std::mutex> lock(sessionsMutex_);
-    sessions.reserve(userSessions_.size());
-    for (const auto& entry : userSessions_) {
-        if (entry.second) {
-            sessions.push_back(entry.second);
+    {
+        std::lock_guard<std::mutex> lock(sessionsMutex_);
+        sessions.reserve(userSessions_.size());
+        for (const auto& entry : userSessions_) {
+            if (entry.second) {
+                sessions.push_back(entry.second);
+            }
         }
     }
+    std::lock_guard<std::mutex> lock(retiredMutex_);
+    sessions.insert(sessions.end(), retired_.begin(), retired_.end());
     return sessions;
 }
 
@@ -393,12 +393,7 @@ bool VantrelImpl::deleteAlert(const std::wstring& instance, const std::wstring& 
     const bool taken = globalSession_->deleteTaken(instance);
     // Asked without the sessions lock: a session may take its alert down.
     // The stopping sessions still hold what they have taken.
-    std::vector<std::shared_ptr<AlertUserSession>> sessions = sessionsSnapshot();
-    {
-        std::lock_guard<std::mutex> lock(retiredMutex_);
-        sessions.insert(sessions.end(), retired_.begin(), retired_.end());
-    }
-    for (const auto& session : sessions) {
+    for (const auto& session : sessionsSnapshot()) {
         if (session->deleteAlert(instance, alertId)) {
             VT_LOG(ETWLogging::LevelInformation, kSource, kFunction, L"Alert removed from user session.");
             return true;

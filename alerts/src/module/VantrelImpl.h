@@ -101,7 +101,7 @@ private:
     void retire(std::shared_ptr<AlertUserSession> session);
     // On the executor: lets go the retired sessions whose thread has ended.
     void releaseEndedSessions();
-    // The sessions of the map, copied under the sessions lock.
+    // The sessions of the map, then the retired ones, each copied under its lock.
     std::vector<std::shared_ptr<AlertUserSession>> sessionsSnapshot();
     std::uint32_t reply(const Tessil::Message& request, const std::wstring& name, const std::wstring& sender,
                         const std::wstring& payload);

@@ -62,8 +62,6 @@ public:
     // Whether a viewer was ever sent a Show request for this alert: from then
     // on it ends with a report, it never goes back to a queue.
     bool viewerAsked() const { return viewerAsked_; }
-    // Whether any closing report of it has arrived, for any show.
-    bool closingReportSeen() const { return state_->seen; }
     // True once, for the one failure report the module may publish; after a
     // stop only while no closing report has arrived: the producer gets one.
     bool claimFailureReport();

@@ -70,13 +70,11 @@ std::shared_ptr<Alert> AlertGlobalSession::popFront() {
     return alert;
 }
 
-bool AlertGlobalSession::forgetTaken(const std::shared_ptr<Alert>& alert) {
+void AlertGlobalSession::forgetTaken(const std::shared_ptr<Alert>& alert) {
     const auto it = std::find(taken_.begin(), taken_.end(), alert);
-    if (it == taken_.end()) {
-        return false;
+    if (it != taken_.end()) {
+        taken_.erase(it);
     }
-    taken_.erase(it);
-    return true;
 }
 
 void AlertGlobalSession::putBack(std::shared_ptr<Alert> alert) {

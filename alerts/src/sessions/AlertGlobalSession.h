@@ -59,7 +59,7 @@ private:
     // Calls every wake callback; with mutex_ held.
     void wakeAll();
     // Takes the alert out of taken_; with mutex_ held.
-    bool forgetTaken(const std::shared_ptr<Alert>& alert);
+    void forgetTaken(const std::shared_ptr<Alert>& alert);
 
     std::shared_ptr<ViewerRegistrar> viewerRegistrar_;
     std::shared_ptr<PluginRegistrar> pluginRegistrar_;

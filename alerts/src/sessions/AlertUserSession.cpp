@@ -297,14 +297,14 @@ void AlertUserSession::dispatchThread() {
         if (!dispatcher_->show(alert)) {
             if (dispatcher_->lastShowStoppedUnheld()) {
                 // No viewer was ever asked: back in the queue it came from, a
-                // global alert for the next session to show, unless deleted
+                // global alert for the next session to show unless deleted
                 // meanwhile. The dispatcher stops only with the session.
                 VT_LOG(ETWLogging::LevelInformation, kSource, kDispatchThread,
                        L"Session stopping; alert put back, no viewer was asked. Alert id: %ls, Instance id: %ls.",
                        alert->getAlertInfo().id.c_str(), alert->getAlertInfo().instanceId.c_str());
                 if (global) {
                     taken.putBack();
-                } else if (!alert->isDeleted()) {
+                } else {
                     queue_.putBack(std::move(alert));
                 }
                 return;
